@@ -1,0 +1,152 @@
+#include "ProfileIni.h"
+
+#include <QFile>
+#include <QList>
+
+namespace kiro {
+
+namespace {
+
+// Lines of the file as raw bytes, without their line ends, so that lines we do
+// not touch are written back byte for byte.
+QList<QByteArray> ReadLines(const QString &path, bool *exists)
+{
+    QFile file(path);
+    *exists = file.open(QIODevice::ReadOnly);
+    if (!*exists)
+        return {};
+    QList<QByteArray> lines = file.readAll().split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    return lines;
+}
+
+QString TrimBlanks(const QString &s)
+{
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    while (begin < end && blank(s.at(begin)))
+        ++begin;
+    while (end > begin && blank(s.at(end - 1)))
+        --end;
+    return s.mid(begin, end - begin);
+}
+
+// The section name of a "[name]" line, or a null string for other lines.
+QString SectionName(const QString &line)
+{
+    const QString t = TrimBlanks(line);
+    if (!t.startsWith(QLatin1Char('[')))
+        return {};
+    const qsizetype close = t.indexOf(QLatin1Char(']'));
+    return TrimBlanks(close < 0 ? t.mid(1) : t.mid(1, close - 1));
+}
+
+bool SplitKeyLine(const QString &line, QString *key, QString *value)
+{
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return false;
+    const QString k = TrimBlanks(line.left(eq));
+    if (k.isEmpty() || k.startsWith(QLatin1Char(';')))
+        return false;
+    *key = k;
+    *value = TrimBlanks(line.mid(eq + 1));
+    return true;
+}
+
+bool SameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+qint64 GetProfileString(const QString &section, const QString &key,
+                        const QString &defaultValue, QString *value,
+                        int bufferSize, const QString &path)
+{
+    const int limit = qMax(0, bufferSize - 1);
+    QString found = defaultValue;
+    bool exists = false;
+    const QList<QByteArray> lines = ReadLines(path, &exists);
+    bool inSection = false;
+    for (const QByteArray &raw : lines) {
+        const QString line = DecodeCp932(raw);
+        const QString name = SectionName(line);
+        if (!name.isNull()) {
+            inSection = SameName(name, section);
+            continue;
+        }
+        QString k, v;
+        if (inSection && SplitKeyLine(line, &k, &v) && SameName(k, key)) {
+            found = v;
+            break;
+        }
+    }
+    *value = found.left(limit);
+    return value->size();
+}
+
+SaveResult WriteProfileString(const QString &section, const QString &key,
+                              const QString &value, const QString &path)
+{
+    QByteArray newLine;
+    if (!EncodeCp932(key + QLatin1Char('=') + value, &newLine))
+        return SaveResult::Unencodable;
+
+    bool exists = false;
+    QList<QByteArray> lines = ReadLines(path, &exists);
+    qsizetype sectionAt = -1;   // line of the section header
+    qsizetype sectionEnd = -1;  // one past the last key line of the section
+    qsizetype keyAt = -1;
+    bool inSection = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = DecodeCp932(lines.at(i));
+        const QString name = SectionName(line);
+        if (!name.isNull()) {
+            if (inSection)
+                break;
+            inSection = SameName(name, section);
+            if (inSection) {
+                sectionAt = i;
+                sectionEnd = i + 1;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        QString k, v;
+        if (SplitKeyLine(line, &k, &v)) {
+            sectionEnd = i + 1;
+            if (SameName(k, key)) {
+                keyAt = i;
+                break;
+            }
+        }
+    }
+
+    if (keyAt >= 0) {
+        lines[keyAt] = newLine;
+    } else if (sectionAt >= 0) {
+        lines.insert(sectionEnd, newLine);
+    } else {
+        QByteArray header;
+        if (!EncodeCp932(QLatin1Char('[') + section + QLatin1Char(']'), &header))
+            return SaveResult::Unencodable;
+        lines.append(header);
+        lines.append(newLine);
+    }
+
+    QByteArray bytes;
+    for (const QByteArray &line : lines)
+        bytes += line + "\r\n";
+    return WriteFileAtomically(path, bytes);
+}
+
+} // namespace kiro

@@ -1,0 +1,99 @@
+#include "RecordFile.h"
+
+#include "Shared.h"
+
+#include <QFile>
+
+namespace kiro {
+
+QStringList ParseRecordLine(const QString &line)
+{
+    QStringList fields;
+    const qsizetype n = line.size();
+    qsizetype i = 0;
+    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    while (true) {
+        while (i < n && blank(line.at(i)))
+            ++i;
+        if (i < n && line.at(i) == QLatin1Char('"')) {
+            const qsizetype close = line.indexOf(QLatin1Char('"'), i + 1);
+            if (close < 0) {
+                fields.append(line.mid(i + 1));
+                break;
+            }
+            fields.append(line.mid(i + 1, close - i - 1));
+            i = close + 1;
+            const qsizetype comma = line.indexOf(QLatin1Char(','), i);
+            if (comma < 0)
+                break;
+            i = comma + 1;
+        } else {
+            const qsizetype comma = line.indexOf(QLatin1Char(','), i);
+            const QString raw = comma < 0 ? line.mid(i) : line.mid(i, comma - i);
+            fields.append(raw.trimmed());
+            if (comma < 0)
+                break;
+            i = comma + 1;
+        }
+    }
+    return fields;
+}
+
+QList<QStringList> ReadRecordFile(const QString &path, bool *opened)
+{
+    QList<QStringList> records;
+    QFile file(path);
+    const bool ok = file.open(QIODevice::ReadOnly);
+    if (opened)
+        *opened = ok;
+    if (!ok)
+        return records;
+    ++FileNo;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (QByteArray raw : lines) {
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        if (raw.trimmed().isEmpty())
+            continue;
+        records.append(ParseRecordLine(DecodeCp932(raw)));
+    }
+    return records;
+}
+
+SaveResult WriteRecordFile(const QString &path, const QList<Record> &records)
+{
+    QString text;
+    for (const Record &record : records) {
+        for (qsizetype f = 0; f < record.size(); ++f) {
+            if (f > 0)
+                text += QLatin1Char(',');
+            const RecordField &field = record.at(f);
+            if (field.quoted)
+                text += QLatin1Char('"') + field.text + QLatin1Char('"');
+            else
+                text += field.text;
+        }
+        text += QLatin1String("\r\n");
+    }
+    QByteArray bytes;
+    if (!EncodeCp932(text, &bytes))
+        return SaveResult::Unencodable;
+    ++FileNo;
+    return WriteFileAtomically(path, bytes);
+}
+
+int RecordNumber(const QStringList &fields, int index)
+{
+    if (index >= fields.size())
+        return 0;
+    bool ok = false;
+    const int n = fields.at(index).trimmed().toInt(&ok);
+    return ok ? n : 0;
+}
+
+QString RecordText(const QStringList &fields, int index)
+{
+    return index < fields.size() ? fields.at(index) : QString();
+}
+
+} // namespace kiro

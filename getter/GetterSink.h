@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// What the getter's search, transfers and download show in their window. The
+// window implements it; tests use a recording one.
+class GetterSink
+{
+public:
+    enum class Label {
+        DLDir,    // lblDLDir: download folder
+        DLFname,  // lblDLFname: phase text, or the file being fetched
+        KB,       // lblKB: kilobytes received of the current file
+        Now,      // lblNow: files handled so far
+        All,      // lblAll: files to handle
+    };
+
+    virtual ~GetterSink() = default;
+
+    virtual void SetStatusText(const QString &text) = 0;   // SB
+    virtual void SetLabel(Label label, const QString &text) = 0;
+    virtual void SetProgressRange(int minimum, int maximum) = 0;   // PBar1
+    virtual void SetProgressValue(int value) = 0;
+
+    // lstFile: item i stands for FileURLs(i); ticked = to download.
+    virtual int FileItemCount() const = 0;
+    virtual bool IsFileItemTicked(int i) const = 0;
+    virtual QString FileItemText(int i) const = 0;
+    virtual void SetFileItemText(int i, const QString &text) = 0;
+    virtual void SetCurrentFileItem(int i) = 0;   // scrolls the list to it
+};

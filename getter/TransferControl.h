@@ -1,0 +1,48 @@
+#pragma once
+
+#include "GetterSink.h"
+#include "GetterVars.h"
+
+#include <QObject>
+#include <QString>
+
+class Inet;
+
+// The getter's one transfer component and what it does with each state it
+// reports: the status text, the body into HtmlText, SubHtmlText or the file at
+// SavePath, ReceivedBytes and lblKB, and TransferDone when the request is over.
+class TransferControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class WaitResult {
+        Done,      // TransferDone = 1: the request is over (completed or failed)
+        Aborted,   // AbortFlag = 1: the caller gives up; the abort text is shown
+    };
+
+    TransferControl(GetterVars &vars, GetterSink &sink, QObject *parent = nullptr);
+    ~TransferControl() override;
+
+    // The start-and-wait discipline: TransferDone = 0, TransferMode = mode
+    // (mode 3 also ReceivedBytes = 0; SavePath is the caller's), Execute(url,
+    // "GET"), then wait in the event loop until TransferDone or AbortFlag.
+    // On abort the status text is "要求処理が中断されました．", the request is
+    // cancelled and no partial file remains.
+    WaitResult Fetch(const QString &url, int mode);
+
+    // Whether the last finished request ended in an error (state 11).
+    bool LastFailed() const;
+
+    // Ends a request that may still be running; harmless when none runs.
+    void Cancel();
+
+    // The handler of the component's state notifications.
+    void Inet_StateChanged(int state);
+
+    Inet &inet();
+
+private:
+    struct Private;
+    Private *d;
+};
