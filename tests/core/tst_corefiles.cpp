@@ -1,0 +1,216 @@
+// The INI profile store and the record files: what the settings and the lists
+// rely on when they are read back.
+#include "core/ProfileIni.h"
+#include "core/RecordFile.h"
+#include "core/TextFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kiro;
+
+namespace {
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray Cp932(const QString &s)
+{
+    QByteArray out;
+    EncodeCp932(s, &out);
+    return out;
+}
+
+} // namespace
+
+class TestCoreFiles : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void profileRead_data();
+    void profileRead();
+    void profileMissingFileGivesDefault();
+    void profileWriteKeepsOtherLines();
+    void profileWriteCreatesFileAndSection();
+    void profileJapaneseFolderRoundTrip();
+    void profileRefusesUnencodable();
+    void recordsRoundTripByteForByte();
+    void recordsMalformedLinesDoNotStopOthers();
+    void recordsRefuseUnencodable();
+    void roundHalfEven();
+};
+
+void TestCoreFiles::profileRead_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("buffer");
+    QTest::addColumn<QString>("expected");
+
+    const QByteArray padded = "[KIRO.set]\r\nFstHpAdrs=http://a/" + QByteArray(190, ' ') + "\r\n";
+    QTest::newRow("padded value") << padded << "FstHpAdrs" << 200 << "http://a/";
+    QTest::newRow("case-insensitive names")
+            << QByteArray("[kiro.SET]\r\nGRHKB=0000000250\r\n") << "grhkb" << 11 << "0000000250";
+    QTest::newRow("cut to the buffer")
+            << QByteArray("[KIRO.set]\r\ngrhkb=-0000000005\r\n") << "grhkb" << 11 << "-000000000";
+    QTest::newRow("one character")
+            << QByteArray("[KIRO.set]\r\nchkSubURL=10\r\n") << "chkSubURL" << 2 << "1";
+    QTest::newRow("blanks around")
+            << QByteArray("[KIRO.set]\r\n  chkFileName =  1  \r\n") << "chkFileName" << 2 << "1";
+    QTest::newRow("empty value")
+            << QByteArray("[KIRO.set]\r\nStdHpAdrs=\r\n") << "StdHpAdrs" << 200 << "";
+    QTest::newRow("other section ignored")
+            << QByteArray("[Other]\r\nFstDir=/x\r\n[KIRO.set]\r\nFstDir=/y\r\n") << "FstDir" << 200 << "/y";
+    QTest::newRow("LF lines")
+            << QByteArray("[KIRO.set]\nFstDir=/z\n") << "FstDir" << 200 << "/z";
+}
+
+void TestCoreFiles::profileRead()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, key);
+    QFETCH(int, buffer);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KIRO.ini");
+    WriteAll(path, file);
+    QString value;
+    const qint64 count = GetProfileString("KIRO.set", key, QString(), &value, buffer, path);
+    QCOMPARE(value, expected);
+    QCOMPARE(count, qint64(expected.size()));
+}
+
+void TestCoreFiles::profileMissingFileGivesDefault()
+{
+    QTemporaryDir dir;
+    QString value;
+    QCOMPARE(GetProfileString("KIRO.set", "grhkb", "dflt", &value, 11, dir.filePath("none.ini")), 4);
+    QCOMPARE(value, QString("dflt"));
+    QVERIFY(!QFile::exists(dir.filePath("none.ini")));
+}
+
+void TestCoreFiles::profileWriteKeepsOtherLines()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KIRO.ini");
+    const QByteArray before = "; comment\r\n[KIRO.set]\r\nStdHpAdrs=http://std/\r\n"
+                              "grhkb=0000000001\r\nunknown=keep me\r\n[Other]\r\nx=1\r\n";
+    WriteAll(path, before);
+    QCOMPARE(WriteProfileString("KIRO.set", "GRHKB", "0000000250", path), SaveResult::Ok);
+    QCOMPARE(WriteProfileString("KIRO.set", "chkSubURL", "1", path), SaveResult::Ok);
+    QCOMPARE(ReadAll(path),
+             QByteArray("; comment\r\n[KIRO.set]\r\nStdHpAdrs=http://std/\r\n"
+                        "GRHKB=0000000250\r\nunknown=keep me\r\nchkSubURL=1\r\n[Other]\r\nx=1\r\n"));
+}
+
+void TestCoreFiles::profileWriteCreatesFileAndSection()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KIRO.ini");
+    QCOMPARE(WriteProfileString("KIRO.set", "chkFileName", "0", path), SaveResult::Ok);
+    QCOMPARE(ReadAll(path), QByteArray("[KIRO.set]\r\nchkFileName=0\r\n"));
+    // No temporary file is left beside it.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"KIRO.ini"});
+}
+
+void TestCoreFiles::profileJapaneseFolderRoundTrip()
+{
+    // The second bytes of 表 and ソ are 0x5C, the backslash.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KIRO.ini");
+    const QString folder = QStringLiteral("/home/利用者/表示/ソフト");
+    const QString value = folder + QString(200 - folder.size(), ' ');
+    QCOMPARE(WriteProfileString("KIRO.set", "FstDir", value, path), SaveResult::Ok);
+    QVERIFY(ReadAll(path).contains(Cp932(folder)));
+    QString read;
+    QCOMPARE(GetProfileString("KIRO.set", "FstDir", QString(), &read, 200, path), qint64(folder.size()));
+    QCOMPARE(read, folder);
+}
+
+void TestCoreFiles::profileRefusesUnencodable()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KIRO.ini");
+    WriteAll(path, "[KIRO.set]\r\nFstDir=/old\r\n");
+    QCOMPARE(WriteProfileString("KIRO.set", "FstDir", QStringLiteral("/café"), path),
+             SaveResult::Unencodable);
+    QCOMPARE(ReadAll(path), QByteArray("[KIRO.set]\r\nFstDir=/old\r\n"));
+}
+
+void TestCoreFiles::recordsRoundTripByteForByte()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Fav.fil");
+    const QList<Record> records = {
+        {RecordField::Text(QStringLiteral("日本語の名前")), RecordField::Text(QStringLiteral("日本語の名前@@http://h/"))},
+        {RecordField::Text(QStringLiteral("a, b")), RecordField::Number(1)},
+    };
+    QCOMPARE(WriteRecordFile(path, records), SaveResult::Ok);
+    const QByteArray expected = Cp932(QStringLiteral("\"日本語の名前\",\"日本語の名前@@http://h/\"\r\n\"a, b\",1\r\n"));
+    QCOMPARE(ReadAll(path), expected);
+
+    const QList<QStringList> read = ReadRecordFile(path);
+    QCOMPARE(read.size(), 2);
+    QCOMPARE(read.at(0), (QStringList{QStringLiteral("日本語の名前"), QStringLiteral("日本語の名前@@http://h/")}));
+    QCOMPARE(read.at(1), (QStringList{QStringLiteral("a, b"), QStringLiteral("1")}));
+
+    // Written again from what was read, the file is the same byte for byte.
+    QList<Record> again;
+    for (const QStringList &f : read)
+        again.append({RecordField::Text(f.at(0)), RecordField{f.at(1), f.at(1) != "1"}});
+    QCOMPARE(WriteRecordFile(path, again), SaveResult::Ok);
+    QCOMPARE(ReadAll(path), expected);
+}
+
+void TestCoreFiles::recordsMalformedLinesDoNotStopOthers()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Extsn.fil");
+    WriteAll(path, "\"jpg\",1\r\n\"one field\"\r\n\"unclosed,0\r\n\r\n\"gif\",x\r\n  bare , 7 \r\n\"zip\",0");
+    const QList<QStringList> r = ReadRecordFile(path);
+    QCOMPARE(r.size(), 6);
+    QCOMPARE(RecordText(r[0], 0), QString("jpg"));
+    QCOMPARE(RecordNumber(r[0], 1), 1);
+    QCOMPARE(RecordText(r[1], 0), QString("one field"));
+    QCOMPARE(RecordNumber(r[1], 1), 0);
+    QCOMPARE(RecordText(r[2], 0), QString("unclosed,0"));
+    QCOMPARE(RecordText(r[3], 0), QString("gif"));
+    QCOMPARE(RecordNumber(r[3], 1), 0);
+    QCOMPARE(RecordText(r[4], 0), QString("bare"));
+    QCOMPARE(RecordNumber(r[4], 1), 7);
+    QCOMPARE(RecordText(r[5], 0), QString("zip"));
+}
+
+void TestCoreFiles::recordsRefuseUnencodable()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Extsn.fil");
+    WriteAll(path, "\"jpg\",1\r\n");
+    QCOMPARE(WriteRecordFile(path, {{RecordField::Text(QStringLiteral("한")), RecordField::Number(1)}}),
+             SaveResult::Unencodable);
+    QCOMPARE(ReadAll(path), QByteArray("\"jpg\",1\r\n"));
+}
+
+void TestCoreFiles::roundHalfEven()
+{
+    QCOMPARE(RoundHalfEven(2.5), qint64(2));
+    QCOMPARE(RoundHalfEven(3.5), qint64(4));
+    QCOMPARE(RoundHalfEven(-0.5), qint64(0));
+    QCOMPARE(RoundHalfEven(1.5001), qint64(2));
+}
+
+QTEST_APPLESS_MAIN(TestCoreFiles)
+#include "tst_corefiles.moc"

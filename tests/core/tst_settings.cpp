@@ -1,0 +1,198 @@
+// Start-up values: the application folder, LoadSettings and the extension list.
+#include "core/MessageSeam.h"
+#include "core/RecordFile.h"
+#include "core/Settings.h"
+#include "core/Shared.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kiro;
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void appDirEndsWithSeparator();
+    void firstStartInEmptyFolder();
+    void existingExtensionFileLeftAlone();
+    void loadSettings_data();
+    void loadSettings();
+    void reloadResetsDeletedKeys();
+    void missingVolumeFallsBackWithMessage();
+    void fullLengthFolderIsRead();
+
+private:
+    void writeIni(const QByteArray &body);
+
+    QTemporaryDir *m_dir = nullptr;
+    QStringList m_messages;
+    MessageHandler m_previous;
+};
+
+void TestSettings::init()
+{
+    m_dir = new QTemporaryDir;
+    OverrideProgramFolder(m_dir->path());
+    SetAppDirFromProgram();
+    m_messages.clear();
+    m_previous = SetMessageHandler([this](const QString &text, const QString &title) {
+        m_messages << title + QLatin1Char('|') + text;
+    });
+}
+
+void TestSettings::cleanup()
+{
+    SetMessageHandler(m_previous);
+    delete m_dir;
+    m_dir = nullptr;
+}
+
+void TestSettings::writeIni(const QByteArray &body)
+{
+    QFile f(AppDir + "KIRO.ini");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[KIRO.set]\r\n" + body);
+}
+
+void TestSettings::appDirEndsWithSeparator()
+{
+    QCOMPARE(AppDir, QDir::toNativeSeparators(m_dir->path()) + QDir::separator());
+    QVERIFY(!AppDirIsUserDataFolder());
+}
+
+void TestSettings::firstStartInEmptyFolder()
+{
+    LoadSettings();
+    CreateDefaultExtsnFile();
+    LoadExtensionList();
+
+    QVERIFY(!QFile::exists(AppDir + "KIRO.ini"));
+    QCOMPARE(IniPath, AppDir + "KIRO.ini");
+    QCOMPARE(StdHpAdrs, DefaultHomePage);
+    QCOMPARE(FstHpAdrs, DefaultHomePage);
+    QCOMPARE(FstDir, AppDir);
+    QCOMPARE(grhkb, qint64(1));
+    QCOMPARE(chkSubURL, 0);
+    QCOMPARE(chkFileName, 0);
+    QVERIFY(m_messages.isEmpty());
+
+    QFile f(ExtsnFilePath());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("\"avi\",1\r\n\"bmp\",1\r\n\"gif\",1\r\n\"jpeg\",1\r\n\"jpg\",1\r\n"
+                                     "\"lzh\",1\r\n\"mov\",1\r\n\"mpeg\",1\r\n\"mpg\",1\r\n\"ra\",1\r\n"
+                                     "\"ram\",1\r\n\"rm\",1\r\n\"zip\",1\r\n"));
+    QCOMPARE(ExtNames, (QStringList{"", "avi", "bmp", "gif", "jpeg", "jpg", "lzh", "mov", "mpeg",
+                                    "mpg", "ra", "ram", "rm", "zip"}));
+    QCOMPARE(ExtChecks, (QList<int>{0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
+}
+
+void TestSettings::existingExtensionFileLeftAlone()
+{
+    {
+        QFile f(ExtsnFilePath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    CreateDefaultExtsnFile();
+    LoadExtensionList();
+    QCOMPARE(QFileInfo(ExtsnFilePath()).size(), 0);
+    QCOMPARE(ExtNames, QStringList{""});
+    QCOMPARE(ExtChecks, QList<int>{0});
+
+    {
+        QFile f(ExtsnFilePath());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("\"png\",1\r\n\"tif\",0\r\n\"x\",2\r\n");
+    }
+    CreateDefaultExtsnFile();
+    LoadExtensionList();
+    QCOMPARE(ExtNames, (QStringList{"", "png", "tif", "x"}));
+    QCOMPARE(ExtChecks, (QList<int>{0, 1, 0, 2}));
+}
+
+void TestSettings::loadSettings_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<qint64>("grhkb");
+    QTest::addColumn<int>("subUrl");
+    QTest::addColumn<int>("fileName");
+    QTest::addColumn<QString>("stdHp");
+    QTest::addColumn<QString>("fstHp");
+
+    const QString d = DefaultHomePage;
+    QTest::newRow("threshold with zeros") << QByteArray("grhkb=0000000250\r\n") << qint64(250) << 0 << 0 << d << d;
+    QTest::newRow("negative cut to zero") << QByteArray("grhkb=-0000000005\r\n") << qint64(0) << 0 << 0 << d << d;
+    QTest::newRow("not a number keeps default") << QByteArray("grhkb=abc\r\nchkSubURL=x\r\n") << qint64(1) << 0 << 0 << d << d;
+    QTest::newRow("options") << QByteArray("chkSubURL=1\r\nchkFileName=1\r\n") << qint64(1) << 1 << 1 << d << d;
+    QTest::newRow("option cut to one character") << QByteArray("chkSubURL=10\r\n") << qint64(1) << 1 << 0 << d << d;
+    QTest::newRow("empty address keeps default") << QByteArray("StdHpAdrs=\r\n") << qint64(1) << 0 << 0 << d << d;
+    QTest::newRow("blank start page gives default")
+            << QByteArray("FstHpAdrs=" + QByteArray(200, ' ') + "\r\n") << qint64(1) << 0 << 0 << d << d;
+    QTest::newRow("addresses padded as the dialog writes them")
+            << QByteArray("StdHpAdrs=http://s/" + QByteArray(191, ' ') + "\r\nFstHpAdrs=http://f/"
+                          + QByteArray(191, ' ') + "\r\ngrhkb=0000000012" + QByteArray(190, ' ') + "\r\n")
+            << qint64(12) << 0 << 0 << QString("http://s/") << QString("http://f/");
+}
+
+void TestSettings::loadSettings()
+{
+    QFETCH(QByteArray, ini);
+    writeIni(ini);
+    LoadSettings();
+    QTEST(grhkb, "grhkb");
+    QTEST(chkSubURL, "subUrl");
+    QTEST(chkFileName, "fileName");
+    QTEST(StdHpAdrs, "stdHp");
+    QTEST(FstHpAdrs, "fstHp");
+    QCOMPARE(FstDir, AppDir);
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestSettings::reloadResetsDeletedKeys()
+{
+    writeIni("grhkb=0000000009\r\nchkSubURL=1\r\n");
+    LoadSettings();
+    QCOMPARE(grhkb, qint64(9));
+    writeIni("");
+    LoadSettings();
+    QCOMPARE(grhkb, qint64(1));
+    QCOMPARE(chkSubURL, 0);
+}
+
+void TestSettings::missingVolumeFallsBackWithMessage()
+{
+    writeIni("FstDir=/no/such/volume/Down\r\n");
+    LoadSettings();
+    QCOMPARE(FstDir, AppDir);
+    QCOMPARE(m_messages, QStringList{QStringLiteral("確認|ダウンロード初期設定フォルダを変更しました。\r\n"
+                                                    "設定画面で確認して下さい。")});
+    // Shown again on each later run until a usable folder is saved.
+    LoadSettings();
+    QCOMPARE(m_messages.size(), 2);
+
+    // A folder that does not exist yet but whose parent does is usable.
+    const QString future = QDir(m_dir->path()).filePath("later");
+    writeIni("FstDir=" + future.toUtf8() + "\r\n");
+    LoadSettings();
+    QCOMPARE(FstDir, future);
+    QCOMPARE(m_messages.size(), 2);
+}
+
+void TestSettings::fullLengthFolderIsRead()
+{
+    QString folder = m_dir->path() + QLatin1Char('/');
+    while (folder.size() < 150)
+        folder += QLatin1Char('d');
+    QVERIFY(QDir().mkpath(folder));
+    writeIni("FstDir=" + folder.toUtf8() + QByteArray(200 - folder.size(), ' ') + "\r\n");
+    LoadSettings();
+    QCOMPARE(FstDir, folder);
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
