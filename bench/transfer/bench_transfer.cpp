@@ -1,0 +1,81 @@
+// Fetches one address into a file through the getter's transfer (mode 3) and
+// prints the time taken and the peak memory it cost. run.sh drives it.
+
+#include "core/Shared.h"
+#include "getter/GetterSink.h"
+#include "getter/GetterVars.h"
+#include "getter/Inet.h"
+#include "getter/TransferControl.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+class SilentSink : public GetterSink
+{
+public:
+    void SetStatusText(const QString &) override {}
+    void SetLabel(Label, const QString &) override {}
+    void SetProgressRange(int, int) override {}
+    void SetProgressValue(int) override {}
+    int FileItemCount() const override { return 0; }
+    bool IsFileItemTicked(int) const override { return false; }
+    QString FileItemText(int) const override { return QString(); }
+    void SetFileItemText(int, const QString &) override {}
+    void SetCurrentFileItem(int) override {}
+};
+
+// A field of /proc/self/status in kB, e.g. "VmHWM".
+qint64 ProcStatusKB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 3) {
+        std::fprintf(stderr, "usage: %s URL SAVE_PATH\n", qPrintable(args.value(0)));
+        return 2;
+    }
+
+    GetterVars vars;
+    SilentSink sink;
+    TransferControl control(vars, sink);
+    vars.SavePath = args.at(2);
+    QCoreApplication::processEvents();
+
+    const qint64 idleHwmKB = ProcStatusKB("VmHWM");
+    QElapsedTimer timer;
+    timer.start();
+    const auto result = control.Fetch(args.at(1), 3);
+    const qint64 ns = timer.nsecsElapsed();
+    const qint64 peakHwmKB = ProcStatusKB("VmHWM");
+
+    const bool ok = result == TransferControl::WaitResult::Done && !control.LastFailed()
+        && QFileInfo(vars.SavePath).size() == vars.ReceivedBytes;
+    std::printf("kiro_ok=%d\n", ok ? 1 : 0);
+    std::printf("kiro_bytes=%lld\n", static_cast<long long>(vars.ReceivedBytes));
+    std::printf("kiro_seconds=%.3f\n", double(ns) / 1e9);
+    std::printf("kiro_idle_hwm_kb=%lld\n", static_cast<long long>(idleHwmKB));
+    std::printf("kiro_peak_hwm_kb=%lld\n", static_cast<long long>(peakHwmKB));
+    if (!ok)
+        std::fprintf(stderr, "transfer failed: %s\n", qPrintable(control.inet().ErrorString()));
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,106 @@
+#!/bin/bash
+# Downloads a 1 GiB file from nginx on 127.0.0.1 with curl -o and with KIRO's
+# transfer (the getter's file mode), in the same run, and prints both
+# throughputs, their ratio and KIRO's peak memory above its idle peak.
+#
+#   bench/transfer/run.sh [BUILD_DIR]      (default /work/main/build-release)
+#
+# BUILD_DIR must already hold bench/transfer/kiro_bench_transfer, e.g.
+#   cmake -S /work/main -B /work/main/build-release -DCMAKE_BUILD_TYPE=Release
+#   cmake --build /work/main/build-release --target kiro_bench_transfer
+# Targets: throughput at least 0.9 of curl's; peak memory at most 100 MB above idle.
+set -euo pipefail
+
+BUILD_DIR=${1:-/work/main/build-release}
+BENCH=$BUILD_DIR/bench/transfer/kiro_bench_transfer
+ROUNDS=${ROUNDS:-3}
+SIZE_MB=1024
+
+if [ ! -x "$BENCH" ]; then
+    echo "missing $BENCH: build the target kiro_bench_transfer in $BUILD_DIR first" >&2
+    exit 2
+fi
+for tool in nginx curl python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
+done
+
+WORK=$(mktemp -d /tmp/kiro-bench-transfer.XXXXXX)
+NGINX_PID=
+cleanup() {
+    if [ -n "$NGINX_PID" ]; then
+        kill "$NGINX_PID" 2>/dev/null || true
+        wait "$NGINX_PID" 2>/dev/null || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir -p "$WORK/www" "$WORK/logs" "$WORK/tmp" "$WORK/out"
+# nginx workers drop to an unprivileged user that must read the file.
+chmod a+rx "$WORK" "$WORK/www"
+# Sparse: nothing to write up front, and nginx reads it as fast as memory.
+dd if=/dev/zero of="$WORK/www/big.bin" bs=1M count=0 seek=$SIZE_MB status=none
+BYTES=$((SIZE_MB * 1024 * 1024))
+chmod a+r "$WORK/www/big.bin"
+
+PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat > "$WORK/nginx.conf" <<CONF
+worker_processes 1;
+error_log $WORK/logs/error.log;
+pid $WORK/logs/nginx.pid;
+events { worker_connections 64; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    default_type application/octet-stream;
+    client_body_temp_path $WORK/tmp/body;
+    proxy_temp_path $WORK/tmp/proxy;
+    fastcgi_temp_path $WORK/tmp/fastcgi;
+    uwsgi_temp_path $WORK/tmp/uwsgi;
+    scgi_temp_path $WORK/tmp/scgi;
+    server {
+        listen 127.0.0.1:$PORT;
+        root $WORK/www;
+    }
+}
+CONF
+nginx -p "$WORK/" -c "$WORK/nginx.conf" -g 'daemon off;' &
+NGINX_PID=$!
+URL=http://127.0.0.1:$PORT/big.bin
+for _ in $(seq 50); do
+    curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break
+    sleep 0.1
+done
+
+best_curl=
+best_kiro=
+peak_kb=0
+idle_kb=0
+for round in $(seq "$ROUNDS"); do
+    curl_s=$(curl -s -o "$WORK/out/curl.bin" -w '%{time_total}' "$URL")
+    got=$(stat -c %s "$WORK/out/curl.bin")
+    rm -f "$WORK/out/curl.bin"
+    [ "$got" = "$BYTES" ] || { echo "curl got $got of $BYTES bytes" >&2; exit 1; }
+
+    out=$("$BENCH" "$URL" "$WORK/out/kiro.bin")
+    got=$(stat -c %s "$WORK/out/kiro.bin")
+    rm -f "$WORK/out/kiro.bin"
+    [ "$got" = "$BYTES" ] || { echo "KIRO got $got of $BYTES bytes" >&2; exit 1; }
+    kiro_s=$(sed -n 's/^kiro_seconds=//p' <<<"$out")
+    idle=$(sed -n 's/^kiro_idle_hwm_kb=//p' <<<"$out")
+    peak=$(sed -n 's/^kiro_peak_hwm_kb=//p' <<<"$out")
+
+    printf 'round %d: curl %.2f s, KIRO %.2f s, KIRO peak %d MB above idle\n' "$round" "$curl_s" "$kiro_s" $(((peak - idle) / 1024))
+    if [ -z "$best_curl" ] || awk "BEGIN{exit !($curl_s < $best_curl)}"; then best_curl=$curl_s; fi
+    if [ -z "$best_kiro" ] || awk "BEGIN{exit !($kiro_s < $best_kiro)}"; then best_kiro=$kiro_s; fi
+    if [ $((peak - idle)) -gt $((peak_kb - idle_kb)) ] || [ "$round" = 1 ]; then peak_kb=$peak; idle_kb=$idle; fi
+done
+
+awk -v c="$best_curl" -v k="$best_kiro" -v mb="$SIZE_MB" -v peak="$peak_kb" -v idle="$idle_kb" 'BEGIN {
+    printf "file: %d MiB over loopback from nginx, best of the rounds\n", mb
+    printf "curl -o:        %7.1f MiB/s (%.2f s)\n", mb / c, c
+    printf "KIRO transfer:  %7.1f MiB/s (%.2f s)\n", mb / k, k
+    printf "ratio KIRO/curl: %.2f (target >= 0.90)\n", c / k
+    printf "KIRO peak memory: %.1f MB above idle (VmHWM %d kB idle, %d kB peak; target <= 100 MB)\n", (peak - idle) / 1024, idle, peak
+}'

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace kiro {
+
+// The text of a fetched page. The character set is the one the response
+// declares (its Content-Type header, then the page's own meta or XML
+// declaration); a page that declares none, or whose bytes its declaration
+// cannot decode, is taken as whichever of UTF-8, Shift_JIS (code page 932),
+// EUC-JP and ISO-2022-JP reads it best.
+QString DecodePageText(const QByteArray &body, const QByteArray &contentType);
+
+// The charset parameter of a Content-Type value, lower case; "" when none.
+QByteArray CharsetOfContentType(const QByteArray &contentType);
+
+// The charset the page declares in its first bytes, lower case; "" when none.
+QByteArray CharsetOfPageHead(const QByteArray &body);
+
+} // namespace kiro

@@ -1,0 +1,514 @@
+#include "TestServer.h"
+
+#include "core/Shared.h"
+#include "getter/GetterSink.h"
+#include "getter/GetterVars.h"
+#include "getter/Inet.h"
+#include "getter/PageText.h"
+#include "getter/TransferControl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(TestResponse)
+
+namespace {
+
+const QString CompletedText = QStringLiteral("要求処理が完了し，すべてのデータが受信されました．");
+const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
+const QString AbortedText = QStringLiteral("要求処理が中断されました．");
+
+class RecordingSink : public GetterSink
+{
+public:
+    QStringList statusTexts;
+    QStringList kbLabels;
+
+    QString status() const { return statusTexts.value(statusTexts.size() - 1); }
+    QString kb() const { return kbLabels.value(kbLabels.size() - 1); }
+
+    void SetStatusText(const QString &text) override { statusTexts.append(text); }
+    void SetLabel(Label label, const QString &text) override
+    {
+        if (label == Label::KB)
+            kbLabels.append(text);
+    }
+    void SetProgressRange(int, int) override {}
+    void SetProgressValue(int) override {}
+    int FileItemCount() const override { return 0; }
+    bool IsFileItemTicked(int) const override { return false; }
+    QString FileItemText(int) const override { return QString(); }
+    void SetFileItemText(int, const QString &) override {}
+    void SetCurrentFileItem(int) override {}
+};
+
+// One getter's transfer, with every state it raised.
+struct Getter {
+    GetterVars vars;
+    RecordingSink sink;
+    TransferControl control{vars, sink};
+    QList<int> states;
+
+    Getter()
+    {
+        QObject::connect(&control.inet(), &Inet::StateChanged, &control,
+                         [this](int state) { states.append(state); });
+    }
+
+    int terminalStates() const { return int(states.count(11) + states.count(12)); }
+};
+
+QStringList Listing(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                  | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Encode(const QString &text, const char *charset)
+{
+    QStringEncoder encoder(charset);
+    return encoder.encode(text);
+}
+
+const QString JapaneseText = QStringLiteral(
+    "これは日本語のページです。画像をダウンロードしてください。"
+    "「キロ」で保存します。半角ｶﾀｶﾅも少し。");
+
+QString JapanesePage(const QString &head)
+{
+    return QStringLiteral("<html><head>") + head
+        + QStringLiteral("<title>テスト</title></head><body><p>") + JapaneseText
+        + QStringLiteral("</p><a href=\"写真/花.jpg\">花</a></body></html>");
+}
+
+} // namespace
+
+class tst_Transfer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void textBodies_data();
+    void textBodies();
+    void failedTextRequests_data();
+    void failedTextRequests();
+    void fileBodies_data();
+    void fileBodies();
+    void unwritableFolder_data();
+    void unwritableFolder();
+    void stallEndsAfterTheLimit();
+    void abortWhileAFileStreams();
+    void repliesAreFreedDuringALongRun();
+    void httpsFile();
+    void untrustedCertificateFails();
+    void detectionWithoutDeclaration_data();
+    void detectionWithoutDeclaration();
+
+private:
+    TestServer m_http;
+    std::unique_ptr<TestServer> m_https;
+    QTemporaryDir m_root;
+    int m_folderSerial = 0;
+
+    QString NewFolder();
+};
+
+QString tst_Transfer::NewFolder()
+{
+    const QString path = m_root.filePath(QString::number(++m_folderSerial));
+    if (!QDir().mkpath(path))
+        return QString();
+    return path;
+}
+
+void tst_Transfer::initTestCase()
+{
+    QVERIFY2(m_http.isListening(), qPrintable(m_http.errorString()));
+    QVERIFY(m_root.isValid());
+
+    const QString sjisPage = JapanesePage(QString());
+    m_http.addPage("/text/empty", QByteArray());
+    m_http.addPage("/text/sjis-header", Encode(sjisPage, "Shift_JIS"), "text/html; charset=Shift_JIS");
+    m_http.addPage("/text/sjis-meta",
+                   Encode(JapanesePage(QStringLiteral("<meta charset=\"shift_jis\">")), "Shift_JIS"));
+    m_http.addPage("/text/eucjp-http-equiv",
+                   Encode(JapanesePage(QStringLiteral(
+                              "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">")),
+                          "EUC-JP"));
+    m_http.addPage("/text/utf8-header", sjisPage.toUtf8(), "text/html; charset=utf-8");
+
+    m_http.addRoute("/text/huge", TestResponse::generated(65 * 1024 * 1024, "text/html"));
+
+    m_http.addRoute("/err/404", TestResponse::status(404, "<html><body>見つかりません</body></html>"));
+    m_http.addRoute("/err/500", TestResponse::status(500, "<html><body>Internal error</body></html>"));
+    m_http.addRoute("/err/304", TestResponse::status(304));
+
+    m_http.addRoute("/file/empty", TestResponse::bytes(QByteArray()));
+    m_http.addRoute("/file/2048", TestResponse::bytes(TestServer::generatedBody(2048)));
+    m_http.addRoute("/file/20m", TestResponse::generated(20 * 1024 * 1024));
+    m_http.addRoute("/file/slow", TestResponse::generated(64 * 1024).slow(4096, 40));
+    m_http.addRoute("/file/reset", TestResponse::generated(4 * 1024 * 1024).resetAfter(1024 * 1024));
+    m_http.addRoute("/file/short", TestResponse::generated(256 * 1024).closeAfter(100 * 1024));
+    m_http.addRoute("/file/short-small", TestResponse::bytes("0123456789").closeAfter(4));
+    m_http.addRoute("/file/streaming", TestResponse::generated(64 * 1024 * 1024).slow(64 * 1024, 20));
+    m_http.addRoute("/file/stall", TestResponse::generated(100 * 1024).stallAfter(10 * 1024));
+    m_http.addRoute("/files/real-name.bin", TestResponse::bytes(TestServer::generatedBody(5000)));
+    m_http.addRedirect("/file/moved", "/files/real-name.bin", 302);
+    m_http.addRedirect("/file/moved-twice", "/file/moved", 301);
+    m_http.addRedirect("/file/loop-a", "/file/loop-b", 302);
+    m_http.addRedirect("/file/loop-b", "/file/loop-a", 302);
+
+    if (TestServer::tlsAvailable()) {
+        TestServer::trustTestCertificate();
+        m_https = std::make_unique<TestServer>(TestServer::Https);
+        QVERIFY2(m_https->isListening(), qPrintable(m_https->errorString()));
+        m_https->addRoute("/secure.bin", TestResponse::generated(3 * 1024 * 1024 + 7));
+    }
+}
+
+void tst_Transfer::init()
+{
+    kiro::AbortFlag = 0;
+}
+
+void tst_Transfer::textBodies_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("expected");
+
+    const QString page = JapanesePage(QString());
+    QTest::newRow("empty page") << "/text/empty" << 1 << QString();
+    QTest::newRow("empty sub-page") << "/text/empty" << 2 << QString();
+    QTest::newRow("Shift_JIS by header") << "/text/sjis-header" << 1 << page;
+    QTest::newRow("Shift_JIS by meta charset")
+        << "/text/sjis-meta" << 2 << JapanesePage(QStringLiteral("<meta charset=\"shift_jis\">"));
+    QTest::newRow("EUC-JP by http-equiv")
+        << "/text/eucjp-http-equiv" << 1
+        << JapanesePage(QStringLiteral(
+               "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">"));
+    QTest::newRow("UTF-8 by header") << "/text/utf8-header" << 2 << page;
+}
+
+void tst_Transfer::textBodies()
+{
+    QFETCH(QString, target);
+    QFETCH(int, mode);
+    QFETCH(QString, expected);
+
+    Getter g;
+    g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("text of the previous page");
+    QCOMPARE(g.control.Fetch(m_http.url(target).toString(), mode), TransferControl::WaitResult::Done);
+
+    QVERIFY(!g.control.LastFailed());
+    QCOMPARE(g.vars.TransferDone, 1);
+    QCOMPARE(g.sink.status(), CompletedText);
+    QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, expected);
+    // The other destination is not this request's.
+    QCOMPARE(mode == 1 ? g.vars.SubHtmlText : g.vars.HtmlText,
+             QStringLiteral("text of the previous page"));
+    QCOMPARE(g.terminalStates(), 1);
+    QCOMPARE(g.states.last(), 12);
+    // A page asks for whatever encoding Qt can undo.
+    QVERIFY(m_http.lastRequestHeader(target, "Accept-Encoding") != "identity");
+}
+
+void tst_Transfer::failedTextRequests_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("mode");
+
+    const QString base = m_http.baseUrl();
+    QTest::newRow("404 with a page") << base + "/err/404" << 1;
+    QTest::newRow("500 with a page") << base + "/err/500" << 2;
+    QTest::newRow("304") << base + "/err/304" << 1;
+    QTest::newRow("redirect loop") << base + "/file/loop-a" << 1;
+    QTest::newRow("empty address") << QString() << 1;
+    QTest::newRow("no scheme") << QStringLiteral("127.0.0.1/index.html") << 2;
+    QTest::newRow("no host") << QStringLiteral("http:///index.html") << 1;
+    QTest::newRow("local file") << QStringLiteral("file:///etc/hostname") << 1;
+    QTest::newRow("page too large to be a page") << base + "/text/huge" << 2;
+    QTest::newRow("connection refused") << QStringLiteral("http://127.0.0.1:1/") << 2;
+}
+
+void tst_Transfer::failedTextRequests()
+{
+    QFETCH(QString, url);
+    QFETCH(int, mode);
+
+    Getter g;
+    g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("text of the previous page");
+    QCOMPARE(g.control.Fetch(url, mode), TransferControl::WaitResult::Done);
+
+    QVERIFY(g.control.LastFailed());
+    QCOMPARE(g.vars.TransferDone, 1);
+    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, QString());
+    QCOMPARE(g.terminalStates(), 1);
+    QCOMPARE(g.states.last(), 11);
+}
+
+void tst_Transfer::fileBodies_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("kb");
+
+    QTest::newRow("empty") << "/file/empty" << true << QByteArray() << "0";
+    QTest::newRow("2048 bytes") << "/file/2048" << true << TestServer::generatedBody(2048) << "2";
+    QTest::newRow("20 MB") << "/file/20m" << true << TestServer::generatedBody(20 * 1024 * 1024)
+                           << "20480";
+    QTest::newRow("slow body that keeps sending")
+        << "/file/slow" << true << TestServer::generatedBody(64 * 1024) << "64";
+    QTest::newRow("redirect") << "/file/moved" << true << TestServer::generatedBody(5000) << "4";
+    QTest::newRow("two redirects") << "/file/moved-twice" << true << TestServer::generatedBody(5000)
+                                   << "4";
+    QTest::newRow("reset mid-body") << "/file/reset" << false << QByteArray() << QString();
+    QTest::newRow("Content-Length not kept") << "/file/short" << false << QByteArray() << QString();
+    QTest::newRow("Content-Length not kept, small")
+        << "/file/short-small" << false << QByteArray() << QString();
+    QTest::newRow("404") << "/err/404" << false << QByteArray() << QString();
+    QTest::newRow("500") << "/err/500" << false << QByteArray() << QString();
+    QTest::newRow("304") << "/err/304" << false << QByteArray() << QString();
+    QTest::newRow("redirect loop") << "/file/loop-a" << false << QByteArray() << QString();
+}
+
+void tst_Transfer::fileBodies()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, kb);
+
+    const QString folder = NewFolder();
+    Getter g;
+    // Short enough that the slow body would trip it if pauses between pieces counted.
+    g.control.inet().setStallTimeout(1000);
+    g.vars.SavePath = folder + QStringLiteral("/get.bin");
+    g.vars.ReceivedBytes = 12345;
+    QCOMPARE(g.control.Fetch(m_http.url(target).toString(), 3), TransferControl::WaitResult::Done);
+
+    QCOMPARE(g.vars.TransferDone, 1);
+    QCOMPARE(g.terminalStates(), 1);
+    QCOMPARE(m_http.lastRequestHeader(target, "Accept-Encoding"), QByteArray("identity"));
+    if (ok) {
+        QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+        QCOMPARE(g.states.last(), 12);
+        QCOMPARE(g.sink.status(), CompletedText);
+        QCOMPARE(g.vars.ReceivedBytes, qint64(body.size()));
+        QCOMPARE(g.sink.kb(), kb);
+        QVERIFY(ReadFile(g.vars.SavePath) == body);
+        QCOMPARE(Listing(folder), QStringList{QStringLiteral("get.bin")});
+    } else {
+        QVERIFY(g.control.LastFailed());
+        QCOMPARE(g.states.last(), 11);
+        QCOMPARE(g.sink.status(), ErrorText);
+        QCOMPARE(g.vars.ReceivedBytes, qint64(0));
+        QCOMPARE(Listing(folder), QStringList());
+    }
+}
+
+void tst_Transfer::unwritableFolder_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("missing folder") << "missing";
+    QTest::newRow("folder is a file") << "file";
+    QTest::newRow("read-only folder") << "read-only";
+}
+
+void tst_Transfer::unwritableFolder()
+{
+    QFETCH(QString, how);
+
+    const QString folder = NewFolder();
+    QString savePath;
+    if (how == QLatin1String("missing")) {
+        savePath = folder + QStringLiteral("/missing/get.bin");
+    } else if (how == QLatin1String("file")) {
+        QFile blocker(folder + QStringLiteral("/blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        savePath = blocker.fileName() + QStringLiteral("/get.bin");
+    } else {
+        if (::geteuid() == 0)
+            QSKIP("permissions do not bind root");
+        QVERIFY(QDir().mkdir(folder + QStringLiteral("/ro")));
+        QVERIFY(QFile::setPermissions(folder + QStringLiteral("/ro"),
+                                      QFile::ReadOwner | QFile::ExeOwner));
+        savePath = folder + QStringLiteral("/ro/get.bin");
+    }
+    const QStringList before = Listing(folder);
+
+    Getter g;
+    g.vars.SavePath = savePath;
+    QCOMPARE(g.control.Fetch(m_http.url("/file/2048").toString(), 3),
+             TransferControl::WaitResult::Done);
+    QVERIFY(g.control.LastFailed());
+    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.terminalStates(), 1);
+    QVERIFY(!QFile::exists(savePath));
+    QCOMPARE(Listing(folder), before);
+    if (how == QLatin1String("read-only"))
+        QCOMPARE(Listing(folder + QStringLiteral("/ro")), QStringList());
+}
+
+void tst_Transfer::stallEndsAfterTheLimit()
+{
+    const QString folder = NewFolder();
+    Getter g;
+    g.control.inet().setStallTimeout(300);
+    g.vars.SavePath = folder + QStringLiteral("/get.bin");
+    QCOMPARE(g.control.Fetch(m_http.url("/file/stall").toString(), 3),
+             TransferControl::WaitResult::Done);
+    QVERIFY(g.control.LastFailed());
+    QVERIFY(g.control.inet().ErrorString().contains(QLatin1String("no data")));
+    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.terminalStates(), 1);
+    QCOMPARE(Listing(folder), QStringList());
+    m_http.releaseStalled();
+}
+
+void tst_Transfer::abortWhileAFileStreams()
+{
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/get.bin");
+    bool sawPartialFile = false;
+    // As a click on Stop would: an event that arrives while the body streams.
+    QObject::connect(&g.control.inet(), &Inet::BodyProgress, &g.control, [&](qint64 bytes) {
+        if (bytes >= 256 * 1024 && kiro::AbortFlag == 0) {
+            sawPartialFile = g.vars.ReceivedBytes == bytes;
+            QTimer::singleShot(0, [] { kiro::AbortFlag = 1; });
+        }
+    });
+
+    QCOMPARE(g.control.Fetch(m_http.url("/file/streaming").toString(), 3),
+             TransferControl::WaitResult::Aborted);
+    QVERIFY(sawPartialFile);
+    QCOMPARE(g.sink.status(), AbortedText);
+    QCOMPARE(g.vars.TransferDone, 0);
+    QCOMPARE(g.vars.ReceivedBytes, qint64(0));
+    QCOMPARE(g.terminalStates(), 0);
+    QVERIFY(!g.control.inet().StillExecuting());
+    QCOMPARE(Listing(folder), QStringList());
+    // The server sees the connection go.
+    QTRY_COMPARE_WITH_TIMEOUT(m_http.openConnections(), 0, 10000);
+
+    // The next request after the user's stop runs normally.
+    kiro::AbortFlag = 0;
+    g.states.clear();
+    QCOMPARE(g.control.Fetch(m_http.url("/file/2048").toString(), 3),
+             TransferControl::WaitResult::Done);
+    QVERIFY(!g.control.LastFailed());
+    QCOMPARE(Listing(folder), QStringList{QStringLiteral("get.bin")});
+}
+
+void tst_Transfer::repliesAreFreedDuringALongRun()
+{
+    // A download run is one long call; what each request leaves must not pile up.
+    const QString folder = NewFolder();
+    Getter g;
+    for (int i = 0; i < 20; ++i) {
+        g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
+        QCOMPARE(g.control.Fetch(m_http.url(i % 2 ? "/file/2048" : "/err/404").toString(), 3),
+                 TransferControl::WaitResult::Done);
+        QCOMPARE(g.control.LastFailed(), i % 2 == 0);
+    }
+    QVERIFY(g.control.inet().findChildren<QNetworkReply *>().size() <= 2);
+    QStringList expected;
+    for (int i = 1; i < 20; i += 2)
+        expected << QStringLiteral("f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
+    QCOMPARE(Listing(folder), expected);
+}
+
+void tst_Transfer::httpsFile()
+{
+    if (!m_https)
+        QSKIP("no TLS backend");
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/secure.bin");
+    QCOMPARE(g.control.Fetch(m_https->url("/secure.bin").toString(), 3),
+             TransferControl::WaitResult::Done);
+    QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+    QVERIFY(g.states.contains(Inet::StateConnected));
+    QCOMPARE(g.vars.ReceivedBytes, qint64(3 * 1024 * 1024 + 7));
+    QVERIFY(ReadFile(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
+    QCOMPARE(Listing(folder), QStringList{QStringLiteral("secure.bin")});
+}
+
+void tst_Transfer::untrustedCertificateFails()
+{
+    if (!m_https)
+        QSKIP("no TLS backend");
+    TestServer::distrustTestCertificate();
+    TestServer untrusted(TestServer::Https);
+    untrusted.addRoute("/secure.bin", TestResponse::generated(1000));
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/secure.bin");
+    const auto result = g.control.Fetch(untrusted.url("/secure.bin").toString(), 3);
+    TestServer::trustTestCertificate();
+
+    QCOMPARE(result, TransferControl::WaitResult::Done);
+    QVERIFY(g.control.LastFailed());
+    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(Listing(folder), QStringList());
+}
+
+void tst_Transfer::detectionWithoutDeclaration_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QString>("expected");
+
+    const QString page = JapanesePage(QString());
+    QTest::newRow("Shift_JIS") << Encode(page, "Shift_JIS") << QByteArray("text/html") << page;
+    QTest::newRow("EUC-JP") << Encode(page, "EUC-JP") << QByteArray("text/html") << page;
+    QTest::newRow("UTF-8") << page.toUtf8() << QByteArray() << page;
+    const QString fullWidthOnly = QStringLiteral("<p>") + JapaneseText.left(30) + QStringLiteral("</p>");
+    QTest::newRow("ISO-2022-JP") << Encode(fullWidthOnly, "ISO-2022-JP") << QByteArray()
+                                 << fullWidthOnly;
+    QTest::newRow("a short EUC-JP title")
+        << Encode(QStringLiteral("<title>日本語</title>"), "EUC-JP") << QByteArray()
+        << QStringLiteral("<title>日本語</title>");
+    QTest::newRow("EUC-JP that the server calls UTF-8")
+        << Encode(page, "EUC-JP") << QByteArray("text/html; charset=UTF-8") << page;
+    QTest::newRow("quoted header charset")
+        << Encode(page, "EUC-JP") << QByteArray("text/html; charset=\"euc-jp\"") << page;
+    QTest::newRow("XML declaration")
+        << Encode(QStringLiteral("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><p>日本</p>"),
+                  "Shift_JIS")
+        << QByteArray() << QStringLiteral("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><p>日本</p>");
+    QTest::newRow("UTF-8 byte order mark")
+        << QByteArray("\xEF\xBB\xBF") + page.toUtf8() << QByteArray("text/html; charset=Shift_JIS")
+        << page;
+}
+
+void tst_Transfer::detectionWithoutDeclaration()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QString, expected);
+    QCOMPARE(kiro::DecodePageText(body, contentType), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_Transfer)
+#include "tst_transfer.moc"
