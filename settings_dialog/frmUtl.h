@@ -2,7 +2,21 @@
 
 #include <QDialog>
 
-// The settings dialog, shown modally from the browser's "Utl".
+#include <functional>
+
+class DirListBox;
+class DriveListBox;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// The settings dialog, shown modally from the browser's "Utl". It loads the
+// stored settings when it is created and leaves only through "終了", which
+// saves every setting and the extension list.
 class frmUtl : public QDialog
 {
     Q_OBJECT
@@ -10,4 +24,68 @@ class frmUtl : public QDialog
 public:
     explicit frmUtl(QWidget *parent = nullptr);
     ~frmUtl() override;
+
+    // Where "現在のページを使用" takes the address of the page the browser
+    // shows. By default it asks the browser window.
+    using CurrentPageProvider = std::function<QString()>;
+    void setCurrentPageProvider(CurrentPageProvider provider);
+
+public Q_SLOTS:
+    void cmdSet1_Click();
+    void cmdSet2_Click();
+    void cmdSet3_Click();
+    void cmdAdd_Click();
+    void cmdDel_Click();
+    void cmdEnd_Click();
+    // The folder open in DirLB changed.
+    void DirLB_Change();
+    // The user picked the volume at index in Drive.
+    void Drive_Change(int index);
+
+    // There is no cancel: Esc leaves the dialog open.
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void BuildControls();
+    void Form_Load();
+    // Opens folder in DirLB and selects its volume in Drive without touching
+    // FstDir; falls back to the nearest folder that can be opened.
+    void ShowFolder(const QString &folder);
+    void InsertExtension(const QString &name, bool checked);
+    bool ExtensionAcceptable(const QString &name);
+    bool SaveSettings();
+    void ShowStartPage();
+
+    CurrentPageProvider m_currentPage;
+    bool m_unloading = false;
+
+    QGroupBox *Frame1 = nullptr;
+    QLabel *Label1 = nullptr;
+    QLabel *lblHP = nullptr;
+    QPushButton *cmdSet1 = nullptr;
+    QPushButton *cmdSet2 = nullptr;
+    QPushButton *cmdSet3 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *lblFstDir = nullptr;
+    DriveListBox *Drive = nullptr;
+    DirListBox *DirLB = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label6 = nullptr;
+    QListWidget *lstExtsn = nullptr;
+    QLabel *Label5 = nullptr;
+    QLineEdit *txtExtsn = nullptr;
+    QPushButton *cmdAdd = nullptr;
+    QPushButton *cmdDel = nullptr;
+    QLineEdit *txtgrhkb = nullptr;
+    QLabel *Label3 = nullptr;
+    QCheckBox *ChkSubURL = nullptr;
+    QCheckBox *ChkFileName = nullptr;
+    QLabel *Label7 = nullptr;
+    QFrame *Line1 = nullptr;
+    QFrame *Line2 = nullptr;
+    QPushButton *cmdEnd = nullptr;
 };
