@@ -1,0 +1,108 @@
+#!/bin/sh
+# Downloads 2 000 files of 64 KB from nginx on 127.0.0.1, once with
+# `wget -nc -i list` and once with KIRO's DownloadFiles, in the same run,
+# and prints both times and their ratio (target: KIRO at most 1.5 x wget).
+#
+#   bench/download/run.sh [BUILD_DIR]     (default /work/main/build-release)
+#   ROUNDS=3 FILES=2000 bench/download/run.sh ...
+set -eu
+
+SRC=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${1:-/work/main/build-release}
+ROUNDS=${ROUNDS:-3}
+FILES=${FILES:-2000}
+
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+fi
+cmake --build "$BUILD" --target kiro_bench_download -j2 >/dev/null
+BENCH="$BUILD/bench/download/kiro_bench_download"
+
+W=$(mktemp -d /tmp/kiro-bench-download.XXXXXX)
+NGINX_PID=
+cleanup() {
+    if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
+    rm -rf "$W"
+}
+trap cleanup EXIT INT TERM
+
+# The files: random bytes, so nothing compresses.
+mkdir -p "$W/www/files" "$W/logs"
+dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
+(cd "$W/www/files" && split -b 65536 -d -a 4 --additional-suffix=.bin "$W/all" f)
+rm "$W/all"
+# nginx's worker drops to an unprivileged user when started as root.
+chmod 755 "$W"
+chmod -R a+rX "$W/www"
+
+PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+cat >"$W/nginx.conf" <<CONF
+worker_processes 1;
+error_log $W/logs/error.log;
+pid $W/logs/nginx.pid;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_requests 100000;
+    client_body_temp_path $W/tmp_body;
+    proxy_temp_path $W/tmp_proxy;
+    fastcgi_temp_path $W/tmp_fastcgi;
+    uwsgi_temp_path $W/tmp_uwsgi;
+    scgi_temp_path $W/tmp_scgi;
+    types { application/octet-stream bin; }
+    server {
+        listen 127.0.0.1:$PORT;
+        root $W/www;
+    }
+}
+CONF
+nginx -p "$W" -c "$W/nginx.conf" -g 'daemon off;' &
+NGINX_PID=$!
+i=0
+until curl -sf -o /dev/null "http://127.0.0.1:$PORT/files/f0000.bin"; do
+    i=$((i + 1)); [ "$i" -lt 100 ] || { echo "nginx did not start"; exit 1; }
+    sleep 0.1
+done
+
+LIST="$W/list"
+for f in $(cd "$W/www/files" && ls); do
+    echo "http://127.0.0.1:$PORT/files/$f"
+done >"$LIST"
+
+now_ms() { date +%s%3N; }
+check_folder() {   # folder: every file there, whole
+    n=$(find "$1" -type f -size 65536c | wc -l)
+    [ "$n" -eq "$FILES" ] || { echo "$1 holds $n whole files, not $FILES"; exit 1; }
+}
+
+echo "files: $FILES x 64 KB, nginx on 127.0.0.1:$PORT, $ROUNDS rounds"
+WGET_TIMES=
+KIRO_TIMES=
+r=1
+while [ "$r" -le "$ROUNDS" ]; do
+    rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget" "$W/kiro"
+
+    t0=$(now_ms)
+    (cd "$W/wget" && wget -q -nc -i "$LIST")
+    t1=$(now_ms)
+    wget_ms=$((t1 - t0))
+    check_folder "$W/wget"
+
+    out=$("$BENCH" "$LIST" "$W/kiro" "http://127.0.0.1:$PORT/index.html")
+    kiro_ms=$(echo "$out" | sed -n 's/.*kiro_ms=\([0-9]*\).*/\1/p')
+    check_folder "$W/kiro"
+    cmp -s "$W/wget/f0000.bin" "$W/kiro/127_0_0_1_${PORT}_index_html/f0000.bin" || { echo "contents differ"; exit 1; }
+
+    echo "round $r: wget ${wget_ms} ms, KIRO ${kiro_ms} ms ($out)"
+    WGET_TIMES="$WGET_TIMES $wget_ms"
+    KIRO_TIMES="$KIRO_TIMES $kiro_ms"
+    r=$((r + 1))
+done
+
+median() { echo "$@" | tr ' ' '\n' | sed '/^$/d' | sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
+W_MED=$(median $WGET_TIMES)
+K_MED=$(median $KIRO_TIMES)
+RATIO=$(awk -v k="$K_MED" -v w="$W_MED" 'BEGIN { printf "%.2f", k / w }')
+echo "median: wget ${W_MED} ms, KIRO ${K_MED} ms, ratio ${RATIO} (target <= 1.50)"

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+// Where a downloaded file goes and what its list item says afterwards. Names
+// are made from the addresses the user asked for, never from a redirect or a
+// server header, and are always safe single names: no address can place a
+// file outside the page's sub-folder.
+namespace kiro {
+
+// Characters before the host part of an address: 8 for "https://" (any
+// letter case), otherwise the 7 of "http://".
+int SchemeLength(const QString &url);
+
+// A name the file system takes as one plain entry in a folder: path
+// separators, characters Windows or Linux forbid and control characters
+// become "_"; names of dots only become underscores; names Windows reserves
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension, any case) get a
+// leading "_"; a name over 255 bytes is shortened around its extension with
+// "~" and 8 hex digits of a hash of the whole name. Percent-escapes are kept.
+// An empty name stays empty.
+QString SafeName(const QString &name);
+
+// The page's download sub-folder: the page address after "http://" (or
+// "https://") with "/" and "." as "_", made safe. Never empty.
+QString DownloadSubDirName(const QString &baseUrl);
+
+// The folder-path prefix of a file address (the address up to its last "/",
+// after the scheme, "/" and "." as "_"), before it is made safe.
+QString UrlPrefixFor(const QString &fileUrl);
+
+// The file name for a file address: what follows its last "/", with the
+// prefix and "@" in front when chkFileName is 1, made safe. Empty when the
+// address is empty, has no "/" or names nothing: such an item is not fetched.
+QString SaveNameFor(const QString &fileUrl, int chkFileName);
+
+// folder and name joined with exactly one separator between them, whether or
+// not folder already ends with one.
+QString JoinPath(const QString &folder, const QString &name);
+
+// The list item's text after a download: the old text filled with spaces
+// and cut to 150 characters, a blank, then the result.
+QString FileItemResultText(const QString &oldText, const QString &result);
+inline constexpr int FileItemTextWidth = 150;
+
+// A kept file's size for its list item: bytes / 1024 + 0.5, rounded with
+// halves to the even number, then "kb" ("37kb"; 1025 bytes give "2kb").
+QString KilobyteText(qint64 receivedBytes);
+
+// Whether a file of receivedBytes is kept under a threshold of grhkb
+// kilobytes: only a file larger than grhkb * 1024 bytes stays.
+bool IsAboveThreshold(qint64 grhkb, qint64 receivedBytes);
+
+} // namespace kiro

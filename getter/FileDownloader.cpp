@@ -1,0 +1,147 @@
+#include "FileDownloader.h"
+
+#include "DownloadNaming.h"
+#include "GetterSink.h"
+#include "GetterVars.h"
+#include "TransferControl.h"
+
+#include "core/EventPump.h"
+#include "core/Shared.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QString AlreadyThereText = QStringLiteral("既に登録あり");
+const QString AtOrBelowSizeText = QStringLiteral("指定容量以下");
+const QString FailedText = QStringLiteral("ダウンロード失敗");
+const QString AbortText = QStringLiteral("要求処理が中断されました．");
+
+// A regular file of exactly this name is there already. Where the file
+// system ignores letter case, "C.JPG" does not count for "c.jpg".
+bool IsAlreadyThere(const QString &path, const QString &name)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return false;
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    return QFileInfo(info.canonicalFilePath()).fileName() == name;
+#else
+    Q_UNUSED(name);
+    return true;
+#endif
+}
+
+bool IsDirectlyInside(const QString &path, const QString &folder)
+{
+    return QDir::cleanPath(QFileInfo(path).absolutePath())
+           == QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+}
+
+} // namespace
+
+FileDownloader::FileDownloader(GetterVars &vars, GetterSink &sink, TransferControl &transfer)
+    : m_vars(vars)
+    , m_sink(sink)
+    , m_transfer(transfer)
+{
+}
+
+void FileDownloader::DownloadFiles()
+{
+    using kiro::AbortFlag;
+    using Label = GetterSink::Label;
+
+    // A copy: nested handlers run while files are fetched.
+    const QStringList urls = kiro::FileURLs;
+    const int itemCount = m_sink.FileItemCount();
+    const auto isTicked = [&](int i) { return i < itemCount && m_sink.IsFileItemTicked(i); };
+
+    int SelectedCount = 0;
+    int DoneCount = 0;
+    for (int i = 0; i < urls.size(); ++i) {
+        if (isTicked(i))
+            ++SelectedCount;
+    }
+    if (SelectedCount == 0)
+        return;
+
+    m_sink.SetLabel(Label::All, QString::number(SelectedCount));
+    m_sink.SetLabel(Label::Now, QStringLiteral("0"));
+    m_sink.SetProgressRange(0, SelectedCount);
+
+    const QString DownloadSubDir = kiro::DownloadSubDirName(m_vars.BaseURL);
+    const QString folder = kiro::JoinPath(kiro::FstDir, DownloadSubDir);
+    // A folder that is there already, or cannot be made, shows up as failed
+    // transfers of the files.
+    QDir().mkpath(folder);
+    m_sink.SetLabel(Label::DLDir, folder);
+    m_vars.SavePath.clear();
+
+    for (int i = 0; i < urls.size(); ++i) {
+        if (i < itemCount)
+            m_sink.SetCurrentFileItem(i);
+        if (!isTicked(i))
+            continue;
+
+        ++DoneCount;
+        m_sink.SetLabel(Label::Now, QString::number(DoneCount));
+        m_sink.SetProgressValue(DoneCount);
+
+        const QString &url = urls.at(i);
+        const QString SaveName = kiro::SaveNameFor(url, kiro::chkFileName);
+        const QString path = SaveName.isEmpty() ? QString() : kiro::JoinPath(folder, SaveName);
+        // An address that names no file is not requested; it ends as a
+        // request for it would.
+        if (path.isEmpty() || !IsDirectlyInside(path, folder)) {
+            SetItemResult(i, FailedText);
+            if (!GoOnAfterItem())
+                return;
+            continue;
+        }
+        m_vars.SavePath = path;
+
+        if (IsAlreadyThere(path, SaveName)) {
+            SetItemResult(i, AlreadyThereText);
+            if (!GoOnAfterItem())
+                return;
+            continue;
+        }
+
+        m_sink.SetLabel(Label::DLFname, SaveName);
+        if (m_transfer.Fetch(url, 3) == TransferControl::WaitResult::Aborted)
+            return;   // the transfer shows the abort text and leaves no file
+
+        if (m_transfer.LastFailed()) {
+            if (QFileInfo(path).isFile())
+                QFile::remove(path);
+            SetItemResult(i, FailedText);
+            if (!GoOnAfterItem())
+                return;
+        } else if (kiro::IsAboveThreshold(kiro::grhkb, m_vars.ReceivedBytes)) {
+            SetItemResult(i, kiro::KilobyteText(m_vars.ReceivedBytes));
+            if (!GoOnAfterItem())
+                return;
+        } else {
+            SetItemResult(i, AtOrBelowSizeText);
+            QFile::remove(path);
+        }
+    }
+}
+
+bool FileDownloader::GoOnAfterItem()
+{
+    kiro::PumpEventsThrottled();
+    if (kiro::AbortFlag == 1) {
+        m_sink.SetStatusText(AbortText);
+        return false;
+    }
+    return true;
+}
+
+void FileDownloader::SetItemResult(int i, const QString &result)
+{
+    m_sink.SetFileItemText(i, kiro::FileItemResultText(m_sink.FileItemText(i), result));
+}

@@ -1,0 +1,558 @@
+// The download of ticked files from the loopback server: where each file
+// lands, what its list item says, what is fetched and what is left on disk.
+// Every case ends by listing the whole tree around the download folder, so a
+// missing, extra, leftover or misplaced file fails it.
+#include "getter/DownloadNaming.h"
+#include "getter/FileDownloader.h"
+#include "getter/GetterSink.h"
+#include "getter/GetterVars.h"
+#include "getter/TransferControl.h"
+
+#include "core/Shared.h"
+
+#include "TestServer.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QNetworkProxy>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+using namespace kiro;
+
+namespace {
+
+const QString AlreadyThere = QStringLiteral("既に登録あり");
+const QString AtOrBelow = QStringLiteral("指定容量以下");
+const QString Failed = QStringLiteral("ダウンロード失敗");
+const QString AbortText = QStringLiteral("要求処理が中断されました．");
+
+class RecordingSink : public GetterSink
+{
+public:
+    struct Item {
+        QString text;
+        bool ticked = false;
+    };
+
+    QList<Item> items;
+    QString statusText;
+    QStringList statusLog;
+    QMap<Label, QString> labels;
+    QStringList fetchedNames;    // lblDLFname, in order
+    int progressMinimum = -1;
+    int progressMaximum = -1;
+    int progressValue = -1;
+    QList<int> currentItems;
+    std::function<void(Label, const QString &)> onLabel;
+    std::function<void(int)> onItemText;
+
+    void SetStatusText(const QString &text) override
+    {
+        statusText = text;
+        statusLog.append(text);
+    }
+    void SetLabel(Label label, const QString &text) override
+    {
+        labels[label] = text;
+        if (label == Label::DLFname)
+            fetchedNames.append(text);
+        if (onLabel)
+            onLabel(label, text);
+    }
+    void SetProgressRange(int minimum, int maximum) override
+    {
+        progressMinimum = minimum;
+        progressMaximum = maximum;
+    }
+    void SetProgressValue(int value) override { progressValue = value; }
+    int FileItemCount() const override { return int(items.size()); }
+    bool IsFileItemTicked(int i) const override { return items.at(i).ticked; }
+    QString FileItemText(int i) const override { return items.at(i).text; }
+    void SetFileItemText(int i, const QString &text) override
+    {
+        items[i].text = text;
+        if (onItemText)
+            onItemText(i);
+    }
+    void SetCurrentFileItem(int i) override { currentItems.append(i); }
+
+    // The part of an item's text behind its filled address.
+    QString Result(int i) const { return items.at(i).text.mid(FileItemTextWidth + 1); }
+    bool Untouched(int i) const { return items.at(i).text.size() <= FileItemTextWidth; }
+};
+
+// One getter window's worth of download machinery.
+struct Getter {
+    GetterVars vars;
+    RecordingSink sink;
+    TransferControl transfer{vars, sink};
+    FileDownloader downloader{vars, sink, transfer};
+
+    // The search's result: FileURLs and lstFile, every item ticked unless
+    // listed in unticked.
+    void List(const QStringList &urls, const QList<int> &unticked = {})
+    {
+        FileURLs = urls;
+        sink.items.clear();
+        for (int i = 0; i < urls.size(); ++i)
+            sink.items.append({urls.at(i), !unticked.contains(i)});
+    }
+};
+
+// Every entry under root, folders with a final "/", sorted.
+QStringList Listing(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    const QDir base(root);
+    while (it.hasNext()) {
+        it.next();
+        out.append(base.relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : ""));
+    }
+    out.sort();
+    return out;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QByteArray Body(int size, char fill)
+{
+    return QByteArray(size, fill);
+}
+
+QString PageFolder(const TestServer &server, const QString &pageTail)
+{
+    return DownloadSubDirName(server.baseUrl() + pageTail);
+}
+
+} // namespace
+
+class TestDownload : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void nothingTicked();
+    void namingExamples();
+    void downloadFolderWithAndWithoutSeparator_data();
+    void downloadFolderWithAndWithoutSeparator();
+    void sameDownloadTwice();
+    void sameNameFromTwoFolders_data();
+    void sameNameFromTwoFolders();
+    void threshold_data();
+    void threshold();
+    void failedTransfers();
+    void stop_data();
+    void stop();
+    void httpsPage();
+    void hostileNames();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_root;   // the parent of the download folder
+};
+
+void TestDownload::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    m_root = m_tmp->path();
+    QVERIFY(QDir(m_root).mkdir("Down"));
+    FstDir = m_root + "/Down";
+    grhkb = 1;
+    chkFileName = 0;
+    AbortFlag = 0;
+}
+
+void TestDownload::cleanup()
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    m_tmp.reset();
+}
+
+void TestDownload::nothingTicked()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    server.addRoute("/a.jpg", TestResponse::bytes(Body(5000, 'a')));
+
+    Getter g;
+    g.vars.BaseURL = server.baseUrl() + "/index.html";
+    g.List({server.baseUrl() + "/a.jpg"}, {0});
+    g.downloader.DownloadFiles();
+
+    QVERIFY(g.sink.labels.isEmpty());
+    QCOMPARE(g.sink.progressMaximum, -1);
+    QVERIFY(g.sink.currentItems.isEmpty());
+    QVERIFY(g.sink.Untouched(0));
+    QCOMPARE(server.totalRequests(), 0);
+    QCOMPARE(Listing(m_root), QStringList{"Down/"});
+}
+
+// The page and file addresses of the examples, served through the loopback
+// server acting as the proxy for their hosts.
+void TestDownload::namingExamples()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QByteArray body = Body(37000, 'c');
+    server.addRoute("http://d.e.f/a/b/c.jpg", TestResponse::bytes(body));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", server.port()));
+
+    Getter g;
+    g.vars.BaseURL = "http://a.b.c/photo/index.html";
+    g.List({"http://d.e.f/a/b/c.jpg"});
+    g.downloader.DownloadFiles();
+    QCOMPARE(g.sink.Result(0), "37kb");
+
+    chkFileName = 1;
+    g.List({"http://d.e.f/a/b/c.jpg"});
+    g.downloader.DownloadFiles();
+    QCOMPARE(g.sink.Result(0), "37kb");
+
+    QCOMPARE(server.requestCount("http://d.e.f/a/b/c.jpg"), 2);
+    const QString dir = m_root + "/Down/a_b_c_photo_index_html";
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::DLDir), dir);
+    QCOMPARE(ReadAll(dir + "/c.jpg"), body);
+    QCOMPARE(ReadAll(dir + "/d_e_f_a_b@c.jpg"), body);
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/a_b_c_photo_index_html/",
+                                           "Down/a_b_c_photo_index_html/c.jpg",
+                                           "Down/a_b_c_photo_index_html/d_e_f_a_b@c.jpg"}));
+}
+
+void TestDownload::downloadFolderWithAndWithoutSeparator_data()
+{
+    QTest::addColumn<QString>("tail");
+    QTest::newRow("without") << "";
+    QTest::newRow("with") << QString(QDir::separator());
+}
+
+void TestDownload::downloadFolderWithAndWithoutSeparator()
+{
+    QFETCH(QString, tail);
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    server.addRoute("/a/b/c.jpg", TestResponse::bytes(Body(37000, 'c')));
+    server.addRoute("/a/d.png", TestResponse::bytes(Body(2048, 'd')));
+    server.addRoute("/a/e.gif", TestResponse::bytes(Body(3000, 'e')));
+
+    FstDir = m_root + "/Down" + tail;
+    Getter g;
+    g.vars.BaseURL = server.baseUrl() + "/a/index.html";
+    const QString b = server.baseUrl();
+    g.List({b + "/a/b/c.jpg", b + "/a/e.gif", b + "/a/d.png"}, {1});
+    g.downloader.DownloadFiles();
+
+    const QString sub = PageFolder(server, "/a/index.html");
+    QCOMPARE(sub, QStringLiteral("127_0_0_1_%1_a_index_html").arg(server.port()));
+    const QString dir = m_root + "/Down/" + sub;
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::DLDir), dir);
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::All), "2");
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), "2");
+    QCOMPARE(g.sink.progressMinimum, 0);
+    QCOMPARE(g.sink.progressMaximum, 2);
+    QCOMPARE(g.sink.progressValue, 2);
+    QCOMPARE(g.sink.currentItems, (QList<int>{0, 1, 2}));
+    QCOMPARE(g.sink.fetchedNames, (QStringList{"c.jpg", "d.png"}));
+    QCOMPARE(g.vars.SavePath, dir + "/d.png");
+
+    QCOMPARE(g.sink.items.at(0).text, b + "/a/b/c.jpg" + QString(150 - (b.size() + 10), ' ') + " 37kb");
+    QVERIFY(g.sink.Untouched(1));
+    QCOMPARE(g.sink.Result(2), "2kb");
+    QCOMPARE(server.requestCount("/a/e.gif"), 0);
+    QCOMPARE(ReadAll(dir + "/c.jpg"), Body(37000, 'c'));
+    QCOMPARE(ReadAll(dir + "/d.png"), Body(2048, 'd'));
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/c.jpg",
+                                           "Down/" + sub + "/d.png"}));
+}
+
+void TestDownload::sameDownloadTwice()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    QStringList urls;
+    for (int k = 0; k < 3; ++k) {
+        server.addRoute(QStringLiteral("/f%1.jpg").arg(k), TestResponse::bytes(Body(4000 + k, char('x' + k))));
+        urls.append(b + QStringLiteral("/f%1.jpg").arg(k));
+    }
+
+    Getter g;
+    g.vars.BaseURL = b + "/p.html";
+    g.List(urls);
+    g.downloader.DownloadFiles();
+    for (int k = 0; k < 3; ++k)
+        QCOMPARE(g.sink.Result(k), "4kb");
+    QCOMPARE(server.totalRequests(), 3);
+
+    server.clearRequestLog();
+    g.sink.fetchedNames.clear();
+    g.downloader.DownloadFiles();   // the same list, its texts now carrying the results
+    for (int k = 0; k < 3; ++k) {
+        QCOMPARE(g.sink.items.at(k).text.size(), FileItemTextWidth + 1 + AlreadyThere.size());
+        QCOMPARE(g.sink.Result(k), AlreadyThere);
+    }
+    QCOMPARE(server.totalRequests(), 0);
+    QVERIFY(g.sink.fetchedNames.isEmpty());
+
+    const QString sub = PageFolder(server, "/p.html");
+    QCOMPARE(sub, QStringLiteral("127_0_0_1_%1_p_html").arg(server.port()));
+    for (int k = 0; k < 3; ++k)
+        QCOMPARE(ReadAll(QStringLiteral("%1/Down/%2/f%3.jpg").arg(m_root, sub).arg(k)), Body(4000 + k, char('x' + k)));
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/f0.jpg",
+                                           "Down/" + sub + "/f1.jpg", "Down/" + sub + "/f2.jpg"}));
+}
+
+void TestDownload::sameNameFromTwoFolders_data()
+{
+    QTest::addColumn<int>("option");
+    QTest::newRow("folder path in the name") << 1;
+    QTest::newRow("plain names") << 0;
+}
+
+void TestDownload::sameNameFromTwoFolders()
+{
+    QFETCH(int, option);
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    server.addRoute("/x/c.jpg", TestResponse::bytes(Body(3000, 'x')));
+    server.addRoute("/y/c.jpg", TestResponse::bytes(Body(3000, 'y')));
+    const QString b = server.baseUrl();
+
+    chkFileName = option;
+    Getter g;
+    g.vars.BaseURL = b + "/p.html";
+    g.List({b + "/x/c.jpg", b + "/y/c.jpg"});
+    g.downloader.DownloadFiles();
+
+    const QString sub = PageFolder(server, "/p.html");
+    const QString dir = m_root + "/Down/" + sub;
+    const QString host = QStringLiteral("127_0_0_1_%1").arg(server.port());
+    QCOMPARE(g.sink.Result(0), "3kb");
+    if (option == 1) {
+        QCOMPARE(g.sink.Result(1), "3kb");
+        QCOMPARE(ReadAll(dir + "/" + host + "_x@c.jpg"), Body(3000, 'x'));
+        QCOMPARE(ReadAll(dir + "/" + host + "_y@c.jpg"), Body(3000, 'y'));
+        QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/" + host + "_x@c.jpg",
+                                               "Down/" + sub + "/" + host + "_y@c.jpg"}));
+    } else {
+        QCOMPARE(g.sink.Result(1), AlreadyThere);
+        QCOMPARE(server.requestCount("/y/c.jpg"), 0);
+        QCOMPARE(ReadAll(dir + "/c.jpg"), Body(3000, 'x'));
+        QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/c.jpg"}));
+    }
+}
+
+void TestDownload::threshold_data()
+{
+    QTest::addColumn<qint64>("threshold");
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::addColumn<QStringList>("results");
+
+    QTest::newRow("1 kB") << qint64(1) << QList<int>{1024, 1025, 3072, 0}
+                          << QStringList{AtOrBelow, "2kb", "4kb", AtOrBelow};
+    QTest::newRow("0") << qint64(0) << QList<int>{0, 1, 1024}
+                       << QStringList{AtOrBelow, "1kb", "2kb"};
+}
+
+void TestDownload::threshold()
+{
+    QFETCH(qint64, threshold);
+    QFETCH(QList<int>, sizes);
+    QFETCH(QStringList, results);
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    QStringList urls;
+    for (int k = 0; k < sizes.size(); ++k) {
+        server.addRoute(QStringLiteral("/s%1.bin").arg(k), TestResponse::bytes(Body(sizes.at(k), 'z')));
+        urls.append(b + QStringLiteral("/s%1.bin").arg(k));
+    }
+
+    grhkb = threshold;
+    Getter g;
+    g.vars.BaseURL = b + "/p.html";
+    g.List(urls);
+    g.downloader.DownloadFiles();
+
+    const QString sub = PageFolder(server, "/p.html");
+    QStringList expected{"Down/", "Down/" + sub + "/"};
+    for (int k = 0; k < sizes.size(); ++k) {
+        QCOMPARE(g.sink.Result(k), results.at(k));
+        QCOMPARE(server.requestCount(QStringLiteral("/s%1.bin").arg(k)), 1);
+        if (results.at(k) != AtOrBelow) {
+            expected.append(QStringLiteral("Down/%1/s%2.bin").arg(sub).arg(k));
+            QCOMPARE(QFileInfo(m_root + "/" + expected.last()).size(), qint64(sizes.at(k)));
+        }
+    }
+    expected.sort();
+    QCOMPARE(Listing(m_root), expected);
+}
+
+void TestDownload::failedTransfers()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    server.addRoute("/reset.jpg", TestResponse::bytes(Body(50000, 'r')).resetAfter(10000));
+    server.addRoute("/short.jpg", TestResponse::bytes(Body(50000, 's')).closeAfter(10000));
+    server.addRoute("/gone.jpg", TestResponse::status(500, Body(5000, 'g')));
+    server.addRoute("/good.jpg", TestResponse::bytes(Body(5000, 'o')));
+
+    Getter g;
+    g.vars.BaseURL = b + "/p.html";
+    g.List({b + "/missing.jpg", b + "/reset.jpg", b + "/short.jpg", b + "/gone.jpg", b + "/good.jpg"});
+    g.downloader.DownloadFiles();
+
+    for (int k = 0; k < 4; ++k)
+        QCOMPARE(g.sink.Result(k), Failed);
+    QCOMPARE(g.sink.Result(4), "5kb");
+    QCOMPARE(server.requestCount("/good.jpg"), 1);
+    QCOMPARE(g.sink.statusText, QStringLiteral("要求処理が完了し，すべてのデータが受信されました．"));
+    QVERIFY(g.sink.statusLog.contains(QStringLiteral("通信中にエラーが発生しました．")));
+
+    const QString sub = PageFolder(server, "/p.html");
+    QCOMPARE(ReadAll(m_root + "/Down/" + sub + "/good.jpg"), Body(5000, 'o'));
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/good.jpg"}));
+}
+
+void TestDownload::stop_data()
+{
+    QTest::addColumn<bool>("duringTransfer");
+    QTest::newRow("during a transfer") << true;
+    QTest::newRow("after an item") << false;
+}
+
+void TestDownload::stop()
+{
+    QFETCH(bool, duringTransfer);
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    server.addRoute("/first.jpg", TestResponse::bytes(Body(3000, '1')));
+    server.addRoute("/stalled.jpg", TestResponse::bytes(Body(200000, '2')).stallAfter(8192));
+    server.addRoute("/third.jpg", TestResponse::bytes(Body(3000, '3')));
+
+    Getter g;
+    g.vars.BaseURL = b + "/p.html";
+    g.List({b + "/first.jpg", b + "/stalled.jpg", b + "/third.jpg"});
+    if (duringTransfer) {
+        // Stop once part of the stalled file has arrived.
+        g.sink.onLabel = [&](GetterSink::Label label, const QString &text) {
+            if (label == GetterSink::Label::KB && !text.isEmpty()
+                && g.sink.labels.value(GetterSink::Label::DLFname) == "stalled.jpg")
+                AbortFlag = 1;
+        };
+    } else {
+        g.sink.onItemText = [&](int i) {
+            if (i == 0)
+                AbortFlag = 1;
+        };
+    }
+    g.downloader.DownloadFiles();
+
+    QCOMPARE(g.sink.statusText, AbortText);
+    QCOMPARE(g.sink.Result(0), "3kb");
+    QVERIFY(g.sink.Untouched(1));
+    QVERIFY(g.sink.Untouched(2));
+    QCOMPARE(server.requestCount("/stalled.jpg"), duringTransfer ? 1 : 0);
+    QCOMPARE(server.requestCount("/third.jpg"), 0);
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), duringTransfer ? "2" : "1");
+
+    const QString sub = PageFolder(server, "/p.html");
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/first.jpg"}));
+}
+
+void TestDownload::httpsPage()
+{
+    if (!TestServer::tlsAvailable())
+        QSKIP("no TLS backend");
+    TestServer::trustTestCertificate();
+    TestServer server(TestServer::Https);
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    QVERIFY(b.startsWith("https://"));
+    server.addRoute("/p/a.jpg", TestResponse::bytes(Body(3000, 'a')));
+
+    chkFileName = 1;
+    Getter g;
+    g.vars.BaseURL = b + "/p/index.html";
+    g.List({b + "/p/a.jpg"});
+    g.downloader.DownloadFiles();
+    TestServer::distrustTestCertificate();
+
+    const QString host = QStringLiteral("127_0_0_1_%1").arg(server.port());
+    const QString sub = host + "_p_index_html";
+    QCOMPARE(g.sink.Result(0), "3kb");
+    QCOMPARE(ReadAll(m_root + "/Down/" + sub + "/" + host + "_p@a.jpg"), Body(3000, 'a'));
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/" + host + "_p@a.jpg"}));
+}
+
+void TestDownload::hostileNames()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    const QString longName = QString(300, 'L') + ".jpg";
+    const QStringList tails{"..%2f..%2fx.jpg", "a%5c..%5cb.jpg", "con.jpg", "f:foo.jpg", longName,
+                            "%2e%2e"};
+    // What the client puts on the wire: escapes in capitals, and "%2e%2e"
+    // taken as ".." of the path.
+    const QStringList targets{"/h/..%2F..%2Fx.jpg", "/h/a%5C..%5Cb.jpg", "/h/con.jpg", "/h/f:foo.jpg",
+                              "/h/" + longName, "/"};
+    QStringList urls;
+    for (int k = 0; k < tails.size(); ++k) {
+        server.addRoute(targets.at(k), TestResponse::bytes(Body(2000 + k, char('a' + k))));
+        urls.append(b + "/h/" + tails.at(k));
+    }
+    urls << "" << "nofolder.jpg" << b + "/h/";
+
+    Getter g;
+    g.vars.BaseURL = b + "/h/p.html";
+    g.List(urls);
+    g.downloader.DownloadFiles();
+
+    const QString sub = PageFolder(server, "/h/p.html");
+    QCOMPARE(sub, QStringLiteral("127_0_0_1_%1_h_p_html").arg(server.port()));
+    const QString dir = m_root + "/Down/" + sub;
+    const QStringList names{"..%2f..%2fx.jpg", "a%5c..%5cb.jpg", "_con.jpg", "f_foo.jpg", "", "%2e%2e"};
+    QStringList expected{"Down/", "Down/" + sub + "/"};
+    for (int k = 0; k < tails.size(); ++k) {
+        QCOMPARE(g.sink.Result(k), "2kb");
+        QCOMPARE(server.requestCount(targets.at(k)), 1);
+        QString name = names.at(k);
+        if (name.isEmpty()) {
+            const QStringList found = QDir(dir).entryList({"LLL*"}, QDir::Files);
+            QCOMPARE(found.size(), 1);
+            name = found.first();
+            QVERIFY(QRegularExpression("^L+~[0-9a-f]{8}\\.jpg$").match(name).hasMatch());
+            QVERIFY(name.toUtf8().size() <= 255);
+        }
+        QCOMPARE(ReadAll(dir + "/" + name), Body(2000 + k, char('a' + k)));
+        expected.append("Down/" + sub + "/" + name);
+    }
+    // Addresses that name no file are not requested.
+    for (int k = tails.size(); k < urls.size(); ++k)
+        QCOMPARE(g.sink.Result(k), Failed);
+    QCOMPARE(server.totalRequests(), tails.size());
+
+    expected.sort();
+    QCOMPARE(Listing(m_root), expected);
+}
+
+QTEST_GUILESS_MAIN(TestDownload)
+#include "tst_download.moc"
