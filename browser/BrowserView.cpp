@@ -1,0 +1,273 @@
+#include "BrowserView.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+#include <memory>
+
+namespace {
+
+// Qt WebEngine tells nothing about frames, so every frame reports its own
+// completed navigation to the window through a console message that carries
+// this mark. It runs apart from the page's scripts, which can neither see it
+// nor silence it.
+const QString FrameReportMark = QStringLiteral("\u0001kiro-frame\u0001");
+
+const QString FrameReportScript = QStringLiteral(
+        "(function () {"
+        "  if (window === window.top) return;"
+        "  var count = -1;"
+        "  try { count = window.top.frames.length; } catch (e) {}"
+        "  console.log('\\u0001kiro-frame\\u0001' + count + '\\u0001' + String(window.location.href));"
+        "})();");
+
+// One entry per frame in document order; a frame of another site reads as null.
+const QString ReadFramesScript = QStringLiteral(
+        "Array.from({length: window.frames.length}, (_, i) => {"
+        "  try { return String(window.frames[i].location.href); } catch (e) { return null; }"
+        "})");
+
+// When the frame list does not answer after a page has loaded, its frames'
+// reports are still delivered, counted as having no frame list.
+constexpr int FrameReadTimeoutMs = 3000;
+
+} // namespace
+
+// The page behind a BrowserView: it raises the view's BeforeNavigate2 and
+// takes the frames' reports out of the console.
+class BrowserPage : public QWebEnginePage
+{
+public:
+    BrowserPage(BrowserView *view)
+        : QWebEnginePage(view), m_view(view)
+    {
+        QWebEngineScript script;
+        script.setName(QStringLiteral("kiro-frame-report"));
+        script.setSourceCode(FrameReportScript);
+        script.setInjectionPoint(QWebEngineScript::DocumentReady);
+        script.setWorldId(QWebEngineScript::ApplicationWorld);
+        script.setRunsOnSubFrames(true);
+        scripts().insert(script);
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    {
+        return m_view->RaiseBeforeNavigate2(url);
+    }
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                  int lineNumber, const QString &sourceID) override
+    {
+        if (!message.startsWith(FrameReportMark)) {
+            QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
+            return;
+        }
+        const QString rest = message.mid(FrameReportMark.size());
+        const qsizetype separator = rest.indexOf(QLatin1Char('\u0001'));
+        if (separator < 0)
+            return;
+        bool ok = false;
+        const int count = rest.left(separator).toInt(&ok);
+        m_view->OnFrameNavigated(rest.mid(separator + 1), ok ? count : -1);
+    }
+
+private:
+    BrowserView *m_view;
+};
+
+BrowserView::BrowserView(QWidget *parent)
+    : QWebEngineView(parent)
+{
+    auto *webPage = new BrowserPage(this);
+    setPage(webPage);
+    connect(webPage, &QWebEnginePage::linkHovered, this, &BrowserView::StatusTextChange);
+    connect(webPage, &QWebEnginePage::newWindowRequested, this, &BrowserView::OnNewWindowRequested);
+    connect(webPage, &QWebEnginePage::loadStarted, this, &BrowserView::OnLoadStarted);
+    connect(webPage, &QWebEnginePage::loadFinished, this, &BrowserView::OnLoadFinished);
+
+    m_frameReadTimeout.setSingleShot(true);
+    m_frameReadTimeout.setInterval(FrameReadTimeoutMs);
+    connect(&m_frameReadTimeout, &QTimer::timeout, this, [this] {
+        if (m_pageReportPending)
+            FinishPageNavigation(-1);
+    });
+}
+
+BrowserView::~BrowserView() = default;
+
+void BrowserView::GoBack()
+{
+    back();
+}
+
+void BrowserView::GoForward()
+{
+    forward();
+}
+
+void BrowserView::Refresh()
+{
+    reload();
+}
+
+void BrowserView::Stop()
+{
+    stop();
+}
+
+void BrowserView::Navigate(const QString &url)
+{
+    const QString text = url.trimmed();
+    const QUrl address = text.isEmpty() ? QUrl(QStringLiteral("about:blank"))
+                                        : QUrl::fromUserInput(text);
+    if (!address.isValid())
+        return;
+    load(address);
+}
+
+void BrowserView::Navigate2(const QString &url)
+{
+    Navigate(url);
+}
+
+QString BrowserView::LocationURL() const
+{
+    return page()->url().toString(QUrl::FullyEncoded);
+}
+
+void BrowserView::ReadFramesAsync(std::function<void(bool, const QList<FrameInfo> &)> done)
+{
+    QPointer<BrowserView> self(this);
+    page()->runJavaScript(ReadFramesScript, QWebEngineScript::ApplicationWorld,
+                          [self, done](const QVariant &result) {
+        if (!self)
+            return;
+        if (result.typeId() != QMetaType::QVariantList) {
+            done(false, {});
+            return;
+        }
+        QList<FrameInfo> frames;
+        const QVariantList entries = result.toList();
+        for (const QVariant &entry : entries) {
+            FrameInfo frame;
+            frame.readable = entry.typeId() == QMetaType::QString;
+            if (frame.readable)
+                frame.location = entry.toString();
+            frames.append(frame);
+        }
+        done(true, frames);
+    });
+}
+
+bool BrowserView::ReadFrames(QList<FrameInfo> *frames, const std::function<bool()> &giveUp,
+                             int timeoutMs)
+{
+    struct Answer
+    {
+        bool done = false;
+        bool ok = false;
+        QList<FrameInfo> frames;
+    };
+    // The answer may come after this call has given up; it then lands here
+    // and nowhere else.
+    auto answer = std::make_shared<Answer>();
+    ReadFramesAsync([answer](bool ok, const QList<FrameInfo> &read) {
+        answer->done = true;
+        answer->ok = ok;
+        answer->frames = read;
+    });
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // Wakes the wait below now and then, so that giveUp and the time-out are
+    // seen even when nothing else happens.
+    QTimer wake;
+    wake.start(50);
+    while (!answer->done) {
+        if (giveUp && giveUp())
+            return false;
+        if (elapsed.hasExpired(timeoutMs))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    if (frames)
+        *frames = answer->frames;
+    return answer->ok;
+}
+
+void BrowserView::TakeNewWindowNavigation(const QUrl &url)
+{
+    if (RaiseBeforeNavigate2(url))
+        load(url);
+}
+
+bool BrowserView::RaiseBeforeNavigate2(const QUrl &url)
+{
+    bool cancel = false;
+    Q_EMIT BeforeNavigate2(this, url.toString(), &cancel);
+    return !cancel;
+}
+
+void BrowserView::OnNewWindowRequested(QWebEngineNewWindowRequest &request)
+{
+    BrowserView *newView = nullptr;
+    bool cancel = false;
+    Q_EMIT NewWindow2(&newView, &cancel);
+    // The request is never opened as a window: left alone, it is dropped.
+    if (!cancel && newView)
+        newView->TakeNewWindowNavigation(request.requestedUrl());
+}
+
+void BrowserView::OnLoadStarted()
+{
+    ++m_loadGeneration;
+    m_pageLoading = true;
+    m_pageReportPending = false;
+    m_frameReadTimeout.stop();
+    m_heldFrameReports.clear();
+}
+
+void BrowserView::OnLoadFinished()
+{
+    m_pageLoading = false;
+    m_pageReportPending = true;
+    m_frameReadTimeout.start();
+    const quint64 generation = m_loadGeneration;
+    ReadFramesAsync([this, generation](bool ok, const QList<FrameInfo> &frames) {
+        if (generation == m_loadGeneration && m_pageReportPending)
+            FinishPageNavigation(ok ? int(frames.size()) : -1);
+    });
+}
+
+void BrowserView::OnFrameNavigated(const QString &url, int topFrameCount)
+{
+    // A frame of the page being loaded waits for the page's own report.
+    if (m_pageLoading || m_pageReportPending) {
+        m_heldFrameReports.append(url);
+        return;
+    }
+    m_frameCount = topFrameCount;
+    Q_EMIT NavigateComplete2(this, url);
+}
+
+void BrowserView::FinishPageNavigation(int frameCount)
+{
+    m_pageReportPending = false;
+    m_frameReadTimeout.stop();
+    m_frameCount = frameCount;
+    const QStringList held = std::exchange(m_heldFrameReports, {});
+    const quint64 generation = m_loadGeneration;
+    Q_EMIT NavigateComplete2(this, LocationURL());
+    for (const QString &url : held) {
+        // A handler may have started another navigation meanwhile.
+        if (generation != m_loadGeneration)
+            break;
+        Q_EMIT NavigateComplete2(this, url);
+    }
+}

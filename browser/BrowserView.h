@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QWebEngineView>
+
+#include <functional>
+
+class QWebEngineNewWindowRequest;
+
+// One frame of the shown document. A frame of another site cannot be read:
+// readable is false and location empty.
+struct FrameInfo
+{
+    bool readable = false;
+    QString location;
+};
+
+// The page view of the browser window, offering the members and events the
+// rest of the program relies on.
+//
+// Address texts: LocationURL() and NavigateComplete2 give the address in its
+// encoded form (what the page's own location.href shows); StatusTextChange
+// and BeforeNavigate2 give it as the view reports a link.
+//
+// Events (signals, always delivered on the window thread):
+//   StatusTextChange(text)      the link under the pointer, "" when it leaves.
+//   NewWindow2(&view, &cancel)  the page asks for a new window. No window is
+//                               ever opened: a handler may name a view to take
+//                               the new window's navigation (that view then
+//                               raises BeforeNavigate2); otherwise it is dropped.
+//   NavigateComplete2(view, url) a navigation completed, of the page or of one
+//                               of its frames; the page's comes before its
+//                               frames'.
+//   BeforeNavigate2(view, url, &cancel) this view is about to load url; a
+//                               handler that sets cancel stops it.
+class BrowserView : public QWebEngineView
+{
+    Q_OBJECT
+
+public:
+    explicit BrowserView(QWidget *parent = nullptr);
+    ~BrowserView() override;
+
+    // A call that cannot be done (no history, nothing loading) does nothing.
+    void GoBack();
+    void GoForward();
+    void Refresh();
+    void Stop();
+    // Starts loading the address typed by the user; an empty one shows a
+    // blank page.
+    void Navigate(const QString &url);
+    void Navigate2(const QString &url);
+    // The address of the top-level page now shown; "" before the first load.
+    QString LocationURL() const;
+
+    // The document's frames, read asynchronously; done gets ok = false when
+    // the document or its frame list cannot be read. done is not called when
+    // the view is gone before the answer.
+    void ReadFramesAsync(std::function<void(bool ok, const QList<FrameInfo> &frames)> done);
+    // The same, waiting for the answer while the window stays live (events
+    // are handled). Returns false when the list cannot be read, when giveUp()
+    // turns true or after timeoutMs.
+    bool ReadFrames(QList<FrameInfo> *frames, const std::function<bool()> &giveUp = {},
+                    int timeoutMs = 5000);
+    // The number of frames of the document as last seen: when a navigation
+    // completes, it is the count at that moment; -1 when the document offers
+    // no frame list.
+    int KnownFrameCount() const { return m_frameCount; }
+
+    // Hands this view the navigation of a new window it was named for in
+    // NewWindow2: BeforeNavigate2 is raised and, unless cancelled, the
+    // address is loaded here.
+    void TakeNewWindowNavigation(const QUrl &url);
+
+Q_SIGNALS:
+    void StatusTextChange(const QString &text);
+    void NewWindow2(BrowserView **newView, bool *cancel);
+    void NavigateComplete2(BrowserView *view, const QString &url);
+    void BeforeNavigate2(BrowserView *view, const QString &url, bool *cancel);
+
+private:
+    friend class BrowserPage;
+
+    bool RaiseBeforeNavigate2(const QUrl &url);
+    void OnNewWindowRequested(QWebEngineNewWindowRequest &request);
+    void OnLoadStarted();
+    void OnLoadFinished();
+    void OnFrameNavigated(const QString &url, int topFrameCount);
+    void FinishPageNavigation(int frameCount);
+
+    bool m_pageLoading = false;
+    bool m_pageReportPending = false;
+    int m_frameCount = -1;
+    quint64 m_loadGeneration = 0;
+    QStringList m_heldFrameReports;
+    QTimer m_frameReadTimeout;
+};
