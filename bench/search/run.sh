@@ -1,0 +1,144 @@
+#!/bin/bash
+# The getter's search timed on nginx over 127.0.0.1, in the same run as its
+# peer:
+#  - a page linking to 300 pages of 200 file links each (60 000 candidates),
+#    searched with its linked pages, beside wget -r -l 2 -nd -A html,htm,
+#    which fetches and parses the same 301 pages and filters their links;
+#  - a 50 MB page searched alone: the analysis after its transfer.
+#
+#   bench/search/run.sh [BUILD_DIR]      (default /work/main/build-release)
+#
+# BUILD_DIR must already hold bench/search/kiro_bench_search, e.g.
+#   cmake -S /work/main -B /work/main/build-release -DCMAKE_BUILD_TYPE=Release
+#   cmake --build /work/main/build-release --target kiro_bench_search
+# Targets: search at most 1.5 times wget's time; the 50 MB analysis at most 1 s.
+set -euo pipefail
+
+BUILD_DIR=${1:-/work/main/build-release}
+BENCH=$BUILD_DIR/bench/search/kiro_bench_search
+ROUNDS=${ROUNDS:-5}
+
+if [ ! -x "$BENCH" ]; then
+    echo "missing $BENCH: build the target kiro_bench_search in $BUILD_DIR first" >&2
+    exit 2
+fi
+for tool in nginx wget curl python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
+done
+
+WORK=$(mktemp -d /tmp/kiro-bench-search.XXXXXX)
+NGINX_PID=
+cleanup() {
+    if [ -n "$NGINX_PID" ]; then
+        kill "$NGINX_PID" 2>/dev/null || true
+        wait "$NGINX_PID" 2>/dev/null || true
+    fi
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+mkdir -p "$WORK/www" "$WORK/logs" "$WORK/tmp"
+python3 - "$WORK/www" <<'PY'
+import os, sys
+www = sys.argv[1]
+exts = ["jpg", "jpg", "gif", "zip", "mpg"]
+with open(os.path.join(www, "index.html"), "w") as f:
+    f.write("<html><head><title>Index</title></head><body>\n<h1>Galleries</h1>\n<ul>\n")
+    for i in range(300):
+        f.write('<li><a href="s%d.html">Gallery %d</a></li>\n' % (i, i))
+    f.write("</ul>\n</body></html>\n")
+for i in range(300):
+    with open(os.path.join(www, "s%d.html" % i), "w") as f:
+        f.write("<html><head><title>Gallery %d</title></head><body>\n<h1>Gallery %d</h1>\n" % (i, i))
+        for j in range(200):
+            f.write('<p><a href="files/g%d/file%d.%s">File %d of gallery %d</a></p>\n'
+                    % (i, j, exts[j % len(exts)], j, i))
+        f.write("</body></html>\n")
+# About 50 MB of text with a file link and a page link in every block.
+filler = ("Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
+          "incididunt ut labore et dolore magna aliqua. ") * 5
+with open(os.path.join(www, "big.html"), "w") as f:
+    f.write("<html><head><title>Big</title></head><body>\n")
+    k = 0
+    while f.tell() < 50 * 1024 * 1024:
+        f.write('<div class="item"><img src="img/b%d.jpg" alt="picture %d"> <a href="pages/p%d.html">'
+                'more</a>\n<p>%s</p></div>\n' % (k, k, k, filler))
+        k += 1
+    f.write("</body></html>\n")
+PY
+chmod -R a+rX "$WORK"
+BIG_BYTES=$(stat -c %s "$WORK/www/big.html")
+
+PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat > "$WORK/nginx.conf" <<CONF
+worker_processes 1;
+error_log $WORK/logs/error.log;
+pid $WORK/logs/nginx.pid;
+events { worker_connections 256; }
+http {
+    access_log off;
+    sendfile on;
+    types { text/html html htm; }
+    default_type application/octet-stream;
+    client_body_temp_path $WORK/tmp/body;
+    proxy_temp_path $WORK/tmp/proxy;
+    fastcgi_temp_path $WORK/tmp/fastcgi;
+    uwsgi_temp_path $WORK/tmp/uwsgi;
+    scgi_temp_path $WORK/tmp/scgi;
+    server {
+        listen 127.0.0.1:$PORT;
+        root $WORK/www;
+    }
+}
+CONF
+nginx -p "$WORK/" -c "$WORK/nginx.conf" -g 'daemon off;' &
+NGINX_PID=$!
+BASE=http://127.0.0.1:$PORT
+for _ in $(seq 50); do
+    curl -s -o /dev/null "$BASE/index.html" && break
+    sleep 0.1
+done
+
+now_ns() { date +%s%N; }
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
+
+best_wget=
+best_kiro=
+for round in $(seq "$ROUNDS"); do
+    rm -rf "$WORK/wget"
+    t0=$(now_ns)
+    wget -q -r -l 2 -nd -A html,htm -P "$WORK/wget" "$BASE/index.html" || true
+    t1=$(now_ns)
+    pages=$(ls "$WORK/wget" | wc -l)
+    [ "$pages" = 301 ] || { echo "wget fetched $pages pages, not 301" >&2; exit 1; }
+    wget_s=$(awk -v d=$((t1 - t0)) 'BEGIN { printf "%.3f", d / 1e9 }')
+
+    out=$("$BENCH" site "$BASE/index.html")
+    files=$(sed -n 's/^kiro_files=//p' <<<"$out")
+    [ "$files" = 60000 ] || { echo "KIRO listed $files files, not 60000" >&2; echo "$out" >&2; exit 1; }
+    kiro_s=$(sed -n 's/^kiro_seconds=//p' <<<"$out")
+
+    printf 'round %d: wget %.3f s, KIRO %.3f s\n' "$round" "$wget_s" "$kiro_s"
+    best_wget=$(min "$wget_s" "$best_wget")
+    best_kiro=$(min "$kiro_s" "$best_kiro")
+done
+
+best_analysis=
+best_transfer=
+for round in $(seq 3); do
+    out=$("$BENCH" page "$BASE/big.html")
+    a=$(sed -n 's/^kiro_analysis_seconds=//p' <<<"$out")
+    t=$(sed -n 's/^kiro_transfer_seconds=//p' <<<"$out")
+    files=$(sed -n 's/^kiro_files=//p' <<<"$out")
+    printf 'round %d: 50 MB page, transfer %.3f s, analysis %.3f s, %s files\n' "$round" "$t" "$a" "$files"
+    best_analysis=$(min "$a" "$best_analysis")
+    best_transfer=$(min "$t" "$best_transfer")
+done
+
+awk -v w="$best_wget" -v k="$best_kiro" -v a="$best_analysis" -v t="$best_transfer" -v b="$BIG_BYTES" 'BEGIN {
+    printf "301 pages, 60000 file links, best of the rounds\n"
+    printf "wget -r -l 2 -nd -A html,htm: %.3f s\n", w
+    printf "KIRO search:                  %.3f s\n", k
+    printf "ratio KIRO/wget: %.2f (target <= 1.50)\n", k / w
+    printf "page of %.1f MB searched alone: transfer %.3f s, analysis after it %.3f s (target <= 1.000)\n", b / 1048576, t, a
+}'

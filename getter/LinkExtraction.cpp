@@ -1,0 +1,147 @@
+#include "LinkExtraction.h"
+
+#include "core/EcmaRegExp.h"
+#include "core/Shared.h"
+
+namespace kiro {
+
+namespace {
+
+// The value of a src or href attribute: a value in single quotes runs to the
+// closing quote (group 3); any other runs to white space, '"' or '>' (group 4).
+const QRegularExpression &AttributeValuePattern()
+{
+    static const QRegularExpression re = MakeEcmaRegExp(
+            QStringLiteral("(SRC|HREF)([\\s]*=[\\s\"]*)(?:'([^']*)'|([^\\s\">]+))([\\s\">]*)"));
+    return re;
+}
+
+// An address written out in a page, up to white space or '<'.
+const QRegularExpression &PageAddressPattern()
+{
+    static const QRegularExpression re =
+            MakeEcmaRegExp(QStringLiteral("([>\\s]*)(https?://[^\\s<]+)([\\s<]*)"));
+    return re;
+}
+
+// The first argument of window.open, without its single quotes.
+const QRegularExpression &WindowOpenPattern()
+{
+    static const QRegularExpression re =
+            MakeEcmaRegExp(QStringLiteral("(WINDOW\\.OPEN)([\\s(']*)([^\\s')]+)([\\s')]*)"));
+    return re;
+}
+
+// An address written out in a page and ended by white space, '<', '"' or '>'.
+const QRegularExpression &FileAddressPattern()
+{
+    static const QRegularExpression re =
+            MakeEcmaRegExp(QStringLiteral("(https?://[^\\s<\">]+)([\\s<\">]+)"));
+    return re;
+}
+
+} // namespace
+
+void StoreAt(QStringList &list, qsizetype n, const QString &value)
+{
+    if (list.size() == n) {
+        list.append(value);
+        return;
+    }
+    if (list.size() < n) {
+        list.reserve(n + 1);
+        while (list.size() < n)
+            list.append(QString());
+        list.append(value);
+        return;
+    }
+    list.erase(list.begin() + n + 1, list.end());
+    list[n] = value;
+}
+
+LinkScanResult RunLinkPass(const QRegularExpression &pattern, const QList<int> &valueGroups,
+                           const QString &text, QStringList &links, qsizetype n,
+                           const LinkScanHooks &hooks)
+{
+    LinkScanResult result;
+    QRegularExpressionMatchIterator it = pattern.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        QStringView value;
+        for (const int group : valueGroups) {
+            if (match.capturedStart(group) >= 0) {
+                value = match.capturedView(group);
+                break;
+            }
+        }
+        qsizetype begin = 0;
+        qsizetype end = value.size();
+        while (begin < end && value.at(begin) == QLatin1Char(' '))
+            ++begin;
+        while (end > begin && value.at(end - 1) == QLatin1Char(' '))
+            --end;
+        StoreAt(links, n, value.mid(begin, end - begin).toString());
+        if (hooks.pumpEvents)
+            hooks.pumpEvents();
+        if (AbortFlag == 1) {
+            if (hooks.reportAborted)
+                hooks.reportAborted();
+            result.count = n;
+            return result;
+        }
+        ++n;
+    }
+    // The iterator stops on an engine error (match or stack limit) as it
+    // stops at the end; only its validity tells them apart.
+    result.matchError = !it.isValid();
+    result.count = n;
+    return result;
+}
+
+LinkScanResult ExtractPageLinks(QRegularExpression &linkRegExp, const QString &text,
+                                QStringList &links, const LinkScanHooks &hooks)
+{
+    LinkScanResult total;
+    total.count = 1;
+    const struct {
+        const QRegularExpression &pattern;
+        QList<int> valueGroups;
+    } passes[] = {
+        {AttributeValuePattern(), {3, 4}},
+        {PageAddressPattern(), {2}},
+    };
+    for (const auto &pass : passes) {
+        linkRegExp = pass.pattern;
+        const LinkScanResult r = RunLinkPass(linkRegExp, pass.valueGroups, text, links,
+                                             total.count, hooks);
+        total.count = r.count;
+        total.matchError = total.matchError || r.matchError;
+    }
+    return total;
+}
+
+LinkScanResult ExtractFileLinks(QRegularExpression &linkRegExp, const QString &text,
+                                QStringList &links, qsizetype candidateCount,
+                                const LinkScanHooks &hooks)
+{
+    LinkScanResult total;
+    total.count = candidateCount;
+    const struct {
+        const QRegularExpression &pattern;
+        QList<int> valueGroups;
+    } passes[] = {
+        {AttributeValuePattern(), {3, 4}},
+        {WindowOpenPattern(), {3}},
+        {FileAddressPattern(), {1}},
+    };
+    for (const auto &pass : passes) {
+        linkRegExp = pass.pattern;
+        const LinkScanResult r = RunLinkPass(linkRegExp, pass.valueGroups, text, links,
+                                             total.count, hooks);
+        total.count = r.count;
+        total.matchError = total.matchError || r.matchError;
+    }
+    return total;
+}
+
+} // namespace kiro

@@ -1,0 +1,331 @@
+#include "PageAnalyzer.h"
+
+#include "AddressRules.h"
+#include "TransferControl.h"
+
+#include "core/EmbeddedUrl.h"
+#include "core/EventPump.h"
+#include "core/Shared.h"
+#include "core/TextFile.h"
+
+#include <QSet>
+#include <QVarLengthArray>
+
+namespace {
+
+const QString AnalysingText = QStringLiteral("ＨＴＭＬを解析しています。しばらくお待ち下さい。");
+const QString NoAddressText = QStringLiteral("ＨＴＭＬアドレスが存在しない．");
+const QString NoFilesSuffix = QStringLiteral("は画像ファイルが存在しない．");
+const QString AbortedText = QStringLiteral("要求処理が中断されました．");
+const QString MatchErrorText = QStringLiteral("ＨＴＭＬの解析中にエラーが発生しました．");
+
+// Empties every later copy of a non-empty entry among the first count
+// entries; the earliest one stays.
+void RemoveDuplicates(QStringList &list, qsizetype count)
+{
+    count = qMin(count, list.size());
+    QSet<QString> seen;
+    seen.reserve(count);
+    for (qsizetype i = 0; i < count; ++i) {
+        if (list.at(i).isEmpty())
+            continue;
+        const qsizetype before = seen.size();
+        seen.insert(list.at(i));
+        if (seen.size() == before)
+            list[i].clear();
+    }
+}
+
+// Whether text in capitals, one character for one, is upper.
+bool UpperEquals(QStringView text, QStringView upper)
+{
+    if (text.size() != upper.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        const char16_t u = c < 0x80 ? (c >= u'a' && c <= u'z' ? char16_t(c - 0x20) : c)
+                                    : QChar::toUpper(c);
+        if (u != upper.at(i).unicode())
+            return false;
+    }
+    return true;
+}
+
+bool LooksLikePage(const QString &address)
+{
+    return address.endsWith(QLatin1Char('/'))
+            || address.endsWith(QLatin1String("html"), Qt::CaseInsensitive)
+            || address.endsWith(QLatin1String("htm"), Qt::CaseInsensitive)
+            || address.endsWith(QLatin1String("asp"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+PageAnalyzer::PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferControl &transfer)
+    : m_vars(vars)
+    , m_sink(sink)
+    , m_transfer(transfer)
+{
+    m_hooks.pumpEvents = [] { kiro::PumpEventsThrottled(); };
+    m_hooks.reportAborted = [this] { ReportAborted(); };
+}
+
+void PageAnalyzer::BeginSearch()
+{
+    m_anyPageText = false;
+    m_analysisFailed = false;
+}
+
+void PageAnalyzer::ReportAborted()
+{
+    m_sink.SetStatusText(AbortedText);
+}
+
+void PageAnalyzer::ReportMatchError()
+{
+    m_analysisFailed = true;
+    m_pageMatchError = true;
+    m_sink.SetStatusText(MatchErrorText);
+}
+
+void PageAnalyzer::AnalyzePage(const QString &url)
+{
+    const QString pageFolder = kiro::PageFolder(url);
+    const QString pageAddress = kiro::TrimSpaces(url);
+    m_pageMatchError = false;
+    m_vars.PageLinks = QStringList{pageAddress};
+    m_sink.SetStatusText(AnalysingText);
+
+    if (m_transfer.Fetch(url, 1) == TransferControl::WaitResult::Aborted)
+        return;
+    const bool pageFailed = m_transfer.LastFailed();
+    if (!pageFailed && !m_vars.HtmlText.isEmpty())
+        m_anyPageText = true;
+
+    if (kiro::chkSubURL == 1) {
+        const kiro::LinkScanResult r =
+                kiro::ExtractPageLinks(m_vars.LinkRegExp, m_vars.HtmlText, m_vars.PageLinks, m_hooks);
+        m_vars.PageLinkCount = r.count;
+        if (r.matchError)
+            ReportMatchError();
+    } else {
+        m_vars.PageLinkCount = 1;
+    }
+    if (m_vars.PageLinkCount == 0) {
+        m_sink.SetStatusText(NoAddressText);
+        return;
+    }
+
+    for (QString &link : m_vars.PageLinks)
+        NormalisePageLink(link, pageAddress, pageFolder);
+    // A page that could not be fetched is not asked for a second time.
+    if (pageFailed)
+        m_vars.PageLinks[0].clear();
+    RemoveDuplicates(m_vars.PageLinks, m_vars.PageLinkCount);
+
+    m_vars.CandidateCount = 0;
+    m_vars.CandidateFiles = QStringList{QString()};
+
+    // The page itself is examined from the text already fetched, when its
+    // first entry still names the address that was fetched.
+    QString fetchedAddress = pageAddress;
+    const qsizetype fragment = fetchedAddress.lastIndexOf(QLatin1Char('#'));
+    if (fragment >= 0)
+        fetchedAddress.truncate(fragment);
+    for (qsizetype i = 0; i < m_vars.PageLinks.size(); ++i) {
+        const QString link = m_vars.PageLinks.at(i);
+        if (!link.isEmpty()) {
+            if (i == 0 && link == fetchedAddress) {
+                if (kiro::AbortFlag == 1) {
+                    ReportAborted();
+                } else {
+                    m_vars.SubHtmlText = m_vars.HtmlText;
+                    ExamineSubPageText(link);
+                }
+            } else {
+                AnalyzeSubPage(link);
+            }
+        }
+        kiro::PumpEventsThrottled();
+        if (kiro::AbortFlag == 1) {
+            ReportAborted();
+            break;
+        }
+    }
+
+    RemoveDuplicates(m_vars.CandidateFiles, m_vars.CandidateCount);
+
+    for (qsizetype i = 0; i < m_vars.CandidateFiles.size(); ++i) {
+        const QString file = m_vars.CandidateFiles.at(i);
+        if (!file.isEmpty()) {
+            kiro::StoreAt(m_vars.FoundFiles, m_vars.FoundCount, file);
+            ++m_vars.FoundCount;
+        }
+        kiro::PumpEventsThrottled();
+        if (kiro::AbortFlag == 1) {
+            ReportAborted();
+            break;
+        }
+    }
+
+    if (m_vars.FoundCount != 0) {
+        kiro::FileURLs = QStringList(m_vars.FoundCount);
+    } else {
+        kiro::FileURLs = QStringList{QString()};
+        if (m_vars.FoundFiles.isEmpty())
+            m_vars.FoundFiles.append(QString());
+        else
+            m_vars.FoundFiles[0].clear();
+    }
+    for (qsizetype i = 0; i < m_vars.FoundCount; ++i) {
+        kiro::FileURLs[i] = m_vars.FoundFiles.at(i);
+        kiro::PumpEventsThrottled();
+        if (kiro::AbortFlag == 1) {
+            ReportAborted();
+            return;
+        }
+    }
+
+    // The transfers' texts have covered it since; the list may lack files.
+    if (m_pageMatchError)
+        m_sink.SetStatusText(MatchErrorText);
+}
+
+void PageAnalyzer::AnalyzeSubPage(const QString &url)
+{
+    if (m_transfer.Fetch(url, 2) == TransferControl::WaitResult::Aborted)
+        return;
+    // A page that could not be fetched has no links, and the transfer's
+    // error text stays in view.
+    if (m_transfer.LastFailed())
+        return;
+    ExamineSubPageText(url);
+}
+
+void PageAnalyzer::ExamineSubPageText(const QString &url)
+{
+    const qsizetype firstNew = m_vars.CandidateCount;
+    const kiro::LinkScanResult r = kiro::ExtractFileLinks(
+            m_vars.LinkRegExp, m_vars.SubHtmlText, m_vars.CandidateFiles, firstNew, m_hooks);
+    m_vars.CandidateCount = r.count;
+    if (r.matchError)
+        ReportMatchError();
+    if (m_vars.CandidateCount == 0) {
+        m_sink.SetStatusText(url + NoFilesSuffix);
+        return;
+    }
+    NormaliseCandidates(firstNew, url);
+}
+
+void PageAnalyzer::NormaliseCandidates(qsizetype from, const QString &url)
+{
+    const QString pageFolder = kiro::PageFolder(url);
+    QList<Extension> extensions;
+    for (qsizetype k = 1; k < kiro::ExtNames.size(); ++k) {
+        const QString &name = kiro::ExtNames.at(k);
+        extensions.append({QLatin1Char('.') + kiro::UpperSameLength(kiro::TrimSpaces(name)),
+                           name.size(), kiro::ExtChecks.value(k, 0) != 0});
+    }
+
+    QStringList &files = m_vars.CandidateFiles;
+    // The entries of earlier pages are in their final form already, and going
+    // over them again would change none; a stop request is still seen first.
+    bool stopped = false;
+    if (from > 0) {
+        kiro::PumpEventsThrottled();
+        if (kiro::AbortFlag == 1) {
+            ReportAborted();
+            stopped = true;
+        }
+    }
+    for (qsizetype i = from; !stopped && i < files.size(); ++i) {
+        // Taken out while it is worked on: the steps let other handlers run.
+        QString entry = std::move(files[i]);
+        NormaliseCandidate(entry, url, pageFolder, extensions);
+        files[i] = std::move(entry);
+        if (kiro::AbortFlag == 1) {
+            ReportAborted();
+            stopped = true;
+        }
+    }
+
+    for (qsizetype i = from; i < files.size(); ++i) {
+        QString &file = files[i];
+        if (file.contains(QLatin1String("../")))
+            file = kiro::ResolveParentRefs(file);
+        if (file.contains(QLatin1String("//")))
+            file = kiro::CollapseSlashes(file);
+    }
+}
+
+void PageAnalyzer::NormaliseCandidate(QString &entry, const QString &url, const QString &pageFolder,
+                                      const QList<Extension> &extensions) const
+{
+    if (entry.isEmpty())
+        return;
+    if (entry.startsWith(QLatin1Char('#'))) {
+        entry.clear();
+        return;
+    }
+    if (!kiro::StartsWithWebScheme(entry))
+        entry = kiro::JoinToPage(entry, url, pageFolder);
+    if (entry.contains(QLatin1Char('?'))) {
+        if (entry.contains(QLatin1String("CGI?"), Qt::CaseInsensitive))
+            entry.clear();
+        else
+            entry = kiro::ExtractEmbeddedURL(entry);
+    }
+
+    // Cut right after the extension: the last listed one found in the entry
+    // decides, at its last occurrence. Looking from the end of the list, the
+    // first one found is that one.
+    QVarLengthArray<qsizetype, 16> dots;
+    for (qsizetype i = 0; i < entry.size(); ++i) {
+        if (entry.at(i) == QLatin1Char('.'))
+            dots.append(i);
+    }
+    qsizetype cutLength = -1;
+    for (auto ext = extensions.crbegin(); ext != extensions.crend() && cutLength < 0; ++ext) {
+        for (qsizetype d = dots.size() - 1; d >= 0; --d) {
+            if (UpperEquals(QStringView(entry).mid(dots[d], ext->dotted.size()), ext->dotted)) {
+                cutLength = dots[d] + ext->dotted.size();
+                break;
+            }
+        }
+    }
+    kiro::PumpEventsThrottled();
+    if (cutLength < 0) {
+        entry.clear();
+        return;
+    }
+    entry.truncate(cutLength);
+
+    // Files of an unticked extension are not wanted.
+    for (const Extension &ext : extensions) {
+        if (!ext.ticked
+            && UpperEquals(QStringView(entry).right(ext.length), QStringView(ext.dotted).mid(1))) {
+            entry.clear();
+            return;
+        }
+    }
+}
+
+void PageAnalyzer::NormalisePageLink(QString &link, const QString &pageAddress,
+                                     const QString &pageFolder) const
+{
+    if (link.contains(QLatin1Char('?')))
+        link = kiro::ExtractEmbeddedURL(link);
+    if (!link.isEmpty() && !kiro::StartsWithWebScheme(link)) {
+        if (link.startsWith(QLatin1Char('#')))
+            link.clear();   // only an anchor in this same page
+        else
+            link = kiro::TrimSpaces(kiro::JoinToPage(link, pageAddress, pageFolder));
+    }
+    if (link.contains(QLatin1String("../")))
+        link = kiro::ResolveParentRefs(link);
+    const qsizetype fragment = link.lastIndexOf(QLatin1Char('#'));
+    if (fragment >= 0)
+        link.truncate(fragment);
+    if (!link.isEmpty() && !LooksLikePage(link))
+        link.clear();
+}

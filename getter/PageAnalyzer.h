@@ -1,0 +1,60 @@
+#pragma once
+
+#include "GetterSink.h"
+#include "GetterVars.h"
+#include "LinkExtraction.h"
+
+#include <QString>
+#include <QStringList>
+
+class TransferControl;
+
+// The getter's search of one page: its text, the pages it links to, and the
+// addresses of the files linked from them, which end up in FileURLs. It works
+// on the window's variables and shows its texts through the window's sink; all
+// its requests go through the window's transfer component.
+class PageAnalyzer
+{
+public:
+    PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferControl &transfer);
+
+    // A search starts: forgets what the pages of the previous one gave.
+    void BeginSearch();
+
+    // Searches one page (the page handed over, or one of its frames) and
+    // republishes everything found so far in the search as FileURLs.
+    void AnalyzePage(const QString &url);
+
+    // Fetches one page and adds the files it links to to CandidateFiles.
+    void AnalyzeSubPage(const QString &url);
+
+    // Whether some page given to AnalyzePage since BeginSearch gave text.
+    bool anyPageText() const { return m_anyPageText; }
+    // Whether the expression engine gave up on some text since BeginSearch,
+    // so that files may be missing from the list.
+    bool analysisFailed() const { return m_analysisFailed; }
+
+private:
+    struct Extension {
+        QString dotted;       // "." and the name without its spaces, in capitals
+        qsizetype length;     // length of the name as listed, spaces included
+        bool ticked;
+    };
+
+    void ExamineSubPageText(const QString &url);
+    void NormaliseCandidates(qsizetype from, const QString &url);
+    void NormaliseCandidate(QString &entry, const QString &url, const QString &pageFolder,
+                            const QList<Extension> &extensions) const;
+    void NormalisePageLink(QString &link, const QString &pageAddress,
+                           const QString &pageFolder) const;
+    void ReportMatchError();
+    void ReportAborted();
+
+    GetterVars &m_vars;
+    GetterSink &m_sink;
+    TransferControl &m_transfer;
+    kiro::LinkScanHooks m_hooks;
+    bool m_anyPageText = false;
+    bool m_analysisFailed = false;
+    bool m_pageMatchError = false;
+};

@@ -1,0 +1,414 @@
+// The search of a page and of the pages it links to, with pages from the
+// loopback server: which file addresses reach FileURLs, which pages are
+// requested (and how often), and what a stop or a failed request leaves.
+#include "getter/GetterSink.h"
+#include "getter/GetterVars.h"
+#include "getter/PageAnalyzer.h"
+#include "getter/TransferControl.h"
+
+#include "core/Shared.h"
+
+#include "TestServer.h"
+
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+using namespace kiro;
+
+namespace {
+
+const QString AbortText = QStringLiteral("要求処理が中断されました．");
+const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
+const QString NoFilesSuffix = QStringLiteral("は画像ファイルが存在しない．");
+
+class RecordingSink : public GetterSink
+{
+public:
+    QStringList statusLog;
+    std::function<void(const QString &)> onStatus;
+
+    void SetStatusText(const QString &text) override
+    {
+        statusLog.append(text);
+        if (onStatus)
+            onStatus(text);
+    }
+    void SetLabel(Label, const QString &) override {}
+    void SetProgressRange(int, int) override {}
+    void SetProgressValue(int) override {}
+    int FileItemCount() const override { return 0; }
+    bool IsFileItemTicked(int) const override { return false; }
+    QString FileItemText(int) const override { return QString(); }
+    void SetFileItemText(int, const QString &) override {}
+    void SetCurrentFileItem(int) override {}
+};
+
+// The getter window's part in a search: its variables, its status bar, its
+// transfer component and the analysis working on them.
+struct Getter {
+    GetterVars vars;
+    RecordingSink sink;
+    TransferControl transfer{vars, sink};
+    PageAnalyzer analyzer{vars, sink, transfer};
+
+    // A search over the given pages, as the window runs it.
+    QStringList Search(const QStringList &pages, int subPages)
+    {
+        chkSubURL = subPages;
+        AbortFlag = 0;
+        vars.FoundCount = 0;
+        vars.FoundFiles = QStringList{QString()};
+        analyzer.BeginSearch();
+        for (const QString &page : pages)
+            analyzer.AnalyzePage(page);
+        return FileURLs;
+    }
+};
+
+QStringList WithBase(QStringList list, const QString &base)
+{
+    for (QString &s : list)
+        s.replace(QLatin1String("{base}"), base);
+    return list;
+}
+
+} // namespace
+
+class tst_Analysis : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void filesOfOnePage_data();
+    void filesOfOnePage();
+    void untickedExtensionDropped();
+    void pageWithoutCandidates();
+    void subPages();
+    void subPagesOff();
+    void failedSubPageCollectsNothing();
+    void failedPageNotAskedAgain();
+    void framesListedEach();
+    void httpsPages();
+    void stopWhileWaitingForThePage();
+    void stopWhileWaitingForASubPage();
+    void stopBetweenSubPages();
+    void longLinesAndDataAddresses();
+
+private:
+    QString Url(const QString &target) const { return m_server.url(target).toString(); }
+
+    TestServer m_server;
+};
+
+void tst_Analysis::initTestCase()
+{
+    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
+}
+
+void tst_Analysis::init()
+{
+    m_server.clearRoutes();
+    m_server.clearRequestLog();
+    AbortFlag = 0;
+    chkSubURL = 0;
+    FileURLs.clear();
+    ExtNames = QStringList{QString(), "avi", "bmp", "gif", "jpeg", "jpg", "lzh", "mov",
+                           "mpeg", "mpg", "ra", "ram", "rm", "zip"};
+    ExtChecks = QList<int>(ExtNames.size(), 1);
+    ExtChecks[0] = 0;
+}
+
+void tst_Analysis::cleanup()
+{
+    m_server.releaseStalled();
+    AbortFlag = 0;
+}
+
+void tst_Analysis::filesOfOnePage_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("files");
+
+    const QString page = QStringLiteral("/d/p.html");
+    QTest::newRow("relative, capitals") << page << QByteArray(R"(<img src="img/Photo.JPG">)")
+                                        << QStringList{"{base}/d/img/Photo.JPG"};
+    QTest::newRow("later extension wins") << page << QByteArray(R"(<a href="a.ram">)")
+                                          << QStringList{"{base}/d/a.ram"};
+    QTest::newRow("cut after extension") << page << QByteArray(R"(<a href="movie.mpg?x=1">)")
+                                         << QStringList{"{base}/d/movie.mpg"};
+    QTest::newRow("page is no file") << page << QByteArray(R"(<a href="index.html">)")
+                                     << QStringList{""};
+    QTest::newRow("up one folder") << "/d/e/p.html" << QByteArray(R"(<img src="../a.jpg">)")
+                                   << QStringList{"{base}/d/a.jpg"};
+    QTest::newRow("absolute in capitals") << page << QByteArray(R"(<a href="HTTP://other/a.jpg">)")
+                                          << QStringList{"http://other/a.jpg"};
+    QTest::newRow("counter script") << page
+                                    << QByteArray(R"(<a href="/cgi-bin/count.CGI?f=a.jpg">)")
+                                    << QStringList{""};
+    QTest::newRow("jump to a target")
+            << page << QByteArray(R"(<a href="jump.php?url=http://other/b.jpg&id=5">)")
+            << QStringList{"http://other/b.jpg"};
+    QTest::newRow("window.open") << page << QByteArray("<script>window.open('photo.jpg')</script>")
+                                 << QStringList{"{base}/d/photo.jpg"};
+    QTest::newRow("single quotes") << page << QByteArray("<a href='a.jpg'>")
+                                   << QStringList{"{base}/d/a.jpg"};
+    QTest::newRow("host root") << page << QByteArray(R"(<img src="/pics/a.jpg">)")
+                               << QStringList{"{base}/pics/a.jpg"};
+    QTest::newRow("other host, same scheme") << page << QByteArray(R"(<img src="//cdn.host/a.jpg">)")
+                                             << QStringList{"http://cdn.host/a.jpg"};
+    QTest::newRow("anchor only") << page << QByteArray(R"(<a href="#top">)") << QStringList{""};
+    QTest::newRow("spaces of other scripts")
+            << page
+            << QStringLiteral("<img src=\u3000a.jpg\u3000> http://other/b.zip\u00A0").toUtf8()
+            << QStringList{"{base}/d/a.jpg", "http://other/b.zip"};
+    QTest::newRow("each file once, in page order")
+            << page << QByteArray(R"(<img src=a.jpg><img src="b.gif"><a href='a.jpg'>)")
+            << QStringList{"{base}/d/a.jpg", "{base}/d/b.gif"};
+    QTest::newRow("attribute and text")
+            << page << QByteArray(R"(<a href="http://other/c.jpg">)")
+            << QStringList{"http://other/c.jpg"};
+    QTest::newRow("slash in the page's query")
+            << "/d/v.asp?d=a/" << QByteArray(R"(<img src="x.jpg">)")
+            << QStringList{"{base}/d/x.jpg"};
+}
+
+void tst_Analysis::filesOfOnePage()
+{
+    QFETCH(QString, target);
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, files);
+    m_server.addRoute(target, TestResponse::page(body, "text/html; charset=utf-8"));
+
+    Getter g;
+    const QStringList found = g.Search({Url(target)}, 0);
+    QCOMPARE(found, WithBase(files, m_server.baseUrl()));
+    // The page's own text is examined as fetched; nothing else is asked for.
+    QCOMPARE(m_server.requestCount(target), 1);
+    QCOMPARE(m_server.totalRequests(), 1);
+    QVERIFY(g.analyzer.anyPageText());
+    QVERIFY(!g.analyzer.analysisFailed());
+}
+
+void tst_Analysis::untickedExtensionDropped()
+{
+    ExtChecks[ExtNames.indexOf("gif")] = 0;
+    m_server.addPage("/d/p.html", "<img src=a.gif><img src=b.jpg><img src=c.GIF>");
+    Getter g;
+    QCOMPARE(g.Search({Url("/d/p.html")}, 0), QStringList{m_server.baseUrl() + "/d/b.jpg"});
+}
+
+void tst_Analysis::pageWithoutCandidates()
+{
+    m_server.addPage("/d/p.html", "<p>nothing here</p>");
+    Getter g;
+    QCOMPARE(g.Search({Url("/d/p.html")}, 1), QStringList{QString()});
+    QCOMPARE(g.vars.FoundCount, 0);
+    QVERIFY(g.sink.statusLog.contains(Url("/d/p.html") + NoFilesSuffix));
+}
+
+void tst_Analysis::subPages()
+{
+    m_server.addPage("/d/p.html",
+                     R"(<img src="top.jpg">
+                        <a href="s1.html">1</a> <a href="s1.html">again</a> <a href="S1.html">case</a>
+                        <a href="s2.htm">2</a> <a href="Photo.HTML#top">photo</a> <a href="#top">top</a>
+                        <a href="list.php">php</a> <a href="folder">folder</a> <a href="p.html">self</a>)");
+    m_server.addPage("/d/s1.html", R"(<img src="one.jpg"><img src="common.jpg">)");
+    m_server.addPage("/d/s2.htm", R"(<img src="common.jpg"><img src="/d/two.jpg">)");
+    m_server.addPage("/d/Photo.HTML", R"(<img src="photo.jpg">)");
+
+    Getter g;
+    const QStringList found = g.Search({Url("/d/p.html")}, 1);
+    QCOMPARE(found, WithBase({"{base}/d/top.jpg", "{base}/d/one.jpg", "{base}/d/common.jpg",
+                              "{base}/d/two.jpg", "{base}/d/photo.jpg"},
+                             m_server.baseUrl()));
+    QCOMPARE(m_server.requestCount("/d/p.html"), 1);
+    QCOMPARE(m_server.requestCount("/d/s1.html"), 1);
+    QCOMPARE(m_server.requestCount("/d/S1.html"), 1);   // another address: asked for, not found
+    QCOMPARE(m_server.requestCount("/d/s2.htm"), 1);
+    QCOMPARE(m_server.requestCount("/d/Photo.HTML"), 1);
+    QCOMPARE(m_server.requestCount("/d/"), 0);
+    QCOMPARE(m_server.requestCount("/d/list.php"), 0);
+    QCOMPARE(m_server.requestCount("/d/folder"), 0);
+    QCOMPARE(m_server.totalRequests(), 5);
+    QCOMPARE(g.vars.FoundCount, 5);
+}
+
+void tst_Analysis::subPagesOff()
+{
+    m_server.addPage("/d/p.html", R"(<img src="top.jpg"><a href="s1.html">1</a>)");
+    m_server.addPage("/d/s1.html", R"(<img src="one.jpg">)");
+    Getter g;
+    QCOMPARE(g.Search({Url("/d/p.html")}, 0), QStringList{m_server.baseUrl() + "/d/top.jpg"});
+    QCOMPARE(m_server.totalRequests(), 1);
+}
+
+void tst_Analysis::failedSubPageCollectsNothing()
+{
+    m_server.addPage("/d/p.html", R"(<a href="one/s1.html">1</a> <a href="two/s2.html">2</a>
+                                     <a href="three/s3.html">3</a>)");
+    m_server.addPage("/d/one/s1.html", R"(<img src="a.jpg">)");
+    m_server.addRoute("/d/two/s2.html", TestResponse::status(500, R"(<img src="error.jpg">)"));
+    m_server.addRoute("/d/three/s3.html", TestResponse::page(R"(<img src="b.jpg">)").resetAfter(5));
+    Getter g;
+    QCOMPARE(g.Search({Url("/d/p.html")}, 1), QStringList{m_server.baseUrl() + "/d/one/a.jpg"});
+    QCOMPARE(m_server.requestCount("/d/two/s2.html"), 1);
+    QCOMPARE(m_server.requestCount("/d/three/s3.html"), 1);
+    QCOMPARE(g.sink.statusLog.last(), ErrorText);
+}
+
+void tst_Analysis::failedPageNotAskedAgain()
+{
+    Getter g;
+    QCOMPARE(g.Search({Url("/d/missing.html")}, 1), QStringList{QString()});
+    QCOMPARE(m_server.requestCount("/d/missing.html"), 1);
+    QVERIFY(!g.analyzer.anyPageText());
+    QCOMPARE(g.sink.statusLog.last(), ErrorText);
+
+    // A page that did give text, earlier or later in the search, counts.
+    m_server.addPage("/d/p.html", R"(<img src="a.jpg">)");
+    g.Search({Url("/d/missing.html"), Url("/d/p.html")}, 0);
+    QVERIFY(g.analyzer.anyPageText());
+    QCOMPARE(FileURLs, QStringList{m_server.baseUrl() + "/d/a.jpg"});
+    g.Search({Url("/d/missing.html")}, 0);
+    QVERIFY(!g.analyzer.anyPageText());
+}
+
+void tst_Analysis::framesListedEach()
+{
+    // One search over a frameset and its frames: a file in two frames is
+    // listed for each, and FileURLs always holds all found so far.
+    m_server.addPage("/f/top.html", R"(<frameset><frame src="f1.html"></frameset>)");
+    m_server.addPage("/f/f1.html", R"(<img src="c.jpg">)");
+    m_server.addPage("/f/f2.html", R"(<img src="c.jpg"><img src="d.jpg">)");
+    Getter g;
+    const QStringList found = g.Search({Url("/f/top.html"), Url("/f/f1.html"), Url("/f/f2.html")}, 0);
+    QCOMPARE(found, WithBase({"{base}/f/c.jpg", "{base}/f/c.jpg", "{base}/f/d.jpg"},
+                             m_server.baseUrl()));
+    QCOMPARE(g.vars.FoundCount, 3);
+}
+
+void tst_Analysis::httpsPages()
+{
+    if (!TestServer::tlsAvailable())
+        QSKIP("no TLS backend");
+    TestServer::trustTestCertificate();
+    TestServer tls(TestServer::Https);
+    QVERIFY2(tls.isListening(), qPrintable(tls.errorString()));
+    tls.addPage("/d/e/p.html",
+                R"(<img src="a.jpg"> <img src="//cdn.host/x.jpg"> <img src="/pics/b.jpg">
+                   <a href="sub.html">s</a> <a href="../up.jpg">up</a> <a href='../../top.html'>t</a>
+                   <p>https://other.host/c.jpg</p>)");
+    tls.addPage("/d/e/sub.html", "<img src='s.jpg'>");
+    tls.addPage("/top.html", "<img src=t.jpg>");
+
+    Getter g;
+    const QString base = tls.baseUrl();
+    QVERIFY(base.startsWith("https://"));
+    const QStringList found = g.Search({tls.url("/d/e/p.html").toString()}, 1);
+    QCOMPARE(found, WithBase({"{base}/d/e/a.jpg", "https://cdn.host/x.jpg", "{base}/pics/b.jpg",
+                              "{base}/d/up.jpg", "https://other.host/c.jpg", "{base}/d/e/s.jpg",
+                              "{base}/t.jpg"},
+                             base));
+    QCOMPARE(tls.requestCount("/d/e/sub.html"), 1);
+    QCOMPARE(tls.requestCount("/top.html"), 1);
+    QCOMPARE(tls.totalRequests(), 3);
+}
+
+void tst_Analysis::stopWhileWaitingForThePage()
+{
+    m_server.addRoute("/d/slow.html", TestResponse::page("<img src=a.jpg>").stallAfter(0));
+    connect(&m_server, &TestServer::requestReceived, this, [](const QString &target) {
+        if (target == QLatin1String("/d/slow.html"))
+            AbortFlag = 1;
+    });
+    Getter g;
+    FileURLs = QStringList{QStringLiteral("earlier")};
+    chkSubURL = 1;
+    g.vars.FoundCount = 0;
+    g.vars.FoundFiles = QStringList{QString()};
+    g.analyzer.AnalyzePage(Url("/d/slow.html"));
+    disconnect(&m_server, &TestServer::requestReceived, this, nullptr);
+
+    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QCOMPARE(g.vars.PageLinks, QStringList{Url("/d/slow.html")});
+    QCOMPARE(FileURLs, QStringList{QStringLiteral("earlier")});
+    QVERIFY(!g.analyzer.anyPageText());
+}
+
+void tst_Analysis::stopWhileWaitingForASubPage()
+{
+    m_server.addPage("/d/p.html", "<img src=p.jpg> <a href=s1.html>1</a> <a href=s2.html>2</a>"
+                                  " <a href=s3.html>3</a>");
+    m_server.addPage("/d/s1.html", "<img src=one.jpg>");
+    m_server.addRoute("/d/s2.html", TestResponse::page("<img src=two.jpg>").stallAfter(0));
+    m_server.addPage("/d/s3.html", "<img src=three.jpg>");
+    connect(&m_server, &TestServer::requestReceived, this, [](const QString &target) {
+        if (target == QLatin1String("/d/s2.html"))
+            AbortFlag = 1;
+    });
+    Getter g;
+    const QStringList found = g.Search({Url("/d/p.html")}, 1);
+    disconnect(&m_server, &TestServer::requestReceived, this, nullptr);
+
+    // The later pages are not asked for; the steps after the page loop still
+    // run, each ending at its first entry on the standing stop request.
+    QCOMPARE(m_server.requestCount("/d/s3.html"), 0);
+    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QCOMPARE(found, QStringList{m_server.baseUrl() + "/d/p.jpg"});
+    QCOMPARE(g.vars.FoundCount, 1);
+}
+
+void tst_Analysis::stopBetweenSubPages()
+{
+    // The page itself is no page to examine (.php); its first link has no
+    // candidate at all, and the stop comes while that is shown.
+    m_server.addPage("/d/list.php", "<a href=s0.html>0</a> <a href=s1.html>1</a>");
+    m_server.addPage("/d/s0.html", "<p>empty</p>");
+    m_server.addPage("/d/s1.html", "<img src=one.jpg>");
+    Getter g;
+    g.sink.onStatus = [](const QString &text) {
+        if (text.endsWith(NoFilesSuffix))
+            AbortFlag = 1;
+    };
+    const QStringList found = g.Search({Url("/d/list.php")}, 1);
+
+    QCOMPARE(m_server.requestCount("/d/list.php"), 1);
+    QCOMPARE(m_server.requestCount("/d/s0.html"), 1);
+    QCOMPARE(m_server.requestCount("/d/s1.html"), 0);
+    QVERIFY(g.sink.statusLog.contains(Url("/d/s0.html") + NoFilesSuffix));
+    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QCOMPARE(found, QStringList{QString()});
+    QCOMPARE(g.vars.FoundCount, 0);
+}
+
+void tst_Analysis::longLinesAndDataAddresses()
+{
+    // A megabyte-long data: address in one attribute, then many links on one
+    // long line: all handled, none lost.
+    QByteArray body = "<img src=\"data:image/jpeg;base64,";
+    for (int i = 0; i < (1 << 20) / 8; ++i)
+        body += "/9j//+A/";
+    body += "\"><img src=\"b.jpg\">";
+    const int count = 20000;
+    for (int i = 0; i < count; ++i)
+        body += "<a href=\"f" + QByteArray::number(i) + ".jpg\"><img src=\"t/../f" + QByteArray::number(i) + ".jpg\"></a>";
+    m_server.addPage("/d/p.html", body);
+
+    Getter g;
+    const QStringList found = g.Search({Url("/d/p.html")}, 0);
+    QCOMPARE(found.size(), count + 1);
+    QCOMPARE(found.first(), m_server.baseUrl() + "/d/b.jpg");
+    QCOMPARE(found.last(), m_server.baseUrl() + "/d/f" + QString::number(count - 1) + ".jpg");
+    QVERIFY(!g.analyzer.analysisFailed());
+}
+
+QTEST_GUILESS_MAIN(tst_Analysis)
+#include "tst_analysis.moc"
