@@ -5,6 +5,7 @@
 #
 #   bench/download/run.sh [BUILD_DIR]     (default /work/main/build-release)
 #   ROUNDS=3 FILES=2000 bench/download/run.sh ...
+#   BENCH_TMP=/dev/shm bench/download/run.sh ...   (files on tmpfs: no disk in the figures)
 set -eu
 
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
@@ -18,7 +19,7 @@ fi
 cmake --build "$BUILD" --target kiro_bench_download -j2 >/dev/null
 BENCH="$BUILD/bench/download/kiro_bench_download"
 
-W=$(mktemp -d /tmp/kiro-bench-download.XXXXXX)
+W=$(mktemp -d "${BENCH_TMP:-/tmp}/kiro-bench-download.XXXXXX")
 NGINX_PID=
 cleanup() {
     if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
