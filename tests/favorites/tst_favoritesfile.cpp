@@ -16,8 +16,6 @@ private Q_SLOTS:
     void addressOfEntry();
     void storedAddress_data();
     void storedAddress();
-    void nameProblems_data();
-    void nameProblems();
     void malformedLinesStillLoad();
 };
 
@@ -62,29 +60,6 @@ void TestFavoritesFile::storedAddress()
     // What is stored must survive the record file: ASCII, no double quote.
     for (QChar c : encoded)
         QVERIFY(c.unicode() < 0x80 && c != QLatin1Char('"'));
-}
-
-void TestFavoritesFile::nameProblems_data()
-{
-    const QString forbidden = QStringLiteral("名前に「\"」や「@@」は使用できません。");
-    const QString unencodable = QStringLiteral("保存できない文字が含まれています。");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("problem");
-    QTest::newRow("plain") << "News" << "";
-    QTest::newRow("japanese, comma, blanks") << QStringLiteral(" 日本語, ニュース ") << "";
-    QTest::newRow("one @") << "a@b" << "";
-    QTest::newRow("double quote") << "say \"hi\"" << forbidden;
-    QTest::newRow("@@") << "a@@b" << forbidden;
-    QTest::newRow("accented") << QStringLiteral("café") << unencodable;
-    QTest::newRow("hangul") << QStringLiteral("한국") << unencodable;
-    QTest::newRow("line break") << "a\nb" << unencodable;
-}
-
-void TestFavoritesFile::nameProblems()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, problem);
-    QCOMPARE(FavoriteNameProblem(name), problem);
 }
 
 void TestFavoritesFile::malformedLinesStillLoad()
