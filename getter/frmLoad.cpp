@@ -1,25 +1,126 @@
 #include "frmLoad.h"
 
+#include "FileDownloader.h"
+#include "PageAnalyzer.h"
+#include "TransferControl.h"
+#include "browser/BrowserView.h"
+#include "browser/frmMain.h"
+#include "core/EventPump.h"
+#include "core/MessageSeam.h"
+#include "core/Settings.h"
+#include "core/Shared.h"
+#include "core/TextFile.h"
+#include "resources/Resources.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+using namespace kiro;
 
 namespace {
+
 QPointer<frmLoad> g_current;
+
+const QString kAbortText = QStringLiteral("要求処理が中断されました．");
+const QString kTickAll = QStringLiteral("全てチェックをつける");
+const QString kUntickAll = QStringLiteral("チェックを全てはずす");
+
+// Keeps a list in ascending order of its text, letter case ignored; an item
+// goes after those that compare equal to it.
+QListWidgetItem *InsertSorted(QListWidget *list, const QString &text)
+{
+    int row = list->count();
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->text().compare(text, Qt::CaseInsensitive) > 0) {
+            row = i;
+            break;
+        }
+    }
+    auto *item = new QListWidgetItem(text);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    list->insertItem(row, item);
+    return item;
 }
+
+QFont ListFont()
+{
+    // The closest to the classic Japanese monospace font that this desktop has.
+    for (const QString &family : {QStringLiteral("Noto Sans Mono CJK JP"),
+                                  QStringLiteral("Noto Sans CJK JP"),
+                                  QStringLiteral("IPAGothic")}) {
+        if (QFontDatabase::hasFamily(family)) {
+            QFont font(family);
+            font.setStyleHint(QFont::Monospace);
+            return font;
+        }
+    }
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+}
+
+QLabel *DisplayLabel(const QString &name, Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter)
+{
+    auto *label = new QLabel;
+    label->setObjectName(name);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setAlignment(alignment);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setMinimumWidth(40);
+    return label;
+}
+
+QLabel *Caption(const QString &name, const QString &text)
+{
+    auto *label = new QLabel(text);
+    label->setObjectName(name);
+    return label;
+}
+
+} // namespace
 
 frmLoad::frmLoad(QWidget *parent)
     : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("frmLoad"));
     setWindowTitle(QStringLiteral("ファイルのダウンロード"));
+    setWindowIcon(KiroIcon(QStringLiteral("kiro")));
+    // A top-level window of its own, even when the browser is its parent.
+    setWindowFlag(Qt::Window);
+
+    Inet = new TransferControl(m_vars, *this, this);
+    m_analyzer = new PageAnalyzer(m_vars, *this, *Inet);
+    m_downloader = new FileDownloader(m_vars, *this, *Inet);
+
+    BuildControls();
+    Form_Load();
 }
 
-frmLoad::~frmLoad() = default;
+frmLoad::~frmLoad()
+{
+    delete m_downloader;
+    delete m_analyzer;
+}
 
 frmLoad *frmLoad::Open(QWidget *parent)
 {
     auto *window = new frmLoad(parent);
-    window->setAttribute(Qt::WA_DeleteOnClose);
     g_current = window;
+    window->resize(760, 720);
     window->show();
     return window;
 }
@@ -32,4 +133,539 @@ frmLoad *frmLoad::Current()
 void frmLoad::Unload()
 {
     close();
+}
+
+QAction *frmLoad::Button(const QString &key) const
+{
+    return TB->findChild<QAction *>(key);
+}
+
+void frmLoad::BuildControls()
+{
+    TB = addToolBar(QStringLiteral("TB"));
+    TB->setObjectName(QStringLiteral("TB"));
+    TB->setMovable(false);
+    TB->setIconSize(QSize(32, 32));
+    struct ButtonDef { const char *key; const char *icon; const char *hint; };
+    static const ButtonDef buttons[] = {
+        {"Exit", "getter_exit", "終了"},
+        {"Serch", "search", "ＵＲＬを解析し、ダウンロードできるファイルを抽出"},
+        {"DownLoad", "download", "ファイルのダウンロードを開始"},
+        {"Stop", "stop", "ダウンロードを中止"},
+    };
+    for (const ButtonDef &def : buttons) {
+        const QString key = QLatin1String(def.key);
+        QAction *action = TB->addAction(KiroIcon(QLatin1String(def.icon)), key);
+        action->setObjectName(key);
+        action->setToolTip(QString::fromUtf8(def.hint));
+        connect(action, &QAction::triggered, this, [this, key] { TB_ButtonClick(key); });
+    }
+
+    auto *central = new QWidget;
+    auto *grid = new QGridLayout(central);
+    int row = 0;
+
+    Label7 = Caption(QStringLiteral("Label7"), QStringLiteral("ＵＲＬ名"));
+    lblURL = DisplayLabel(QStringLiteral("lblURL"));
+    grid->addWidget(Label7, row, 0);
+    grid->addWidget(lblURL, row++, 1, 1, 6);
+
+    Label1 = Caption(QStringLiteral("Label1"), QStringLiteral("ダウンロード先"));
+    lblDLDir = DisplayLabel(QStringLiteral("lblDLDir"));
+    grid->addWidget(Label1, row, 0);
+    grid->addWidget(lblDLDir, row++, 1, 1, 6);
+
+    Label3 = Caption(QStringLiteral("Label3"), QStringLiteral("ダウンロードファイル名"));
+    lblDLFname = DisplayLabel(QStringLiteral("lblDLFname"));
+    lblKB = DisplayLabel(QStringLiteral("lblKB"), Qt::AlignRight | Qt::AlignVCenter);
+    lblKB->setMinimumWidth(80);
+    Label4 = Caption(QStringLiteral("Label4"), QStringLiteral("kb終了"));
+    lblRight = new QLabel;
+    lblRight->setObjectName(QStringLiteral("lblRight"));
+    lblRight->setFixedSize(14, 14);
+    lblRight->setAutoFillBackground(true);
+    grid->addWidget(Label3, row, 0);
+    grid->addWidget(lblDLFname, row, 1, 1, 3);
+    grid->addWidget(lblKB, row, 4);
+    grid->addWidget(Label4, row, 5);
+    grid->addWidget(lblRight, row++, 6);
+
+    lblNow = DisplayLabel(QStringLiteral("lblNow"), Qt::AlignRight | Qt::AlignVCenter);
+    Label5 = Caption(QStringLiteral("Label5"), QStringLiteral("／"));
+    lblAll = DisplayLabel(QStringLiteral("lblAll"), Qt::AlignRight | Qt::AlignVCenter);
+    PBar1 = new QProgressBar;
+    PBar1->setObjectName(QStringLiteral("PBar1"));
+    PBar1->setTextVisible(false);
+    auto *counts = new QHBoxLayout;
+    counts->addWidget(lblNow);
+    counts->addWidget(Label5);
+    counts->addWidget(lblAll);
+    counts->addWidget(PBar1, 1);
+    grid->addLayout(counts, row++, 0, 1, 7);
+
+    lstFile = new QListWidget;
+    lstFile->setObjectName(QStringLiteral("lstFile"));
+    lstFile->setFont(ListFont());
+    lstFile->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lstFile->setUniformItemSizes(true);
+    grid->addWidget(lstFile, row++, 0, 1, 7);
+    grid->setRowStretch(row - 1, 1);
+
+    cmdAllChk = new QPushButton(QStringLiteral("全てチェックする"));
+    cmdAllChk->setObjectName(QStringLiteral("cmdAllChk"));
+    connect(cmdAllChk, &QPushButton::clicked, this, &frmLoad::cmdAllChk_Click);
+    grid->addWidget(cmdAllChk, row++, 0, 1, 2, Qt::AlignLeft);
+
+    Label6 = Caption(QStringLiteral("Label6"), QStringLiteral("【臨時設定】"));
+    grid->addWidget(Label6, row++, 0, 1, 7);
+
+    txtgrhkb = new QLineEdit;
+    txtgrhkb->setObjectName(QStringLiteral("txtgrhkb"));
+    txtgrhkb->setAlignment(Qt::AlignRight);
+    txtgrhkb->setMaximumWidth(100);
+    Label2 = Caption(QStringLiteral("Label2"), QStringLiteral("ｋｂ以下のファイルはダウンロードしない"));
+    ChkSubURL = new QCheckBox(QStringLiteral("現在のページに記述されているＵＲＬからも収集する"));
+    ChkSubURL->setObjectName(QStringLiteral("ChkSubURL"));
+    ChkFileName = new QCheckBox(QStringLiteral("ダウンロードするファイル名にURL名を加える"));
+    ChkFileName->setObjectName(QStringLiteral("ChkFileName"));
+    lstExtsn = new QListWidget;
+    lstExtsn->setObjectName(QStringLiteral("lstExtsn"));
+    lstExtsn->setMaximumHeight(120);
+    cmdRefresh = new QPushButton(QStringLiteral("設定を元に戻す"));
+    cmdRefresh->setObjectName(QStringLiteral("cmdRefresh"));
+    connect(cmdRefresh, &QPushButton::clicked, this, &frmLoad::cmdRefresh_Click);
+
+    auto *options = new QVBoxLayout;
+    auto *threshold = new QHBoxLayout;
+    threshold->addWidget(txtgrhkb);
+    threshold->addWidget(Label2);
+    threshold->addStretch();
+    options->addLayout(threshold);
+    options->addWidget(ChkSubURL);
+    options->addWidget(ChkFileName);
+    options->addStretch();
+    auto *extensions = new QVBoxLayout;
+    extensions->addWidget(lstExtsn);
+    extensions->addWidget(cmdRefresh);
+    auto *temporary = new QHBoxLayout;
+    temporary->addLayout(options, 3);
+    temporary->addLayout(extensions, 1);
+    grid->addLayout(temporary, row++, 0, 1, 7);
+    grid->setColumnStretch(1, 1);
+
+    setCentralWidget(central);
+
+    SB = new QStatusBar;
+    SB->setObjectName(QStringLiteral("SB"));
+    setStatusBar(SB);
+
+    Timer = new QTimer(this);
+    Timer->setObjectName(QStringLiteral("Timer"));
+    Timer->setInterval(10);
+    connect(Timer, &QTimer::timeout, this, &frmLoad::Timer_Timer);
+}
+
+void frmLoad::Form_Load()
+{
+    lblURL->setText(TargetURL);
+    Timer->stop();
+    lstFile->clear();
+    LoadTempSettings();
+    ResetToIdle();
+    // Each search pass sets its own pattern; matching is global and ignores case.
+    m_vars.LinkRegExp = QRegularExpression(QString(), QRegularExpression::CaseInsensitiveOption);
+}
+
+void frmLoad::LoadTempSettings()
+{
+    ChkSubURL->setChecked(chkSubURL == 1);
+    ChkFileName->setChecked(chkFileName == 1);
+    txtgrhkb->setText(QString::number(grhkb));
+
+    lstExtsn->clear();
+    EnsureFileExists(ExtsnFilePath());
+    for (const ExtensionEntry &entry : ReadExtensionFile(ExtsnFilePath())) {
+        QListWidgetItem *item = InsertSorted(lstExtsn, entry.name);
+        item->setCheckState(entry.check == 1 ? Qt::Checked : Qt::Unchecked);
+    }
+
+    QList<ExtensionEntry> shown;
+    for (int i = 0; i < lstExtsn->count(); ++i) {
+        const QListWidgetItem *item = lstExtsn->item(i);
+        shown.append({item->text(), item->checkState() == Qt::Checked ? 1 : 0});
+    }
+    SetExtensionList(shown);
+    ClearSelection(lstExtsn);
+}
+
+void frmLoad::SetIdleCommon()
+{
+    lblDLDir->setText(FstDir);
+    lblDLFname->clear();
+    lblKB->clear();
+    lblAll->clear();
+    lblNow->clear();
+    PaintBlinker(false);
+    PBar1->setRange(0, 10);
+    PBar1->setValue(0);
+    SB->clearMessage();
+    Button(QStringLiteral("Exit"))->setEnabled(true);
+    Button(QStringLiteral("Serch"))->setEnabled(true);
+    Button(QStringLiteral("Stop"))->setEnabled(false);
+    lstExtsn->setEnabled(true);
+    txtgrhkb->setEnabled(true);
+    ChkSubURL->setEnabled(true);
+    ChkFileName->setEnabled(true);
+    cmdRefresh->setEnabled(true);
+}
+
+void frmLoad::ResetToIdle()
+{
+    SetIdleCommon();
+    lstFile->clear();
+    lstFile->setEnabled(false);
+    cmdAllChk->setEnabled(false);
+    Button(QStringLiteral("DownLoad"))->setEnabled(false);
+}
+
+void frmLoad::ReturnToIdle()
+{
+    SetIdleCommon();
+    lstFile->setEnabled(true);
+    cmdAllChk->setEnabled(true);
+    Button(QStringLiteral("DownLoad"))->setEnabled(true);
+}
+
+void frmLoad::TB_ButtonClick(const QString &key)
+{
+    // The window stays alive while a command runs, even if it is unloaded
+    // from inside it; it is freed once the outermost command has returned.
+    QPointer<frmLoad> self(this);
+    ++m_runDepth;
+    if (key == QLatin1String("Exit")) {
+        Timer->stop();
+        AbortFlag = 1;
+        SetStatusText(QStringLiteral("終了処理が完了するまで、しばらくお待ち下さい。"));
+        close();
+    } else if (key == QLatin1String("Serch")) {
+        Serch();
+    } else if (key == QLatin1String("DownLoad")) {
+        DownLoad();
+    } else if (key == QLatin1String("Stop")) {
+        Stop();
+    }
+    if (!self)
+        return;
+    if (--m_runDepth == 0 && m_unloaded)
+        deleteLater();
+}
+
+void frmLoad::Serch()
+{
+    const QString threshold = txtgrhkb->text();
+    if (threshold.isEmpty()) {
+        grhkb = 0;
+    } else {
+        bool ok = false;
+        const double value = threshold.trimmed().toDouble(&ok);
+        grhkb = ok && qAbs(value) < 9.0e18 ? RoundHalfEven(value) : 0;
+    }
+    chkSubURL = ChkSubURL->isChecked() ? 1 : 0;
+    chkFileName = ChkFileName->isChecked() ? 1 : 0;
+    for (int i = 0; i < lstExtsn->count(); ++i) {
+        const QListWidgetItem *item = lstExtsn->item(i);
+        if (i + 1 < ExtNames.size()) {
+            ExtNames[i + 1] = item->text();
+            ExtChecks[i + 1] = item->checkState() == Qt::Checked ? 1 : 0;
+        }
+    }
+    AbortFlag = 0;
+
+    Button(QStringLiteral("Exit"))->setEnabled(false);
+    Button(QStringLiteral("Serch"))->setEnabled(false);
+    Button(QStringLiteral("DownLoad"))->setEnabled(false);
+    Button(QStringLiteral("Stop"))->setEnabled(true);
+    lstFile->setEnabled(true);
+    lstFile->clear();
+    cmdAllChk->setEnabled(true);
+    lstExtsn->setEnabled(false);
+    txtgrhkb->setEnabled(true);
+    ChkSubURL->setEnabled(false);
+    ChkFileName->setEnabled(false);
+    cmdRefresh->setEnabled(false);
+
+    BlinkState = 1;
+    Timer->start();
+    lblDLFname->setText(QStringLiteral("★★　ＨＴＭＬ読込中．★★"));
+    lblKB->clear();
+
+    AnalyzePages();
+
+    Timer->stop();
+    if (AbortFlag == 1) {
+        ResetToIdle();
+        return;
+    }
+    PaintBlinker(false);
+    Button(QStringLiteral("Serch"))->setEnabled(false);
+    Button(QStringLiteral("DownLoad"))->setEnabled(true);
+    AllChecked = 0;
+    cmdAllChk->setText(kTickAll);
+    lstFile->setUpdatesEnabled(false);
+    for (const QString &url : std::as_const(FileURLs)) {
+        auto *item = new QListWidgetItem(url, lstFile);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+    }
+    lstFile->setUpdatesEnabled(true);
+}
+
+void frmLoad::AnalyzePages()
+{
+    lblDLFname->setText(QStringLiteral("★★　ＨＴＭＬ解析中．★★"));
+    m_vars.BaseURL = TargetURL;
+    PageURLs = QStringList{TargetURL};
+
+    frmMain *browser = frmMain::instance();
+    if (!browser || !browser->WB()) {
+        ShowMessage(QStringLiteral("ＵＲＬを取得できません。再起動してください。"), QStringLiteral("エラー"));
+        AbortFlag = 1;
+        return;
+    }
+
+    QList<FrameInfo> frames;
+    const bool readable = browser->WB()->ReadFrames(&frames, [] { return AbortFlag == 1; });
+    int answering = 0;
+    for (const FrameInfo &frame : std::as_const(frames))
+        answering += frame.readable ? 1 : 0;
+    if (readable && !frames.isEmpty() && answering > 0) {
+        PageURLs[0] = browser->WB()->LocationURL();
+        for (const FrameInfo &frame : std::as_const(frames)) {
+            PumpEvents();
+            if (AbortFlag == 1) {
+                SetStatusText(kAbortText);
+                break;
+            }
+            PageURLs.append(frame.readable ? frame.location : QString());
+        }
+    }
+
+    m_vars.FoundCount = 0;
+    m_vars.FoundFiles = QStringList{QString()};
+    m_analyzer->BeginSearch();
+    for (const QString &page : std::as_const(PageURLs)) {
+        PumpEvents();
+        if (AbortFlag == 1) {
+            SetStatusText(kAbortText);
+            break;
+        }
+        m_analyzer->AnalyzePage(page);
+    }
+
+    lblDLFname->setText(QStringLiteral("★★　ＨＴＭＬ解析終了．★★"));
+    if (!m_analyzer->anyPageText() && AbortFlag == 0) {
+        ShowMessage(QStringLiteral("ＨＴＭＬデータが取得できないため、解析できません。"));
+        AbortFlag = 1;
+    } else if (m_vars.FoundCount == 0 && AbortFlag == 0) {
+        ShowMessage(QStringLiteral("対象ファイルが全くないか、ＨＴＭＬデータを取得できないため"
+                                   "対象ファイルを見つけることができません"));
+        AbortFlag = 1;
+    }
+}
+
+int frmLoad::CountReadableFrames()
+{
+    frmMain *browser = frmMain::instance();
+    if (!browser || !browser->WB())
+        return 0;
+    QList<FrameInfo> frames;
+    if (!browser->WB()->ReadFrames(&frames, [] { return AbortFlag == 1; }))
+        return 0;
+    int count = 0;
+    for (const FrameInfo &frame : std::as_const(frames))
+        count += frame.readable ? 1 : 0;
+    return count;
+}
+
+void frmLoad::DownLoad()
+{
+    bool anyTicked = false;
+    for (int i = 0; i < lstFile->count() && !anyTicked; ++i)
+        anyTicked = lstFile->item(i)->checkState() == Qt::Checked;
+    if (!anyTicked) {
+        ShowMessage(QStringLiteral("ダウンロードするファイルが選択されていません"));
+        return;
+    }
+
+    AbortFlag = 0;
+    Button(QStringLiteral("Exit"))->setEnabled(true);
+    Button(QStringLiteral("Serch"))->setEnabled(false);
+    Button(QStringLiteral("DownLoad"))->setEnabled(false);
+    Button(QStringLiteral("Stop"))->setEnabled(true);
+    lstFile->setEnabled(true);
+    cmdAllChk->setEnabled(false);
+    lstExtsn->setEnabled(false);
+    txtgrhkb->setEnabled(false);
+    ChkSubURL->setEnabled(false);
+    ChkFileName->setEnabled(false);
+    cmdRefresh->setEnabled(false);
+
+    BlinkState = 1;
+    Timer->start();
+    RunDownload();
+    Timer->stop();
+    if (AbortFlag == 0 && !m_unloaded)
+        ShowMessage(QStringLiteral("ダウンロードが終了しました"));
+    ReturnToIdle();
+}
+
+void frmLoad::RunDownload()
+{
+    m_downloader->DownloadFiles();
+    SetStatusText(QStringLiteral("★★　終了．★★"));
+    PBar1->setValue(0);
+    Inet->Cancel();
+}
+
+void frmLoad::Stop()
+{
+    AbortFlag = 1;
+    ReturnToIdle();
+    cmdAllChk->setText(kTickAll);
+    AllChecked = 0;
+    BlinkState = 0;
+    Timer->stop();
+}
+
+void frmLoad::cmdAllChk_Click()
+{
+    const Qt::CheckState state = AllChecked == 0 ? Qt::Checked : Qt::Unchecked;
+    for (int i = 0; i < lstFile->count(); ++i)
+        lstFile->item(i)->setCheckState(state);
+    ClearSelection(lstFile);
+    if (AllChecked == 0) {
+        cmdAllChk->setText(kUntickAll);
+        AllChecked = 1;
+    } else {
+        cmdAllChk->setText(kTickAll);
+        AllChecked = 0;
+    }
+}
+
+void frmLoad::cmdRefresh_Click()
+{
+    LoadSettings();
+    LoadTempSettings();
+}
+
+void frmLoad::Timer_Timer()
+{
+    PaintBlinker(BlinkState == 1);
+    BlinkState = BlinkState == 1 ? 0 : 1;
+}
+
+void frmLoad::PaintBlinker(bool yellow)
+{
+    QPalette palette = lblRight->palette();
+    palette.setColor(QPalette::Window, yellow ? QColor(255, 255, 0) : QColor(0, 0, 0));
+    lblRight->setPalette(palette);
+}
+
+void frmLoad::ClearSelection(QListWidget *list)
+{
+    list->clearSelection();
+    list->setCurrentItem(nullptr);
+}
+
+void frmLoad::closeEvent(QCloseEvent *event)
+{
+    if (event->spontaneous()) {
+        // The close box: only "Exit" ends this window.
+        event->ignore();
+        ShowMessage(QStringLiteral("このボタンでは終了できません。"));
+        return;
+    }
+    event->accept();
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    if (g_current == this)
+        g_current = nullptr;
+    Form_Unload();
+    if (m_runDepth == 0)
+        deleteLater();
+}
+
+void frmLoad::Form_Unload()
+{
+    if (frmMain *browser = frmMain::instance()) {
+        if (QAction *fget = browser->Button(QStringLiteral("Fget")))
+            fget->setEnabled(true);
+    }
+    Timer->stop();
+}
+
+// GetterSink -----------------------------------------------------------------
+
+void frmLoad::SetStatusText(const QString &text)
+{
+    if (SB->currentMessage() != text) {
+        if (text.isEmpty())
+            SB->clearMessage();
+        else
+            SB->showMessage(text);
+    }
+}
+
+void frmLoad::SetLabel(Label label, const QString &text)
+{
+    QLabel *target = nullptr;
+    switch (label) {
+    case Label::DLDir: target = lblDLDir; break;
+    case Label::DLFname: target = lblDLFname; break;
+    case Label::KB: target = lblKB; break;
+    case Label::Now: target = lblNow; break;
+    case Label::All: target = lblAll; break;
+    }
+    if (target && target->text() != text)
+        target->setText(text);
+}
+
+void frmLoad::SetProgressRange(int minimum, int maximum)
+{
+    PBar1->setRange(minimum, maximum);
+}
+
+void frmLoad::SetProgressValue(int value)
+{
+    PBar1->setValue(value);
+}
+
+int frmLoad::FileItemCount() const
+{
+    return lstFile->count();
+}
+
+bool frmLoad::IsFileItemTicked(int i) const
+{
+    const QListWidgetItem *item = lstFile->item(i);
+    return item && item->checkState() == Qt::Checked;
+}
+
+QString frmLoad::FileItemText(int i) const
+{
+    const QListWidgetItem *item = lstFile->item(i);
+    return item ? item->text() : QString();
+}
+
+void frmLoad::SetFileItemText(int i, const QString &text)
+{
+    if (QListWidgetItem *item = lstFile->item(i))
+        item->setText(text);
+}
+
+void frmLoad::SetCurrentFileItem(int i)
+{
+    if (QListWidgetItem *item = lstFile->item(i))
+        lstFile->setCurrentItem(item);
 }
