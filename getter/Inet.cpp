@@ -1,9 +1,10 @@
 #include "Inet.h"
 
+#include "PartFile.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QUrl>
 
 #include <memory>
@@ -207,9 +208,8 @@ bool Inet::StartBody()
     }
     m_contentType = m_reply->rawHeader("Content-Type");
     if (m_toFile) {
-        m_file = std::make_unique<QSaveFile>(m_saveFile);
-        m_file->setDirectWriteFallback(false);
-        if (m_saveFile.isEmpty() || !m_file->open(QIODevice::WriteOnly)) {
+        m_file = std::make_unique<PartFile>(m_saveFile);
+        if (!m_file->open()) {
             Fail(QStringLiteral("cannot create \"%1\": %2").arg(m_saveFile, m_file->errorString()));
             return false;
         }

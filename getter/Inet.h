@@ -12,7 +12,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSaveFile;
+class PartFile;
 
 // The getter's transfer component: one HTTP or HTTPS GET at a time, reported
 // through StateChanged with the numbers below. Every request that is not
@@ -99,7 +99,7 @@ private:
 
     QNetworkAccessManager *m_manager = nullptr;
     QPointer<QNetworkReply> m_reply;
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<PartFile> m_file;
     QTimer m_stallTimer;
     QElapsedTimer m_activity;   // since the request last showed a sign of life
     std::function<bool()> m_abortCheck;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryFile>
+
+// A downloaded file is written under a temporary name beside its target and
+// takes the target's name only once it is complete, so a crash never leaves
+// a truncated file under the real name. Unlike QSaveFile it does not force
+// each file to disk: that cost is per file and dominated many small downloads.
+class PartFile
+{
+public:
+    explicit PartFile(const QString &target);
+    ~PartFile();
+
+    bool open();
+    qint64 write(const char *data, qint64 size);
+    // Renames the complete file to the target; false when that fails.
+    bool commit();
+    // Drops what was written.
+    void cancelWriting();
+    QString errorString() const;
+
+private:
+    QString m_target;
+    QTemporaryFile m_temp;
+    QString m_error;
+};
