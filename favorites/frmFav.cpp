@@ -33,7 +33,7 @@ QPushButton *MakeButton(QWidget *parent, const char *name, const QString &captio
 } // namespace
 
 frmFav::frmFav(QWidget *parent)
-    : QDialog(parent)
+    : ProgramClosedDialog(parent)
 {
     setObjectName(QStringLiteral("frmFav"));
     setWindowTitle(QStringLiteral("お気に入り"));
@@ -204,47 +204,4 @@ void frmFav::SaveFavorites()
                     QStringLiteral("確認"));
         break;
     }
-}
-
-bool frmFav::CloseAllowed() const
-{
-    return m_programClose || (qApp && qApp->isSavingSession())
-            || QCoreApplication::closingDown();
-}
-
-void frmFav::CloseByProgram()
-{
-    m_programClose = true;
-    accept();
-}
-
-void frmFav::reject()
-{
-    if (CloseAllowed()) {
-        QDialog::reject();
-        return;
-    }
-    ShowMessage(QStringLiteral("このボタンでは終了できません。"), QStringLiteral("確認"));
-}
-
-void frmFav::closeEvent(QCloseEvent *event)
-{
-    if (CloseAllowed()) {
-        QDialog::closeEvent(event);
-        return;
-    }
-    event->ignore();
-    ShowMessage(QStringLiteral("このボタンでは終了できません。"), QStringLiteral("確認"));
-}
-
-void frmFav::keyPressEvent(QKeyEvent *event)
-{
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
-            if (button->isEnabled())
-                button->click();
-        }
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

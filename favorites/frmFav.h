@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "browser/ProgramClosedDialog.h"
 
 class QListWidget;
 class QPushButton;
@@ -8,7 +8,7 @@ class QPushButton;
 // The favorites window, shown modally from the browser's "MyFav". It reads
 // Fav.fil afresh each time it opens and writes it at once on every change.
 // The address of a shown favorite goes back to the browser through FavAdrs.
-class frmFav : public QDialog
+class frmFav : public ProgramClosedDialog
 {
     Q_OBJECT
 
@@ -29,19 +29,10 @@ public:
     void cmdAdd_Click();
     void cmdEnd_Click();
 
-public Q_SLOTS:
-    // Esc and every close request that does not come from the program itself.
-    void reject() override;
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void Form_Load();
     int HighlightedIndex() const;
-    void CloseByProgram();
-    bool CloseAllowed() const;
 
     QListWidget *lstFav = nullptr;
     QListWidget *lstAdrs = nullptr;
@@ -49,7 +40,6 @@ private:
     QPushButton *cmdAdd = nullptr;
     QPushButton *cmdDel = nullptr;
     QPushButton *cmdEnd = nullptr;
-    bool m_programClose = false;
     // Fav.fil exists but could not be read: writing the (empty) list over it
     // would lose every favorite, so it is not written.
     bool m_loadFailed = false;

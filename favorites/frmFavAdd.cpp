@@ -54,7 +54,7 @@ QPushButton *MakeButton(QWidget *parent, const char *name, const QString &captio
 } // namespace
 
 frmFavAdd::frmFavAdd(frmFav *favorites)
-    : QDialog(favorites)
+    : ProgramClosedDialog(favorites)
     , m_favorites(favorites)
 {
     setObjectName(QStringLiteral("frmFavAdd"));
@@ -136,49 +136,4 @@ void frmFavAdd::txtFav_KeyPress(int keyAscii)
 {
     if (keyAscii == 13)
         cmdAdd_Click();
-}
-
-bool frmFavAdd::CloseAllowed() const
-{
-    return m_programClose || (qApp && qApp->isSavingSession())
-            || QCoreApplication::closingDown();
-}
-
-void frmFavAdd::CloseByProgram()
-{
-    m_programClose = true;
-    accept();
-}
-
-void frmFavAdd::reject()
-{
-    if (CloseAllowed()) {
-        QDialog::reject();
-        return;
-    }
-    ShowMessage(QStringLiteral("このボタンでは終了できません。"), QStringLiteral("確認"));
-}
-
-void frmFavAdd::closeEvent(QCloseEvent *event)
-{
-    if (CloseAllowed()) {
-        QDialog::closeEvent(event);
-        return;
-    }
-    event->ignore();
-    ShowMessage(QStringLiteral("このボタンでは終了できません。"), QStringLiteral("確認"));
-}
-
-void frmFavAdd::keyPressEvent(QKeyEvent *event)
-{
-    // Enter in txtFav has already been handled through returnPressed; it must
-    // not also reach a default button.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto *button = qobject_cast<QPushButton *>(focusWidget())) {
-            if (button->isEnabled())
-                button->click();
-        }
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "browser/ProgramClosedDialog.h"
 
 #include <functional>
 
@@ -12,7 +12,7 @@ class frmFav;
 // The add-to-favorites dialog, shown modally by the favorites window's "追加".
 // It puts the browser's current address under the typed name into the
 // favorites window's lists; the favorites window then saves.
-class frmFavAdd : public QDialog
+class frmFavAdd : public ProgramClosedDialog
 {
     Q_OBJECT
 
@@ -31,22 +31,11 @@ public:
     void cmdEnd_Click();
     void txtFav_KeyPress(int keyAscii);
 
-public Q_SLOTS:
-    void reject() override;
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-
 private:
-    void CloseByProgram();
-    bool CloseAllowed() const;
-
     frmFav *m_favorites;
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
     QLineEdit *txtFav = nullptr;
     QPushButton *cmdAdd = nullptr;
     QPushButton *cmdEnd = nullptr;
-    bool m_programClose = false;
 };

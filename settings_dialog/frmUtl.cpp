@@ -99,7 +99,7 @@ QFrame *GreyLine(const char *name)
 } // namespace
 
 frmUtl::frmUtl(QWidget *parent)
-    : QDialog(parent)
+    : ProgramClosedDialog(parent)
     , m_currentPage(DefaultCurrentPage)
 {
     setObjectName(QStringLiteral("frmUtl"));
@@ -399,8 +399,7 @@ void frmUtl::cmdEnd_Click()
 {
     if (!SaveSettings())
         return;
-    m_unloading = true;
-    done(QDialog::Accepted);
+    CloseByProgram();
 }
 
 bool frmUtl::SaveSettings()
@@ -479,20 +478,4 @@ bool frmUtl::SaveSettings()
 
     LoadSettings();
     return true;
-}
-
-void frmUtl::reject()
-{
-}
-
-void frmUtl::closeEvent(QCloseEvent *event)
-{
-    // Saving unloads the dialog, and the system may end the session; any
-    // other request to close is refused.
-    if (m_unloading || qGuiApp->isSavingSession()) {
-        event->accept();
-        return;
-    }
-    kiro::ShowMessage(QStringLiteral("このボタンでは終了できません。"), kConfirm);
-    event->ignore();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "browser/ProgramClosedDialog.h"
 
 #include <functional>
 
@@ -17,7 +17,7 @@ class QPushButton;
 // The settings dialog, shown modally from the browser's "Utl". It loads the
 // stored settings when it is created and leaves only through "終了", which
 // saves every setting and the extension list.
-class frmUtl : public QDialog
+class frmUtl : public ProgramClosedDialog
 {
     Q_OBJECT
 
@@ -42,12 +42,6 @@ public Q_SLOTS:
     // The user picked the volume at index in Drive.
     void Drive_Change(int index);
 
-    // There is no cancel: Esc leaves the dialog open.
-    void reject() override;
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
 private:
     void BuildControls();
     void Form_Load();
@@ -60,7 +54,6 @@ private:
     void ShowStartPage();
 
     CurrentPageProvider m_currentPage;
-    bool m_unloading = false;
 
     QGroupBox *Frame1 = nullptr;
     QLabel *Label1 = nullptr;

@@ -401,9 +401,10 @@ void TestFrmFav::closeRequestsRefused()
     QVERIFY(QTest::qWaitForWindowExposed(&fav));
     fav.close();
     QVERIFY(fav.isVisible());
+    // Esc is no way out either, and says nothing.
     QTest::keyClick(&fav, Qt::Key_Escape);
     QVERIFY(fav.isVisible());
-    QCOMPARE(m_messages, QStringList({refusal, refusal}));
+    QCOMPARE(m_messages, QStringList({refusal}));
 
     m_messages.clear();
     QString textLeft;
@@ -414,7 +415,7 @@ void TestFrmFav::closeRequestsRefused()
     }, &textLeft);
     QVERIFY(stayedOpen);
     QCOMPARE(textLeft, QStringLiteral("typed"));
-    QCOMPARE(m_messages, QStringList({refusal, refusal}));
+    QCOMPARE(m_messages, QStringList({refusal}));
     QVERIFY(Items(fav, "lstFav").isEmpty());
 }
 
