@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 
 #include <algorithm>
@@ -49,6 +50,8 @@ const ToolbarButton ToolbarButtons[] = {
 };
 
 constexpr int KeyEnter = 13;
+// How long after the first show the window insists on starting maximized.
+constexpr int StartStateGraceMs = 3000;
 
 } // namespace
 
@@ -145,10 +148,11 @@ void frmMain::Form_Load()
     kiro::LoadSettings();
     kiro::CreateDefaultExtsnFile();
     kiro::LoadExtensionList();
-    // Where no window manager maximizes it, the window still covers the screen.
+    // Its size when the user restores it from maximized.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        setGeometry(screen->availableGeometry());
+        resize(screen->availableGeometry().size() * 3 / 4);
     setWindowState(windowState() | Qt::WindowMaximized);
+    m_keepMaximized = true;
     TURL->setText(kiro::FstHpAdrs);
     TURL_KeyPress(KeyEnter);
 }
@@ -205,6 +209,25 @@ void frmMain::Form_Resize()
     Frame1->setGeometry(frameLeft, frameTop, frameWidth, frameHeight);
     m_WB->setGeometry(0, 0, frameWidth, frameHeight);
     m_WB2->move(0, 0);
+}
+
+void frmMain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_keepMaximized)
+        QTimer::singleShot(StartStateGraceMs, this, [this] { m_keepMaximized = false; });
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // The first page view makes Qt create the window anew just after it is
+    // shown, and the window system then reports it as no longer maximized.
+    const Qt::WindowStates kept = Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen;
+    if (event->type() == QEvent::WindowStateChange && m_keepMaximized && !(windowState() & kept)) {
+        m_keepMaximized = false;
+        QTimer::singleShot(0, this, [this] { setWindowState(windowState() | Qt::WindowMaximized); });
+    }
 }
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)

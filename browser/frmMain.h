@@ -49,6 +49,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -77,4 +79,5 @@ private:
     int m_PopupPending = 0;
     // Set by "Exit": the close that follows comes from the program.
     bool m_unloading = false;
+    bool m_keepMaximized = false;
 };
