@@ -57,18 +57,5 @@ QString FavoriteNameProblem(const QString &name)
     return QString();
 }
 
-int CompareFavoriteNames(const QString &a, const QString &b)
-{
-    return QString::compare(a, b, Qt::CaseInsensitive);
-}
-
-int FavoriteInsertIndex(const QStringList &sortedNames, const QString &name)
-{
-    const auto it = std::upper_bound(sortedNames.cbegin(), sortedNames.cend(), name,
-                                     [](const QString &a, const QString &b) {
-                                         return CompareFavoriteNames(a, b) < 0;
-                                     });
-    return int(it - sortedNames.cbegin());
-}
 
 } // namespace kiro

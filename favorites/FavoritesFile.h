@@ -39,12 +39,4 @@ QString EncodeFavoriteAddress(const QString &address);
 // breaks would split it; some characters have no code page 932 form.
 QString FavoriteNameProblem(const QString &name);
 
-// Names are ordered by their text with letter case ignored.
-int CompareFavoriteNames(const QString &a, const QString &b);
-
-// Where a name goes in a list sorted by CompareFavoriteNames: after every
-// name that sorts equal to it, so names that repeat keep the order they were
-// added in (and the file's order when read back).
-int FavoriteInsertIndex(const QStringList &sortedNames, const QString &name);
-
 } // namespace kiro

@@ -1,6 +1,7 @@
 #include "frmFav.h"
 
 #include "core/MessageSeam.h"
+#include "core/SortedText.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "favorites/FavoritesFile.h"
@@ -121,7 +122,7 @@ void frmFav::InsertFavorite(const QString &name, const QString &entry)
         names.append(lstFav->item(i)->text());
     // Both lists are placed by the name, so an entry can never drift away
     // from its name (as it could if lstAdrs were ordered by its own text).
-    const int at = FavoriteInsertIndex(names, name);
+    const int at = SortedInsertIndex(names, name);
     lstFav->insertItem(at, name);
     lstAdrs->insertItem(at, entry);
     m_changed = true;

@@ -69,12 +69,4 @@ QString AddressForStorage(const QString &address)
     return QString::fromLatin1(QUrl::toPercentEncoding(address, "!#$%&'()*+,/:;=?@[]~"));
 }
 
-int SortedInsertIndex(const QStringList &items, const QString &text)
-{
-    int i = 0;
-    while (i < items.size() && items.at(i).compare(text, Qt::CaseInsensitive) <= 0)
-        ++i;
-    return i;
-}
-
 } // namespace kiro

@@ -31,8 +31,4 @@ QString FormatThreshold(qint64 value);
 // percent-encoded, with a host name in its ASCII form.
 QString AddressForStorage(const QString &address);
 
-// Where text goes in a list kept in ascending order without regard to letter
-// case: after every item that does not sort after it.
-int SortedInsertIndex(const QStringList &items, const QString &text);
-
 } // namespace kiro

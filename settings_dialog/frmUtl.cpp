@@ -8,6 +8,7 @@
 #include "browser/BrowserView.h"
 #include "browser/frmMain.h"
 #include "core/MessageSeam.h"
+#include "core/SortedText.h"
 #include "core/ProfileIni.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
