@@ -9,6 +9,7 @@
 #include "core/MessageSeam.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
+#include "core/SortedText.h"
 #include "core/TextFile.h"
 #include "resources/Resources.h"
 
@@ -39,17 +40,12 @@ const QString kAbortText = QStringLiteral("要求処理が中断されました�
 const QString kTickAll = QStringLiteral("全てチェックをつける");
 const QString kUntickAll = QStringLiteral("チェックを全てはずす");
 
-// Keeps a list in ascending order of its text, letter case ignored; an item
-// goes after those that compare equal to it.
 QListWidgetItem *InsertSorted(QListWidget *list, const QString &text)
 {
-    int row = list->count();
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->text().compare(text, Qt::CaseInsensitive) > 0) {
-            row = i;
-            break;
-        }
-    }
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts.append(list->item(i)->text());
+    const int row = SortedInsertIndex(texts, text);
     auto *item = new QListWidgetItem(text);
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Unchecked);
