@@ -8,6 +8,7 @@
 
 #include "core/Shared.h"
 
+#include "RecordingSink.h"
 #include "TestServer.h"
 
 #include <QTest>
@@ -23,27 +24,6 @@ const QString AbortText = QStringLiteral("要求処理が中断されました�
 const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
 const QString NoFilesSuffix = QStringLiteral("は画像ファイルが存在しない．");
 
-class RecordingSink : public GetterSink
-{
-public:
-    QStringList statusLog;
-    std::function<void(const QString &)> onStatus;
-
-    void SetStatusText(const QString &text) override
-    {
-        statusLog.append(text);
-        if (onStatus)
-            onStatus(text);
-    }
-    void SetLabel(Label, const QString &) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressValue(int) override {}
-    int FileItemCount() const override { return 0; }
-    bool IsFileItemTicked(int) const override { return false; }
-    QString FileItemText(int) const override { return QString(); }
-    void SetFileItemText(int, const QString &) override {}
-    void SetCurrentFileItem(int) override {}
-};
 
 // The getter window's part in a search: its variables, its status bar, its
 // transfer component and the analysis working on them.

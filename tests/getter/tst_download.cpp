@@ -10,6 +10,7 @@
 
 #include "core/Shared.h"
 
+#include "RecordingSink.h"
 #include "TestServer.h"
 
 #include <QDir>
@@ -32,60 +33,6 @@ const QString AtOrBelow = QStringLiteral("指定容量以下");
 const QString Failed = QStringLiteral("ダウンロード失敗");
 const QString AbortText = QStringLiteral("要求処理が中断されました．");
 
-class RecordingSink : public GetterSink
-{
-public:
-    struct Item {
-        QString text;
-        bool ticked = false;
-    };
-
-    QList<Item> items;
-    QString statusText;
-    QStringList statusLog;
-    QMap<Label, QString> labels;
-    QStringList fetchedNames;    // lblDLFname, in order
-    int progressMinimum = -1;
-    int progressMaximum = -1;
-    int progressValue = -1;
-    QList<int> currentItems;
-    std::function<void(Label, const QString &)> onLabel;
-    std::function<void(int)> onItemText;
-
-    void SetStatusText(const QString &text) override
-    {
-        statusText = text;
-        statusLog.append(text);
-    }
-    void SetLabel(Label label, const QString &text) override
-    {
-        labels[label] = text;
-        if (label == Label::DLFname)
-            fetchedNames.append(text);
-        if (onLabel)
-            onLabel(label, text);
-    }
-    void SetProgressRange(int minimum, int maximum) override
-    {
-        progressMinimum = minimum;
-        progressMaximum = maximum;
-    }
-    void SetProgressValue(int value) override { progressValue = value; }
-    int FileItemCount() const override { return int(items.size()); }
-    bool IsFileItemTicked(int i) const override { return items.at(i).ticked; }
-    QString FileItemText(int i) const override { return items.at(i).text; }
-    void SetFileItemText(int i, const QString &text) override
-    {
-        items[i].text = text;
-        if (onItemText)
-            onItemText(i);
-    }
-    void SetCurrentFileItem(int i) override { currentItems.append(i); }
-
-    // The part of an item's text behind its filled address.
-    QString Result(int i) const { return items.at(i).text.mid(FileItemTextWidth + 1); }
-    bool Untouched(int i) const { return items.at(i).text.size() <= FileItemTextWidth; }
-};
 
 // One getter window's worth of download machinery.
 struct Getter {

@@ -1,3 +1,4 @@
+#include "RecordingSink.h"
 #include "TestServer.h"
 
 #include "core/Shared.h"
@@ -26,29 +27,6 @@ const QString CompletedText = QStringLiteral("要求処理が完了し，すべ�
 const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
 const QString AbortedText = QStringLiteral("要求処理が中断されました．");
 
-class RecordingSink : public GetterSink
-{
-public:
-    QStringList statusTexts;
-    QStringList kbLabels;
-
-    QString status() const { return statusTexts.value(statusTexts.size() - 1); }
-    QString kb() const { return kbLabels.value(kbLabels.size() - 1); }
-
-    void SetStatusText(const QString &text) override { statusTexts.append(text); }
-    void SetLabel(Label label, const QString &text) override
-    {
-        if (label == Label::KB)
-            kbLabels.append(text);
-    }
-    void SetProgressRange(int, int) override {}
-    void SetProgressValue(int) override {}
-    int FileItemCount() const override { return 0; }
-    bool IsFileItemTicked(int) const override { return false; }
-    QString FileItemText(int) const override { return QString(); }
-    void SetFileItemText(int, const QString &) override {}
-    void SetCurrentFileItem(int) override {}
-};
 
 // One getter's transfer, with every state it raised.
 struct Getter {
