@@ -59,6 +59,7 @@ void Inet::Execute(const QString &url, const QString &operation)
     m_contentType.clear();
     m_errorString.clear();
     m_received = 0;
+    m_announcedLength = -1;
     m_lastState = -1;
     m_bodyStarted = false;
     m_busy = true;
@@ -160,11 +161,8 @@ void Inet::OnFinished()
 
     // Qt ends some short bodies without an error; a promise not kept is one.
     // (The length is the encoded one; Qt decodes only what it asked for itself.)
-    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (announced.isValid() && (m_toFile || encoding.isEmpty() || encoding == "identity")
-        && announced.toLongLong() != m_received) {
-        Fail(QStringLiteral("body cut short: %1 of %2 bytes").arg(m_received).arg(announced.toLongLong()));
+    if (m_announcedLength >= 0 && m_announcedLength != m_received) {
+        Fail(QStringLiteral("body cut short: %1 of %2 bytes").arg(m_received).arg(m_announcedLength));
         return;
     }
 
@@ -207,6 +205,12 @@ bool Inet::StartBody()
         return false;
     }
     m_contentType = m_reply->rawHeader("Content-Type");
+    // Taken from the final response's own headers now: after a redirect, Qt
+    // may show an earlier hop's headers once the reply has finished.
+    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    m_announcedLength = announced.isValid() && (m_toFile || encoding.isEmpty() || encoding == "identity")
+            ? announced.toLongLong() : -1;
     if (m_toFile) {
         m_file = std::make_unique<PartFile>(m_saveFile);
         if (!m_file->open()) {

@@ -111,6 +111,7 @@ private:
     QByteArray m_contentType;
     QString m_errorString;
     qint64 m_received = 0;
+    qint64 m_announcedLength = -1;   // Content-Length of the final response, -1 when none
     quint64 m_serial = 0;       // tells a request's late callbacks from the next one's
     int m_lastState = -1;
     int m_stallTimeoutMs = 60000;
