@@ -90,12 +90,13 @@ BrowserView::BrowserView(QWidget *parent)
     connect(webPage, &QWebEnginePage::newWindowRequested, this, &BrowserView::OnNewWindowRequested);
     connect(webPage, &QWebEnginePage::loadStarted, this, &BrowserView::OnLoadStarted);
     connect(webPage, &QWebEnginePage::loadFinished, this, &BrowserView::OnLoadFinished);
+    connect(webPage, &QWebEnginePage::urlChanged, this, &BrowserView::OnUrlChanged);
 
     m_frameReadTimeout.setSingleShot(true);
     m_frameReadTimeout.setInterval(FrameReadTimeoutMs);
     connect(&m_frameReadTimeout, &QTimer::timeout, this, [this] {
-        if (m_pageReportPending)
-            FinishPageNavigation(-1);
+        if (m_frameReadPending)
+            ReleaseFrameReports(-1);
     });
 }
 
@@ -228,27 +229,42 @@ void BrowserView::OnLoadStarted()
 {
     ++m_loadGeneration;
     m_pageLoading = true;
-    m_pageReportPending = false;
+    m_newDocument = true;
+    m_frameReadPending = false;
     m_frameReadTimeout.stop();
     m_heldFrameReports.clear();
+}
+
+void BrowserView::OnUrlChanged()
+{
+    // The page's address changes when its new document is committed, long
+    // before its pictures and frames have loaded: that is when its navigation
+    // has completed. A new document holds no frames yet.
+    if (m_newDocument) {
+        m_newDocument = false;
+        m_frameCount = 0;
+    }
+    Q_EMIT NavigateComplete2(this, LocationURL());
 }
 
 void BrowserView::OnLoadFinished()
 {
     m_pageLoading = false;
-    m_pageReportPending = true;
+    m_newDocument = false;
+    m_frameReadPending = true;
     m_frameReadTimeout.start();
     const quint64 generation = m_loadGeneration;
     ReadFramesAsync([this, generation](bool ok, const QList<FrameInfo> &frames) {
-        if (generation == m_loadGeneration && m_pageReportPending)
-            FinishPageNavigation(ok ? int(frames.size()) : -1);
+        if (generation == m_loadGeneration && m_frameReadPending)
+            ReleaseFrameReports(ok ? int(frames.size()) : -1);
     });
 }
 
 void BrowserView::OnFrameNavigated(const QString &url, int topFrameCount)
 {
-    // A frame of the page being loaded waits for the page's own report.
-    if (m_pageLoading || m_pageReportPending) {
+    // The frames of a page being loaded are reported once the page has
+    // loaded and its frames have been counted.
+    if (m_pageLoading || m_frameReadPending) {
         m_heldFrameReports.append(url);
         return;
     }
@@ -256,14 +272,13 @@ void BrowserView::OnFrameNavigated(const QString &url, int topFrameCount)
     Q_EMIT NavigateComplete2(this, url);
 }
 
-void BrowserView::FinishPageNavigation(int frameCount)
+void BrowserView::ReleaseFrameReports(int frameCount)
 {
-    m_pageReportPending = false;
+    m_frameReadPending = false;
     m_frameReadTimeout.stop();
     m_frameCount = frameCount;
     const QStringList held = std::exchange(m_heldFrameReports, {});
     const quint64 generation = m_loadGeneration;
-    Q_EMIT NavigateComplete2(this, LocationURL());
     for (const QString &url : held) {
         // A handler may have started another navigation meanwhile.
         if (generation != m_loadGeneration)

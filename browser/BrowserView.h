@@ -31,9 +31,11 @@ struct FrameInfo
 //                               ever opened: a handler may name a view to take
 //                               the new window's navigation (that view then
 //                               raises BeforeNavigate2); otherwise it is dropped.
-//   NavigateComplete2(view, url) a navigation completed, of the page or of one
-//                               of its frames; the page's comes before its
-//                               frames'.
+//   NavigateComplete2(view, url) a navigation completed: the page's when its
+//                               address changes to the new document's (not
+//                               on a reload), a frame's once the page has
+//                               loaded or, later, when the frame navigates;
+//                               the page's comes before its frames'.
 //   BeforeNavigate2(view, url, &cancel) this view is about to load url; a
 //                               handler that sets cancel stops it.
 class BrowserView : public QWebEngineView
@@ -66,8 +68,8 @@ public:
     bool ReadFrames(QList<FrameInfo> *frames, const std::function<bool()> &giveUp = {},
                     int timeoutMs = 5000);
     // The number of frames of the document as last seen: when a navigation
-    // completes, it is the count at that moment; -1 when the document offers
-    // no frame list.
+    // completes, it is the count at that moment (0 for a page's new
+    // document); -1 when the document offers no frame list.
     int KnownFrameCount() const { return m_frameCount; }
 
     // Hands this view the navigation of a new window it was named for in
@@ -87,12 +89,14 @@ private:
     bool RaiseBeforeNavigate2(const QUrl &url);
     void OnNewWindowRequested(QWebEngineNewWindowRequest &request);
     void OnLoadStarted();
+    void OnUrlChanged();
     void OnLoadFinished();
     void OnFrameNavigated(const QString &url, int topFrameCount);
-    void FinishPageNavigation(int frameCount);
+    void ReleaseFrameReports(int frameCount);
 
     bool m_pageLoading = false;
-    bool m_pageReportPending = false;
+    bool m_newDocument = false;
+    bool m_frameReadPending = false;
     int m_frameCount = -1;
     quint64 m_loadGeneration = 0;
     QStringList m_heldFrameReports;

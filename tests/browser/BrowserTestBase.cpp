@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWebEnginePage>
 
 BrowserTestBase::BrowserTestBase()
 {
@@ -35,10 +36,11 @@ frmMain *BrowserTestBase::openWindow(const QString &startPage)
 
     m_window = std::make_unique<frmMain>();
     QSignalSpy completed(m_window->WB(), &BrowserView::NavigateComplete2);
+    QSignalSpy loaded(m_window->WB()->page(), &QWebEnginePage::loadFinished);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))
         return nullptr;
-    if (completed.isEmpty() && !completed.wait(20000))
+    if (!QTest::qWaitFor([&] { return !completed.isEmpty() && !loaded.isEmpty(); }, 20000))
         return nullptr;
     return m_window.get();
 }
@@ -55,8 +57,11 @@ bool BrowserTestBase::typeAndEnter(const QString &address)
     box->clear();
     QTest::keyClicks(box, address);
     QSignalSpy completed(m_window->WB(), &BrowserView::NavigateComplete2);
+    QSignalSpy loaded(m_window->WB()->page(), &QWebEnginePage::loadFinished);
     QTest::keyClick(box, Qt::Key_Return);
-    return completed.wait(20000);
+    // Done when the page has completed its navigation and finished loading,
+    // so that its links are laid out under the pointer.
+    return QTest::qWaitFor([&] { return !completed.isEmpty() && !loaded.isEmpty(); }, 20000);
 }
 
 bool BrowserTestBase::waitForPage(const QString &location)

@@ -191,10 +191,8 @@ void FrmMainTest::backForwardHome()
     QTRY_COMPARE(w->TURLBox()->text(), url("/a.html"));
 
     const int before = m_server.requestCount("/a.html");
-    QSignalSpy completed(w->WB(), &BrowserView::NavigateComplete2);
     w->TB_ButtonClick("Update");
-    QVERIFY(completed.wait(20000));
-    QCOMPARE(m_server.requestCount("/a.html"), before + 1);
+    QTRY_COMPARE(m_server.requestCount("/a.html"), before + 1);
 
     // Home goes to the start page as it is set now.
     kiro::FstHpAdrs = url("/c.html");
