@@ -5,6 +5,8 @@
 
 #include <QMainWindow>
 
+struct FrameInfo;
+namespace kiro { struct ExtensionEntry; }
 class FileDownloader;
 class PageAnalyzer;
 class TransferControl;
@@ -64,7 +66,9 @@ private:
     void DownLoad();
     void Stop();
     void AnalyzePages();
-    int CountReadableFrames();
+    // Frames whose location could be read, of a frame list read once.
+    int CountReadableFrames(const QList<FrameInfo> &frames) const;
+    QList<kiro::ExtensionEntry> ShownExtensions() const;
     void RunDownload();
     void cmdAllChk_Click();
     void cmdRefresh_Click();
