@@ -1,0 +1,830 @@
+// The getter window over the browser window, against the loopback server:
+// its states and enabled controls through search, stop and download, its
+// messages, the temporary settings, framesets, and closing it while a search
+// or a download still runs.
+#include "browser/BrowserView.h"
+#include "browser/frmMain.h"
+#include "core/MessageSeam.h"
+#include "core/Settings.h"
+#include "core/Shared.h"
+#include "getter/DownloadNaming.h"
+#include "getter/frmLoad.h"
+#include "resources/Resources.h"
+
+#include "TestServer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWindow>
+#include <QtTest/qtestspontaneevent.h>
+
+#include <functional>
+#include <memory>
+
+Q_DECLARE_METATYPE(TestResponse)
+
+using namespace kiro;
+
+namespace {
+
+using Message = QPair<QString, QString>;
+
+const QString Confirm = QStringLiteral("確認");
+const QString NothingTicked = QStringLiteral("ダウンロードするファイルが選択されていません");
+const QString Finished = QStringLiteral("ダウンロードが終了しました");
+const QString NoText = QStringLiteral("ＨＴＭＬデータが取得できないため、解析できません。");
+const QString NoFiles = QStringLiteral("対象ファイルが全くないか、ＨＴＭＬデータを取得できないため"
+                                       "対象ファイルを見つけることができません");
+const QString CloseRefused = QStringLiteral("このボタンでは終了できません。");
+const QString TickAll = QStringLiteral("全てチェックをつける");
+const QString UntickAll = QStringLiteral("チェックを全てはずす");
+
+// The enabled controls of each state, in the order enabledControls() lists them.
+const QString IdleEmpty = QStringLiteral("Exit Serch lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+const QString IdleKept = QStringLiteral(
+        "Exit Serch DownLoad lstFile cmdAllChk lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+const QString Searching = QStringLiteral("Stop lstFile cmdAllChk txtgrhkb Timer");
+const QString Listed = QStringLiteral("DownLoad Stop lstFile cmdAllChk txtgrhkb");
+const QString Downloading = QStringLiteral("Exit Stop lstFile Timer");
+
+// Extsn.fil as the tests' program folder holds it, deliberately unsorted.
+const QByteArray ExtsnContent = "\"jpg\",1\r\n\"ZIP\",1\r\n\"gif\",1\r\n\"Bmp\",0\r\n\"png\",1\r\n";
+
+QString enabledControls(frmLoad *w)
+{
+    QStringList on;
+    for (const char *key : {"Exit", "Serch", "DownLoad", "Stop"}) {
+        if (w->Button(QLatin1String(key))->isEnabled())
+            on << QLatin1String(key);
+    }
+    for (const char *name : {"lstFile", "cmdAllChk", "lstExtsn", "ChkSubURL", "ChkFileName",
+                             "cmdRefresh", "txtgrhkb"}) {
+        if (w->findChild<QWidget *>(QLatin1String(name))->isEnabled())
+            on << QLatin1String(name);
+    }
+    if (w->findChild<QTimer *>(QStringLiteral("Timer"))->isActive())
+        on << QStringLiteral("Timer");
+    return on.join(QLatin1Char(' '));
+}
+
+template <typename T>
+T *control(frmLoad *w, const char *name)
+{
+    return w->findChild<T *>(QLatin1String(name));
+}
+
+// The colour the blinker shows on screen.
+QColor blinkerColour(frmLoad *w)
+{
+    QLabel *blinker = control<QLabel>(w, "lblRight");
+    return blinker->grab().toImage().pixelColor(blinker->width() / 2, blinker->height() / 2);
+}
+
+QListWidget *fileList(frmLoad *w)
+{
+    return control<QListWidget>(w, "lstFile");
+}
+
+QStringList itemTexts(QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+QList<bool> ticks(QListWidget *list)
+{
+    QList<bool> out;
+    for (int i = 0; i < list->count(); ++i)
+        out << (list->item(i)->checkState() == Qt::Checked);
+    return out;
+}
+
+void tickWhere(QListWidget *list, const std::function<bool(const QString &)> &pick)
+{
+    for (int i = 0; i < list->count(); ++i) {
+        if (pick(list->item(i)->text()))
+            list->item(i)->setCheckState(Qt::Checked);
+    }
+}
+
+// Every entry under root, folders with a final "/", sorted.
+QStringList listing(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    const QDir base(root);
+    while (it.hasNext()) {
+        it.next();
+        out << base.relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : "");
+    }
+    out.sort();
+    return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray framesetPage(const QString &left, const QString &right)
+{
+    return QStringLiteral("<html><frameset cols=\"50%,50%\"><frame src=\"%1\"><frame src=\"%2\">"
+                          "</frameset></html>").arg(left, right).toUtf8();
+}
+
+} // namespace
+
+class FrmLoadTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void formLoad();
+    void searchStopDownload();
+    void downloadFromListedAndTickAll();
+    void searchWithoutResult_data();
+    void searchWithoutResult();
+    void interruptSearch_data();
+    void interruptSearch();
+    void interruptDownload_data();
+    void interruptDownload();
+    void temporarySettings_data();
+    void temporarySettings();
+    void missingExtensionFile();
+    void framesets_data();
+    void framesets();
+
+private:
+    QString url(const QString &path) const { return m_server.baseUrl() + path; }
+    QString pageFolder(const QString &path) const
+    {
+        return QDir(m_dlDir).filePath(DownloadSubDirName(url(path)));
+    }
+    void writeProgramFiles();
+    bool showPage(const QString &path);
+    frmLoad *openGetter(const QString &path);
+    // Runs action once, nested inside the running command, when the server
+    // has received a request for target.
+    void onRequest(const QString &target, std::function<void()> action);
+    void addGallery();
+
+    TestServer m_server;
+    TestServer m_otherSite;
+    QTemporaryDir m_appDir;
+    QString m_dlDir;
+    QList<Message> m_messages;
+    std::unique_ptr<frmMain> m_browser;
+};
+
+void FrmLoadTest::initTestCase()
+{
+    InitKiroResources();
+    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
+    QVERIFY2(m_otherSite.isListening(), qPrintable(m_otherSite.errorString()));
+    QVERIFY(m_appDir.isValid());
+    m_dlDir = m_appDir.filePath(QStringLiteral("dl"));
+    QVERIFY(QDir().mkpath(m_dlDir));
+
+    SetMessageHandler([this](const QString &text, const QString &title) {
+        m_messages.append({text, title});
+    });
+    OverrideProgramFolder(m_appDir.path());
+    m_server.addPage("/start.html", "<html><body>start</body></html>");
+    writeProgramFiles();
+
+    m_browser = std::make_unique<frmMain>();
+    QSignalSpy completed(m_browser->WB(), &BrowserView::NavigateComplete2);
+    m_browser->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_browser.get()));
+    QVERIFY(!completed.isEmpty() || completed.wait(20000));
+    QCOMPARE(FstDir, m_dlDir);
+}
+
+void FrmLoadTest::writeProgramFiles()
+{
+    QFile ini(m_appDir.filePath(QStringLiteral("KIRO.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    // The built-in home page lies outside this machine: both pages are set.
+    const QByteArray start = url("/start.html").toLatin1();
+    ini.write("[KIRO.set]\r\nStdHpAdrs=" + start + "\r\nFstHpAdrs=" + start + "\r\nFstDir="
+              + m_dlDir.toLocal8Bit() + "\r\ngrhkb=1\r\nchkSubURL=0\r\nchkFileName=0\r\n");
+    ini.close();
+
+    QFile extsn(m_appDir.filePath(QStringLiteral("Extsn.fil")));
+    QVERIFY(extsn.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    extsn.write(ExtsnContent);
+}
+
+void FrmLoadTest::init()
+{
+    writeProgramFiles();
+    LoadSettings();
+    LoadExtensionList();
+    QDir(m_dlDir).removeRecursively();
+    QVERIFY(QDir().mkpath(m_dlDir));
+    m_messages.clear();
+}
+
+void FrmLoadTest::cleanup()
+{
+    if (QPointer<frmLoad> w = frmLoad::Current()) {
+        w->Unload();
+        QTRY_VERIFY(w.isNull());
+    }
+    QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+    m_server.releaseStalled();
+    m_otherSite.releaseStalled();
+}
+
+void FrmLoadTest::cleanupTestCase()
+{
+    m_browser.reset();
+    SetMessageHandler({});
+}
+
+bool FrmLoadTest::showPage(const QString &path)
+{
+    const QString target = url(path);
+    // The whole page, frames included, has loaded; the same address twice
+    // loads it again.
+    QSignalSpy loaded(m_browser->WB()->page(), &QWebEnginePage::loadFinished);
+    m_browser->TURLBox()->setText(target);
+    m_browser->TURL_KeyPress(13);
+    return QTest::qWaitFor([&] {
+        return !loaded.isEmpty() && m_browser->WB()->LocationURL() == target;
+    }, 20000);
+}
+
+frmLoad *FrmLoadTest::openGetter(const QString &path)
+{
+    if (!showPage(path))
+        return nullptr;
+    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
+    frmLoad *w = frmLoad::Current();
+    if (!w || !QTest::qWaitForWindowExposed(w))
+        return nullptr;
+    return w;
+}
+
+void FrmLoadTest::onRequest(const QString &target, std::function<void()> action)
+{
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(&m_server, &TestServer::requestReceived, this,
+                          [connection, target, action](const QString &received) {
+        if (received != target)
+            return;
+        QObject::disconnect(*connection);
+        action();
+    });
+}
+
+// A page with a thumbnail linking to its picture, an archive and a picture
+// too small to keep.
+void FrmLoadTest::addGallery()
+{
+    m_server.addPage("/gallery.html",
+                     "<html><body><a href=\"img/a.jpg\"><img src=\"img/t_a.gif\"></a>"
+                     "<a href=\"b.zip\">archive</a> <a href=\"small.jpg\">small</a>"
+                     "<a href=\"notes.txt\">notes</a></body></html>");
+    m_server.addRoute("/img/a.jpg", TestResponse::bytes(QByteArray(37000, 'a'), "image/jpeg"));
+    m_server.addRoute("/img/t_a.gif", TestResponse::bytes(QByteArray(3000, 't'), "image/gif"));
+    m_server.addRoute("/b.zip", TestResponse::bytes(QByteArray(51000, 'b'), "application/zip"));
+    m_server.addRoute("/small.jpg", TestResponse::bytes(QByteArray(500, 's'), "image/jpeg"));
+}
+
+void FrmLoadTest::formLoad()
+{
+    addGallery();
+    frmLoad *w = openGetter(QStringLiteral("/gallery.html"));
+    QVERIFY(w);
+    QCOMPARE(w->windowTitle(), QStringLiteral("ファイルのダウンロード"));
+    QVERIFY(!w->isModal());
+    QVERIFY(!m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+    QCOMPARE(control<QLabel>(w, "lblURL")->text(), url("/gallery.html"));
+    QCOMPARE(control<QLabel>(w, "lblDLDir")->text(), m_dlDir);
+    QCOMPARE(enabledControls(w), IdleEmpty);
+
+    const QList<QPair<const char *, const char *>> hints = {
+        {"Exit", "終了"},
+        {"Serch", "ＵＲＬを解析し、ダウンロードできるファイルを抽出"},
+        {"DownLoad", "ファイルのダウンロードを開始"},
+        {"Stop", "ダウンロードを中止"},
+    };
+    for (const auto &[key, hint] : hints) {
+        QAction *button = w->Button(QLatin1String(key));
+        QVERIFY2(button, key);
+        QCOMPARE(button->toolTip(), QString::fromUtf8(hint));
+        QVERIFY2(!button->icon().isNull(), key);
+    }
+    const QList<QPair<const char *, const char *>> texts = {
+        {"Label7", "ＵＲＬ名"}, {"Label1", "ダウンロード先"}, {"Label3", "ダウンロードファイル名"},
+        {"Label4", "kb終了"}, {"Label5", "／"}, {"Label6", "【臨時設定】"},
+        {"Label2", "ｋｂ以下のファイルはダウンロードしない"},
+    };
+    for (const auto &[name, text] : texts)
+        QCOMPARE(control<QLabel>(w, name)->text(), QString::fromUtf8(text));
+    QCOMPARE(control<QPushButton>(w, "cmdAllChk")->text(), QStringLiteral("全てチェックする"));
+    QCOMPARE(control<QPushButton>(w, "cmdRefresh")->text(), QStringLiteral("設定を元に戻す"));
+    QCOMPARE(control<QCheckBox>(w, "ChkSubURL")->text(),
+             QStringLiteral("現在のページに記述されているＵＲＬからも収集する"));
+    QCOMPARE(control<QCheckBox>(w, "ChkFileName")->text(),
+             QStringLiteral("ダウンロードするファイル名にURL名を加える"));
+    for (const char *name : {"lblDLFname", "lblKB", "lblRight", "lblNow", "lblAll", "PBar1", "SB"})
+        QVERIFY2(w->findChild<QWidget *>(QLatin1String(name)), name);
+
+    // The saved settings, with the extensions in order of their text, letter
+    // case ignored, and none of them highlighted.
+    QCOMPARE(control<QLineEdit>(w, "txtgrhkb")->text(), QStringLiteral("1"));
+    QVERIFY(!control<QCheckBox>(w, "ChkSubURL")->isChecked());
+    auto *extensions = control<QListWidget>(w, "lstExtsn");
+    QCOMPARE(itemTexts(extensions), QStringList({"Bmp", "gif", "jpg", "png", "ZIP"}));
+    QCOMPARE(ticks(extensions), QList<bool>({false, true, true, true, true}));
+    QVERIFY(extensions->selectedItems().isEmpty());
+    QCOMPARE(ExtNames, QStringList({"", "Bmp", "gif", "jpg", "png", "ZIP"}));
+    QCOMPARE(ExtChecks, QList<int>({0, 0, 1, 1, 1, 1}));
+
+    // The close box is refused; the window stays and still works.
+    QCloseEvent request;
+    QSpontaneKeyEvent::setSpontaneous(&request);
+    QCoreApplication::sendEvent(w->windowHandle(), &request);
+    QCOMPARE(m_messages, QList<Message>({{CloseRefused, Confirm}}));
+    QVERIFY(w->isVisible());
+    QCOMPARE(frmLoad::Current(), w);
+}
+
+// Idle, empty → Searching → Listed → (Stop) Idle, list kept → Downloading →
+// Idle, list kept, with the enabled controls of each state also seen from
+// inside the running command.
+void FrmLoadTest::searchStopDownload()
+{
+    addGallery();
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/gallery.html"));
+    QVERIFY(w);
+    QCOMPARE(enabledControls(w), IdleEmpty);
+
+    QString whileSearching;
+    QString phaseWhileSearching;
+    QTimer::singleShot(0, w, [&] {
+        whileSearching = enabledControls(w);
+        phaseWhileSearching = control<QLabel>(w, "lblDLFname")->text();
+    });
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(whileSearching, Searching);
+    QVERIFY(phaseWhileSearching.startsWith(QStringLiteral("★★　ＨＴＭＬ")));
+    QCOMPARE(m_messages, QList<Message>());
+    QCOMPARE(enabledControls(w), Listed);
+    QCOMPARE(control<QLabel>(w, "lblDLFname")->text(), QStringLiteral("★★　ＨＴＭＬ解析終了．★★"));
+    QCOMPARE(control<QPushButton>(w, "cmdAllChk")->text(), TickAll);
+
+    QListWidget *list = fileList(w);
+    QStringList found = itemTexts(list);
+    found.sort();
+    QCOMPARE(found, QStringList({url("/b.zip"), url("/img/a.jpg"), url("/img/t_a.gif"),
+                                 url("/small.jpg")}));
+    QCOMPARE(itemTexts(list), FileURLs);
+    QCOMPARE(ticks(list), QList<bool>(4, false));
+
+    w->TB_ButtonClick(QStringLiteral("Stop"));
+    QCOMPARE(enabledControls(w), IdleKept);
+    QCOMPARE(list->count(), 4);
+    QCOMPARE(AbortFlag, 1);
+
+    // Download of all but the thumbnail; the close box is tried meanwhile and
+    // the download goes on.
+    tickWhere(list, [](const QString &text) { return !text.endsWith(QLatin1String(".gif")); });
+    QString whileDownloading;
+    QTimer::singleShot(0, w, [&] {
+        whileDownloading = enabledControls(w);
+        QCloseEvent request;
+        QSpontaneKeyEvent::setSpontaneous(&request);
+        QCoreApplication::sendEvent(w->windowHandle(), &request);
+    });
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(whileDownloading, Downloading);
+    QCOMPARE(m_messages, QList<Message>({{CloseRefused, Confirm}, {Finished, Confirm}}));
+    QVERIFY(w && w->isVisible());
+    QCOMPARE(enabledControls(w), IdleKept);
+    QCOMPARE(control<QStatusBar>(w, "SB")->currentMessage(), QString());
+
+    for (int i = 0; i < list->count(); ++i) {
+        const QString text = list->item(i)->text();
+        const QString address = text.left(FileItemTextWidth).trimmed();
+        QString result;
+        if (address == url("/img/a.jpg"))
+            result = QStringLiteral(" 37kb");
+        else if (address == url("/b.zip"))
+            result = QStringLiteral(" 50kb");
+        else if (address == url("/small.jpg"))
+            result = QStringLiteral(" 指定容量以下");
+        if (result.isEmpty())
+            QCOMPARE(text, url("/img/t_a.gif"));
+        else
+            QVERIFY2(text.endsWith(result) && text.size() == FileItemTextWidth + result.size(),
+                     qPrintable(text));
+    }
+    const QString sub = DownloadSubDirName(url("/gallery.html"));
+    QCOMPARE(listing(m_dlDir), QStringList({sub + "/", sub + "/a.jpg", sub + "/b.zip"}));
+    QCOMPARE(readAll(pageFolder("/gallery.html") + "/a.jpg"), QByteArray(37000, 'a'));
+}
+
+// Listed → Downloading directly; "DownLoad" with nothing ticked; the tick-all
+// button pressed twice, and its caption after a new search.
+void FrmLoadTest::downloadFromListedAndTickAll()
+{
+    addGallery();
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/gallery.html"));
+    QVERIFY(w);
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(enabledControls(w), Listed);
+    QListWidget *list = fileList(w);
+    QCOMPARE(list->count(), 4);
+
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(m_messages, QList<Message>({{NothingTicked, Confirm}}));
+    QCOMPARE(enabledControls(w), Listed);
+    QCOMPARE(listing(m_dlDir), QStringList());
+    m_messages.clear();
+
+    auto *allChk = control<QPushButton>(w, "cmdAllChk");
+    list->setCurrentRow(2);
+    QTest::mouseClick(allChk, Qt::LeftButton);
+    QCOMPARE(ticks(list), QList<bool>(4, true));
+    QCOMPARE(allChk->text(), UntickAll);
+    QVERIFY(list->selectedItems().isEmpty());
+    QVERIFY(!list->currentItem());
+    list->setCurrentRow(1);
+    QTest::mouseClick(allChk, Qt::LeftButton);
+    QCOMPARE(ticks(list), QList<bool>(4, false));
+    QCOMPARE(allChk->text(), TickAll);
+    QVERIFY(list->selectedItems().isEmpty());
+
+    // Ticked once more after a new search, the next press ticks all again.
+    QTest::mouseClick(allChk, Qt::LeftButton);
+    QCOMPARE(allChk->text(), UntickAll);
+    w->TB_ButtonClick(QStringLiteral("Stop"));
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(allChk->text(), TickAll);
+    QTest::mouseClick(allChk, Qt::LeftButton);
+    QCOMPARE(ticks(list), QList<bool>(4, true));
+
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
+    QCOMPARE(enabledControls(w), IdleKept);
+    const QString sub = DownloadSubDirName(url("/gallery.html"));
+    QCOMPARE(listing(m_dlDir),
+             QStringList({sub + "/", sub + "/a.jpg", sub + "/b.zip", sub + "/t_a.gif"}));
+}
+
+void FrmLoadTest::searchWithoutResult_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<TestResponse>("searched");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("page not found") << "/gone.html" << TestResponse::status(404, "<p>gone</p>")
+                                    << NoText;
+    QTest::newRow("server error") << "/broken.html" << TestResponse::status(500, "<p>x</p>")
+                                  << NoText;
+    QTest::newRow("page cut short") << "/cut.html"
+                                    << TestResponse::page(QByteArray(4000, ' ')).resetAfter(100)
+                                    << NoText;
+    QTest::newRow("no files on the page")
+            << "/plain.html"
+            << TestResponse::page("<html><body><a href=\"x.txt\">x</a><img src=\"y.svg\"></body></html>")
+            << NoFiles;
+}
+
+// The page the browser shows answers the getter with searched.
+void FrmLoadTest::searchWithoutResult()
+{
+    QFETCH(QString, path);
+    QFETCH(TestResponse, searched);
+    QFETCH(QString, message);
+    m_server.addPage(path, "<html><body><a href=\"a.jpg\">a</a></body></html>");
+    QPointer<frmLoad> w = openGetter(path);
+    QVERIFY(w);
+    m_server.addRoute(path, searched);
+
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(m_messages, QList<Message>({{message, Confirm}}));
+    QCOMPARE(enabledControls(w), IdleEmpty);
+    QCOMPARE(fileList(w)->count(), 0);
+    QCOMPARE(control<QLabel>(w, "lblDLFname")->text(), QString());
+    QCOMPARE(AbortFlag, 1);
+}
+
+void FrmLoadTest::interruptSearch_data()
+{
+    QTest::addColumn<bool>("browserAbort");
+    QTest::newRow("Stop in the getter") << false;
+    QTest::newRow("Abort in the browser") << true;
+}
+
+// A search waiting on a page that never comes, interrupted from inside. The
+// browser stays usable meanwhile.
+void FrmLoadTest::interruptSearch()
+{
+    QFETCH(bool, browserAbort);
+    m_server.addPage("/stalled.html", "<html><body><a href=\"a.jpg\">a</a></body></html>");
+    m_server.addPage("/elsewhere.html", "<html><body>elsewhere</body></html>");
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/stalled.html"));
+    QVERIFY(w);
+    m_server.addRoute(QStringLiteral("/stalled.html"), TestResponse::page("<html>").stallAfter(0));
+
+    QString whileSearching;
+    bool browserUsable = false;
+    bool blinked = false;
+    bool hiddenAtOnce = false;
+    bool fgetEnabledAtOnce = false;
+    onRequest(QStringLiteral("/stalled.html"), [&] {
+        whileSearching = enabledControls(w);
+        blinked = QTest::qWaitFor([&] { return blinkerColour(w) == QColor(Qt::yellow); }, 5000)
+                && QTest::qWaitFor([&] { return blinkerColour(w) == QColor(Qt::black); }, 5000);
+        browserUsable = showPage(QStringLiteral("/elsewhere.html"));
+        if (browserAbort) {
+            m_browser->Button(QStringLiteral("Abort"))->trigger();
+            hiddenAtOnce = w && w->isHidden() && !frmLoad::Current();
+            fgetEnabledAtOnce = m_browser->Button(QStringLiteral("Fget"))->isEnabled();
+        } else {
+            QVERIFY(w->Button(QStringLiteral("Stop"))->isEnabled());
+            w->Button(QStringLiteral("Stop"))->trigger();
+            // Pressed at once again, before the search has unwound: no second
+            // search starts inside the first.
+            w->Button(QStringLiteral("Serch"))->trigger();
+        }
+    });
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(whileSearching, Searching);
+    QVERIFY(blinked);
+    QVERIFY(browserUsable);
+    QCOMPARE(m_messages, QList<Message>());
+    QCOMPARE(AbortFlag, 1);
+    // The window outlives the call it was closed from.
+    QVERIFY(w);
+
+    if (browserAbort) {
+        QVERIFY(hiddenAtOnce);
+        QVERIFY(fgetEnabledAtOnce);
+        QTRY_VERIFY(w.isNull());
+        QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+        QVERIFY(m_browser->Button(QStringLiteral("Abort"))->isEnabled());
+    } else {
+        QCOMPARE(enabledControls(w), IdleEmpty);
+        QCOMPARE(fileList(w)->count(), 0);
+        QCOMPARE(control<QStatusBar>(w, "SB")->currentMessage(), QString());
+        QCOMPARE(blinkerColour(w), QColor(Qt::black));
+        QTest::qWait(0);
+        QVERIFY(w && w->isVisible());
+    }
+}
+
+void FrmLoadTest::interruptDownload_data()
+{
+    QTest::addColumn<bool>("exit");
+    QTest::newRow("Stop") << false;
+    QTest::newRow("Exit") << true;
+}
+
+// A download interrupted while the second file is half received: the first
+// file stays, nothing of the second remains.
+void FrmLoadTest::interruptDownload()
+{
+    QFETCH(bool, exit);
+    m_server.addPage("/two.html",
+                     "<html><body><a href=\"one.jpg\">1</a><a href=\"slow.zip\">2</a></body></html>");
+    m_server.addRoute("/one.jpg", TestResponse::bytes(QByteArray(37000, '1'), "image/jpeg"));
+    m_server.addRoute("/slow.zip",
+                      TestResponse::bytes(QByteArray(400 * 1024, '2'), "application/zip").slow(4096, 100));
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/two.html"));
+    QVERIFY(w);
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QListWidget *list = fileList(w);
+    QCOMPARE(itemTexts(list), QStringList({url("/one.jpg"), url("/slow.zip")}));
+    QTest::mouseClick(control<QPushButton>(w, "cmdAllChk"), Qt::LeftButton);
+
+    bool partReceived = false;
+    bool hiddenAtOnce = false;
+    onRequest(QStringLiteral("/slow.zip"), [&] {
+        // Some of the file is on its way to the disk when the user acts.
+        partReceived = QTest::qWaitFor([&] {
+            return control<QLabel>(w, "lblKB")->text().toInt() >= 8;
+        }, 20000);
+        const QString key = exit ? QStringLiteral("Exit") : QStringLiteral("Stop");
+        QVERIFY(w->Button(key)->isEnabled());
+        w->Button(key)->trigger();
+        hiddenAtOnce = w->isHidden() && !frmLoad::Current()
+                && m_browser->Button(QStringLiteral("Fget"))->isEnabled();
+        // A "DownLoad" pressed before the stopped one has unwound does nothing.
+        if (!exit)
+            w->Button(QStringLiteral("DownLoad"))->trigger();
+    });
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QVERIFY(partReceived);
+    QCOMPARE(m_messages, QList<Message>());
+    QVERIFY(w);
+    QVERIFY(list->item(0)->text().endsWith(QLatin1String(" 37kb")));
+    QCOMPARE(list->item(1)->text(), url("/slow.zip"));
+
+    if (exit) {
+        QVERIFY(hiddenAtOnce);
+        QTRY_VERIFY(w.isNull());
+        QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+    } else {
+        QVERIFY(!hiddenAtOnce);
+        QCOMPARE(enabledControls(w), IdleKept);
+        QCOMPARE(control<QStatusBar>(w, "SB")->currentMessage(), QString());
+        QCOMPARE(control<QPushButton>(w, "cmdAllChk")->text(), TickAll);
+    }
+    const QString sub = DownloadSubDirName(url("/two.html"));
+    QCOMPARE(listing(m_dlDir), QStringList({sub + "/", sub + "/one.jpg"}));
+}
+
+void FrmLoadTest::temporarySettings_data()
+{
+    QTest::addColumn<QString>("threshold");
+    QTest::addColumn<qint64>("expected");
+    QTest::newRow("empty") << "" << qint64(0);
+    QTest::newRow("not a number") << "abc" << qint64(0);
+    QTest::newRow("half goes to even, down") << "12.5" << qint64(12);
+    QTest::newRow("half goes to even, up") << "13.5" << qint64(14);
+    QTest::newRow("large") << "40" << qint64(40);
+}
+
+// Temporary settings reach the search and the download that follows, never
+// the files, and "設定を元に戻す" brings the saved ones back.
+void FrmLoadTest::temporarySettings()
+{
+    QFETCH(QString, threshold);
+    QFETCH(qint64, expected);
+    addGallery();
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/gallery.html"));
+    QVERIFY(w);
+    const QString iniPath = m_appDir.filePath(QStringLiteral("KIRO.ini"));
+    const QString extsnPath = m_appDir.filePath(QStringLiteral("Extsn.fil"));
+    const QByteArray iniBefore = readAll(iniPath);
+    const QByteArray extsnBefore = readAll(extsnPath);
+
+    auto *box = control<QLineEdit>(w, "txtgrhkb");
+    box->clear();
+    QTest::keyClicks(box, threshold);
+    for (const char *name : {"ChkSubURL", "ChkFileName"}) {
+        auto *option = control<QCheckBox>(w, name);
+        // On the box itself: the widget may be wider than its text.
+        QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(8, option->height() / 2));
+        QVERIFY(option->isChecked());
+    }
+    auto *extensions = control<QListWidget>(w, "lstExtsn");
+    extensions->item(1)->setCheckState(Qt::Unchecked);   // gif
+    extensions->item(0)->setCheckState(Qt::Checked);      // Bmp
+    // The settings dialog, opened from the browser meanwhile, saved a shorter
+    // list; the search still uses the one shown here.
+    SetExtensionList({{QStringLiteral("jpg"), 1}});
+
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(grhkb, expected);
+    QCOMPARE(chkSubURL, 1);
+    QCOMPARE(chkFileName, 1);
+    QCOMPARE(ExtNames, QStringList({"", "Bmp", "gif", "jpg", "png", "ZIP"}));
+    QCOMPARE(ExtChecks, QList<int>({0, 1, 0, 1, 1, 1}));
+    QStringList found = itemTexts(fileList(w));
+    found.sort();
+    QCOMPARE(found, QStringList({url("/b.zip"), url("/img/a.jpg"), url("/small.jpg")}));
+
+    // An edit after the search does not reach the download.
+    box->setText(QStringLiteral("1000"));
+    tickWhere(fileList(w), [&](const QString &text) { return text == url("/img/a.jpg"); });
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
+    const QString sub = DownloadSubDirName(url("/gallery.html"));
+    const QString kept = sub + "/" + SaveNameFor(url("/img/a.jpg"), 1);
+    QCOMPARE(listing(m_dlDir), 37000 > expected * 1024 ? QStringList({sub + "/", kept})
+                                                       : QStringList({sub + "/"}));
+
+    QCOMPARE(readAll(iniPath), iniBefore);
+    QCOMPARE(readAll(extsnPath), extsnBefore);
+
+    QTest::mouseClick(control<QPushButton>(w, "cmdRefresh"), Qt::LeftButton);
+    QCOMPARE(box->text(), QStringLiteral("1"));
+    QCOMPARE(grhkb, qint64(1));
+    QVERIFY(!control<QCheckBox>(w, "ChkSubURL")->isChecked());
+    QVERIFY(!control<QCheckBox>(w, "ChkFileName")->isChecked());
+    QCOMPARE(ticks(extensions), QList<bool>({false, true, true, true, true}));
+    QCOMPARE(ExtChecks, QList<int>({0, 0, 1, 1, 1, 1}));
+    QVERIFY(extensions->selectedItems().isEmpty());
+}
+
+void FrmLoadTest::missingExtensionFile()
+{
+    addGallery();
+    const QString extsnPath = m_appDir.filePath(QStringLiteral("Extsn.fil"));
+    QVERIFY(QFile::remove(extsnPath));
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/gallery.html"));
+    QVERIFY(w);
+    QVERIFY(QFile::exists(extsnPath));
+    QCOMPARE(QFileInfo(extsnPath).size(), 0);
+    QCOMPARE(control<QListWidget>(w, "lstExtsn")->count(), 0);
+    QCOMPARE(ExtNames, QStringList({""}));
+
+    // With no extension, nothing can be found.
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(ExtNames, QStringList({""}));
+    QCOMPARE(m_messages, QList<Message>({{NoFiles, Confirm}}));
+    QCOMPARE(enabledControls(w), IdleEmpty);
+}
+
+void FrmLoadTest::framesets_data()
+{
+    QTest::addColumn<QString>("rightFrame");     // "other" = a frame of another site
+    QTest::addColumn<QStringList>("searchedPages");
+    QTest::addColumn<QStringList>("files");
+
+    QTest::newRow("two readable frames")
+            << "right.html" << QStringList({"/frames/index.html", "/frames/left.html", "/frames/right.html"})
+            << QStringList({"/frames/l.jpg", "/frames/r.zip"});
+    QTest::newRow("last frame fails when searched")
+            << "failing.html" << QStringList({"/frames/index.html", "/frames/left.html", "/frames/failing.html"})
+            << QStringList({"/frames/l.jpg"});
+    QTest::newRow("last frame of another site")
+            << "other" << QStringList({"/frames/index.html", "/frames/left.html"})
+            << QStringList({"/frames/l.jpg"});
+}
+
+// Each readable frame is searched as a page of its own, once; a frame that
+// cannot be read or fetched takes nothing away from the others.
+void FrmLoadTest::framesets()
+{
+    QFETCH(QString, rightFrame);
+    QFETCH(QStringList, searchedPages);
+    QFETCH(QStringList, files);
+
+    m_otherSite.addPage("/other.html", "<html><body><a href=\"o.jpg\">o</a></body></html>");
+    const QString right = rightFrame == QLatin1String("other")
+            ? m_otherSite.baseUrl() + "/other.html" : rightFrame;
+    m_server.addPage("/frames/index.html", framesetPage(QStringLiteral("left.html"), right));
+    m_server.addPage("/frames/left.html", "<html><body><a href=\"l.jpg\">l</a></body></html>");
+    m_server.addPage("/frames/right.html", "<html><body><a href=\"r.zip\">r</a></body></html>");
+    m_server.addPage("/frames/failing.html", "<html><body><a href=\"f.jpg\">f</a></body></html>");
+    QVERIFY(showPage(QStringLiteral("/frames/index.html")));
+    // Both frames are loaded before the getter opens.
+    QTRY_VERIFY_WITH_TIMEOUT(m_server.requestCount(QStringLiteral("/frames/left.html")) > 0
+                             && (rightFrame == QLatin1String("other")
+                                 ? m_otherSite.requestCount(QStringLiteral("/other.html")) > 0
+                                 : m_server.requestCount("/frames/" + rightFrame) > 0), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        QList<FrameInfo> frames;
+        return m_browser->WB()->ReadFrames(&frames) && frames.size() == 2
+                && frames.at(0).location.endsWith(QLatin1String("left.html"));
+    }(), 20000);
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/frames/index.html"));
+    QVERIFY(w);
+    m_server.addRoute(QStringLiteral("/frames/failing.html"), TestResponse::status(500));
+    m_server.clearRequestLog();
+    m_otherSite.clearRequestLog();
+
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(m_messages, QList<Message>());
+    QCOMPARE(enabledControls(w), Listed);
+    QStringList searched;
+    for (const TestRequest &request : m_server.requestLog())
+        searched << request.target;
+    searched.sort();
+    searchedPages.sort();
+    QCOMPARE(searched, searchedPages);
+    QCOMPARE(m_otherSite.totalRequests(), 0);
+    QStringList expected;
+    for (const QString &file : std::as_const(files))
+        expected << url(file);
+    QStringList found = itemTexts(fileList(w));
+    found.sort();
+    QCOMPARE(found, expected);
+    QCOMPARE(PageURLs.size(), 3);
+    QCOMPARE(PageURLs.at(0), url("/frames/index.html"));
+}
+
+QTEST_MAIN(FrmLoadTest)
+#include "tst_frmload.moc"
