@@ -2,6 +2,7 @@
 
 #include "core/MessageSeam.h"
 
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,6 +12,16 @@ ProgramClosedDialog::ProgramClosedDialog(QWidget *parent)
     : QDialog(parent)
 {
     setModal(true);
+}
+
+QPushButton *ProgramClosedDialog::MakeButton(const char *name, const QString &caption)
+{
+    auto *button = new QPushButton(caption, this);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setMinimumWidth(96);
+    return button;
 }
 
 bool ProgramClosedDialog::CloseAllowed() const

@@ -21,15 +21,6 @@ using namespace kiro;
 
 namespace {
 
-QPushButton *MakeButton(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    // Enter acts on the button that has the focus only, never on a default.
-    button->setAutoDefault(false);
-    button->setMinimumWidth(96);
-    return button;
-}
 
 } // namespace
 
@@ -47,11 +38,11 @@ frmFav::frmFav(QWidget *parent)
     lstAdrs->setObjectName(QStringLiteral("lstAdrs"));
     lstAdrs->setFocusPolicy(Qt::NoFocus);
 
-    cmdDisp = MakeButton(this, "cmdDisp", QStringLiteral("ＵＲＬ表示"));
-    cmdAdd = MakeButton(this, "cmdAdd", QStringLiteral("追加"));
-    cmdDel = MakeButton(this, "cmdDel", QStringLiteral("削除"));
+    cmdDisp = MakeButton("cmdDisp", QStringLiteral("ＵＲＬ表示"));
+    cmdAdd = MakeButton("cmdAdd", QStringLiteral("追加"));
+    cmdDel = MakeButton("cmdDel", QStringLiteral("削除"));
     cmdDel->setToolTip(QStringLiteral("削除する名称を選択して下さい"));
-    cmdEnd = MakeButton(this, "cmdEnd", QStringLiteral("終了"));
+    cmdEnd = MakeButton("cmdEnd", QStringLiteral("終了"));
 
     auto *top = new QHBoxLayout;
     top->addStretch();

@@ -42,14 +42,6 @@ QString BrowserAddressBoxText()
     return fallback ? fallback->text() : QString();
 }
 
-QPushButton *MakeButton(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
-    button->setMinimumWidth(96);
-    return button;
-}
 
 } // namespace
 
@@ -68,8 +60,8 @@ frmFavAdd::frmFavAdd(frmFav *favorites)
     txtFav = new QLineEdit(this);
     txtFav->setObjectName(QStringLiteral("txtFav"));
     Label2->setBuddy(txtFav);
-    cmdAdd = MakeButton(this, "cmdAdd", QStringLiteral("追加"));
-    cmdEnd = MakeButton(this, "cmdEnd", QStringLiteral("終了"));
+    cmdAdd = MakeButton("cmdAdd", QStringLiteral("追加"));
+    cmdEnd = MakeButton("cmdEnd", QStringLiteral("終了"));
 
     auto *nameRow = new QHBoxLayout;
     nameRow->addWidget(Label2);

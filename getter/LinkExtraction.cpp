@@ -3,6 +3,8 @@
 #include "core/EcmaRegExp.h"
 #include "core/Shared.h"
 
+#include <initializer_list>
+
 namespace kiro {
 
 namespace {
@@ -98,19 +100,22 @@ LinkScanResult RunLinkPass(const QRegularExpression &pattern, const QList<int> &
     return result;
 }
 
-LinkScanResult ExtractPageLinks(QRegularExpression &linkRegExp, const QString &text,
-                                QStringList &links, const LinkScanHooks &hooks)
+namespace {
+
+struct LinkPass {
+    const QRegularExpression &pattern;
+    QList<int> valueGroups;
+};
+
+// Runs the passes in order over the same text, each going on from the
+// counter the previous one left.
+LinkScanResult RunLinkPasses(QRegularExpression &linkRegExp, std::initializer_list<LinkPass> passes,
+                             const QString &text, QStringList &links, qsizetype start,
+                             const LinkScanHooks &hooks)
 {
     LinkScanResult total;
-    total.count = 1;
-    const struct {
-        const QRegularExpression &pattern;
-        QList<int> valueGroups;
-    } passes[] = {
-        {AttributeValuePattern(), {3, 4}},
-        {PageAddressPattern(), {2}},
-    };
-    for (const auto &pass : passes) {
+    total.count = start;
+    for (const LinkPass &pass : passes) {
         linkRegExp = pass.pattern;
         const LinkScanResult r = RunLinkPass(linkRegExp, pass.valueGroups, text, links,
                                              total.count, hooks);
@@ -120,28 +125,25 @@ LinkScanResult ExtractPageLinks(QRegularExpression &linkRegExp, const QString &t
     return total;
 }
 
+} // namespace
+
+LinkScanResult ExtractPageLinks(QRegularExpression &linkRegExp, const QString &text,
+                                QStringList &links, const LinkScanHooks &hooks)
+{
+    return RunLinkPasses(linkRegExp,
+                         {{AttributeValuePattern(), {3, 4}}, {PageAddressPattern(), {2}}},
+                         text, links, 1, hooks);
+}
+
 LinkScanResult ExtractFileLinks(QRegularExpression &linkRegExp, const QString &text,
                                 QStringList &links, qsizetype candidateCount,
                                 const LinkScanHooks &hooks)
 {
-    LinkScanResult total;
-    total.count = candidateCount;
-    const struct {
-        const QRegularExpression &pattern;
-        QList<int> valueGroups;
-    } passes[] = {
-        {AttributeValuePattern(), {3, 4}},
-        {WindowOpenPattern(), {3}},
-        {FileAddressPattern(), {1}},
-    };
-    for (const auto &pass : passes) {
-        linkRegExp = pass.pattern;
-        const LinkScanResult r = RunLinkPass(linkRegExp, pass.valueGroups, text, links,
-                                             total.count, hooks);
-        total.count = r.count;
-        total.matchError = total.matchError || r.matchError;
-    }
-    return total;
+    return RunLinkPasses(linkRegExp,
+                         {{AttributeValuePattern(), {3, 4}},
+                          {WindowOpenPattern(), {3}},
+                          {FileAddressPattern(), {1}}},
+                         text, links, candidateCount, hooks);
 }
 
 } // namespace kiro
