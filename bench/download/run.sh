@@ -3,13 +3,13 @@
 # `wget -nc -i list` and once with KIRO's DownloadFiles, in the same run,
 # and prints both times and their ratio (target: KIRO at most 1.5 x wget).
 #
-#   bench/download/run.sh [BUILD_DIR]     (default /work/main/build-release)
+#   bench/download/run.sh [BUILD_DIR]     (default build-release)
 #   ROUNDS=3 FILES=2000 bench/download/run.sh ...
 #   BENCH_TMP=/dev/shm bench/download/run.sh ...   (files on tmpfs: no disk in the figures)
 set -eu
 
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${1:-/work/main/build-release}
+BUILD=${1:-$SRC/build-release}
 ROUNDS=${ROUNDS:-3}
 FILES=${FILES:-2000}
 
@@ -32,40 +32,9 @@ mkdir -p "$W/www/files" "$W/logs"
 dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
 (cd "$W/www/files" && split -b 65536 -d -a 4 --additional-suffix=.bin "$W/all" f)
 rm "$W/all"
-# nginx's worker drops to an unprivileged user when started as root.
-chmod 755 "$W"
-chmod -R a+rX "$W/www"
 
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$W/nginx.conf" <<CONF
-worker_processes 1;
-error_log $W/logs/error.log;
-pid $W/logs/nginx.pid;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_requests 100000;
-    client_body_temp_path $W/tmp_body;
-    proxy_temp_path $W/tmp_proxy;
-    fastcgi_temp_path $W/tmp_fastcgi;
-    uwsgi_temp_path $W/tmp_uwsgi;
-    scgi_temp_path $W/tmp_scgi;
-    types { application/octet-stream bin; }
-    server {
-        listen 127.0.0.1:$PORT;
-        root $W/www;
-    }
-}
-CONF
-nginx -p "$W" -c "$W/nginx.conf" -g 'daemon off;' &
-NGINX_PID=$!
-i=0
-until curl -sf -o /dev/null "http://127.0.0.1:$PORT/files/f0000.bin"; do
-    i=$((i + 1)); [ "$i" -lt 100 ] || { echo "nginx did not start"; exit 1; }
-    sleep 0.1
-done
+. "$SRC/bench/nginx.sh"
+start_nginx "$W"
 
 LIST="$W/list"
 for f in $(cd "$W/www/files" && ls); do

@@ -5,12 +5,12 @@
 # then the process's CPU time over the wait, as a share of one core.
 # Target: at most 2 % of one core.
 #
-#   bench/getter_idle/run.sh [BUILD_DIR]     (default /work/main/build-release)
+#   bench/getter_idle/run.sh [BUILD_DIR]     (default build-release)
 #   SECONDS_MEASURED=10 ROUNDS=3 bench/getter_idle/run.sh ...
 set -eu
 
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${1:-/work/main/build-release}
+BUILD=${1:-$SRC/build-release}
 ROUNDS=${ROUNDS:-3}
 MEASURED=${SECONDS_MEASURED:-10}
 

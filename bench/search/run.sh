@@ -6,15 +6,16 @@
 #    which fetches and parses the same 301 pages and filters their links;
 #  - a 50 MB page searched alone: the analysis after its transfer.
 #
-#   bench/search/run.sh [BUILD_DIR]      (default /work/main/build-release)
+#   bench/search/run.sh [BUILD_DIR]      (default build-release)
 #
 # BUILD_DIR must already hold bench/search/kiro_bench_search, e.g.
-#   cmake -S /work/main -B /work/main/build-release -DCMAKE_BUILD_TYPE=Release
-#   cmake --build /work/main/build-release --target kiro_bench_search
+#   cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release
+#   cmake --build build-release --target kiro_bench_search
 # Targets: search at most 1.5 times wget's time; the 50 MB analysis at most 1 s.
 set -euo pipefail
 
-BUILD_DIR=${1:-/work/main/build-release}
+SRC=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=${1:-$SRC/build-release}
 BENCH=$BUILD_DIR/bench/search/kiro_bench_search
 ROUNDS=${ROUNDS:-5}
 
@@ -69,35 +70,9 @@ PY
 chmod -R a+rX "$WORK"
 BIG_BYTES=$(stat -c %s "$WORK/www/big.html")
 
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 1;
-error_log $WORK/logs/error.log;
-pid $WORK/logs/nginx.pid;
-events { worker_connections 256; }
-http {
-    access_log off;
-    sendfile on;
-    types { text/html html htm; }
-    default_type application/octet-stream;
-    client_body_temp_path $WORK/tmp/body;
-    proxy_temp_path $WORK/tmp/proxy;
-    fastcgi_temp_path $WORK/tmp/fastcgi;
-    uwsgi_temp_path $WORK/tmp/uwsgi;
-    scgi_temp_path $WORK/tmp/scgi;
-    server {
-        listen 127.0.0.1:$PORT;
-        root $WORK/www;
-    }
-}
-CONF
-nginx -p "$WORK/" -c "$WORK/nginx.conf" -g 'daemon off;' &
-NGINX_PID=$!
+. "$SRC/bench/nginx.sh"
+start_nginx "$WORK"
 BASE=http://127.0.0.1:$PORT
-for _ in $(seq 50); do
-    curl -s -o /dev/null "$BASE/index.html" && break
-    sleep 0.1
-done
 
 now_ns() { date +%s%N; }
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }

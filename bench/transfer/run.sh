@@ -3,15 +3,16 @@
 # transfer (the getter's file mode), in the same run, and prints both
 # throughputs, their ratio and KIRO's peak memory above its idle peak.
 #
-#   bench/transfer/run.sh [BUILD_DIR]      (default /work/main/build-release)
+#   bench/transfer/run.sh [BUILD_DIR]      (default build-release)
 #
 # BUILD_DIR must already hold bench/transfer/kiro_bench_transfer, e.g.
-#   cmake -S /work/main -B /work/main/build-release -DCMAKE_BUILD_TYPE=Release
-#   cmake --build /work/main/build-release --target kiro_bench_transfer
+#   cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release
+#   cmake --build build-release --target kiro_bench_transfer
 # Targets: throughput at least 0.9 of curl's; peak memory at most 100 MB above idle.
 set -euo pipefail
 
-BUILD_DIR=${1:-/work/main/build-release}
+SRC=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=${1:-$SRC/build-release}
 BENCH=$BUILD_DIR/bench/transfer/kiro_bench_transfer
 ROUNDS=${ROUNDS:-3}
 SIZE_MB=1024
@@ -43,35 +44,9 @@ dd if=/dev/zero of="$WORK/www/big.bin" bs=1M count=0 seek=$SIZE_MB status=none
 BYTES=$((SIZE_MB * 1024 * 1024))
 chmod a+r "$WORK/www/big.bin"
 
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 1;
-error_log $WORK/logs/error.log;
-pid $WORK/logs/nginx.pid;
-events { worker_connections 64; }
-http {
-    access_log off;
-    sendfile on;
-    tcp_nopush on;
-    default_type application/octet-stream;
-    client_body_temp_path $WORK/tmp/body;
-    proxy_temp_path $WORK/tmp/proxy;
-    fastcgi_temp_path $WORK/tmp/fastcgi;
-    uwsgi_temp_path $WORK/tmp/uwsgi;
-    scgi_temp_path $WORK/tmp/scgi;
-    server {
-        listen 127.0.0.1:$PORT;
-        root $WORK/www;
-    }
-}
-CONF
-nginx -p "$WORK/" -c "$WORK/nginx.conf" -g 'daemon off;' &
-NGINX_PID=$!
+. "$SRC/bench/nginx.sh"
+start_nginx "$WORK"
 URL=http://127.0.0.1:$PORT/big.bin
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break
-    sleep 0.1
-done
 
 best_curl=
 best_kiro=
