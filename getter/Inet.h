@@ -2,16 +2,20 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QSet>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTcpSocket;
 class PartFile;
 
 // The getter's transfer component: one HTTP or HTTPS GET at a time, reported
@@ -24,19 +28,27 @@ class PartFile;
 // arrives: into an unnamed or temporary file in the path's folder that takes
 // the path's name only once the body is complete and intact. After an error
 // or a cancel nothing of it remains on disk.
+//
+// Plain http with no proxy in the way goes over connections of our own
+// (kept open between requests to the same host); everything else, and an
+// http address that redirects to https, goes through QNetworkAccessManager.
 class Inet : public QObject
 {
     Q_OBJECT
 
 public:
     // Only the states this component can observe are ever raised: looking up
-    // the host, sending the request and disconnecting are not reported.
+    // the host is never reported; through QNetworkAccessManager, sending the
+    // request and disconnecting are not reported either.
     enum State {
         StateConnecting = 3,        // a socket starts connecting
-        StateConnected = 4,         // the TLS handshake is done (HTTPS only)
+        StateConnected = 4,         // connected (through Qt: the TLS handshake is done, HTTPS only)
+        StateSendingRequest = 5,    // own connections only
         StateRequestSent = 6,
         StateReceivingResponse = 7, // the final response's headers arrived
         StateResponseReceived = 8,  // the whole response arrived
+        StateClosing = 9,           // own connections only: we close one the server will not reuse
+        StateClosed = 10,
         StateError = 11,
         StateCompleted = 12,        // the body is complete (and the file in place)
     };
@@ -87,7 +99,25 @@ private:
     void OnStalled();
 
     bool StartBody();
+    bool OpenBody();
     bool ReadAvailable();
+    bool Keep(const char *data, qint64 size);
+
+    static bool UsesOwnConnection(const QUrl &address);
+    void StartThroughQt(const QUrl &address, int redirectsLeft);
+    void StartOwn(const QUrl &address);
+    void SendRequest();
+    void OnSocketReadyRead();
+    void OnSocketClosed();
+    bool Consume(const char *data, qint64 size);
+    bool ParseHead();
+    void CompleteOwn();
+    void FollowRedirect();
+    bool DecodeText();
+    void ResetResponse();
+    QTcpSocket *TakeIdle(const QString &origin);
+    void KeepIdle(const QString &origin, QTcpSocket *socket);
+    void DropSocket(QTcpSocket *socket);
     enum class ReplyEnd { Abort, Drain };
 
     void Raise(int state);
@@ -119,4 +149,26 @@ private:
     bool m_bodyStarted = false;
     bool m_toFile = false;
     bool m_nextToFile = false;
+
+    // Our own connection and the response being read from it.
+    enum class Phase { Head, Length, ChunkSize, ChunkData, ChunkEnd, Trailer, UntilClose, Done };
+    QPointer<QTcpSocket> m_socket;
+    QHash<QString, QTcpSocket *> m_idle;   // one connection kept per host:port
+    QUrl m_address;
+    QString m_origin;
+    QSet<QUrl> m_visited;
+    QUrl m_redirectTarget;
+    QByteArray m_head;
+    QByteArray m_line;
+    QByteArray m_contentEncoding;
+    Phase m_phase = Phase::Head;
+    qint64 m_left = 0;          // bytes left of the body or of the current chunk
+    qint64 m_discarded = 0;
+    int m_redirects = 0;
+    bool m_reused = false;      // the connection served an earlier request
+    bool m_retried = false;
+    bool m_heardBack = false;   // a byte of the response arrived
+    bool m_sent = false;
+    bool m_keepConnection = false;
+    bool m_discard = false;     // a redirect's body, read only to keep the connection
 };

@@ -99,8 +99,16 @@ private Q_SLOTS:
     void detectionWithoutDeclaration_data();
     void detectionWithoutDeclaration();
 
+    void keptConnectionIsReused();
+    void framedBodies_data();
+    void framedBodies();
+    void droppedKeptConnectionIsRetried();
+    void closingServerGetsNewConnections();
+    void redirectToHttps();
+
 private:
     TestServer m_http;
+    TestServer m_kept;
     std::unique_ptr<TestServer> m_https;
     QTemporaryDir m_root;
     int m_folderSerial = 0;
@@ -152,6 +160,18 @@ void tst_Transfer::initTestCase()
     m_http.addRedirect("/file/moved-twice", "/file/moved", 301);
     m_http.addRedirect("/file/loop-a", "/file/loop-b", 302);
     m_http.addRedirect("/file/loop-b", "/file/loop-a", 302);
+
+    QVERIFY2(m_kept.isListening(), qPrintable(m_kept.errorString()));
+    m_kept.setKeepAlive(true);
+    m_kept.addRoute("/file/2048", TestResponse::bytes(TestServer::generatedBody(2048)));
+    m_kept.addRoute("/file/chunked", TestResponse::generated(3 * 1024 * 1024 + 5).chunked());
+    m_kept.addRoute("/text/chunked", TestResponse::page(sjisPage.toUtf8(), "text/html; charset=utf-8")
+                                          .chunked());
+    m_kept.addRoute("/file/dropped", TestResponse::bytes(TestServer::generatedBody(3000))
+                                         .droppedWhenReused());
+    m_kept.addRedirect("/file/moved", "/file/2048", 307);
+    m_kept.addRoute("/err/404", TestResponse::status(404, "<html><body>404</body></html>"));
+    m_kept.addRoute("/empty/204", TestResponse::status(204));
 
     if (TestServer::tlsAvailable()) {
         TestServer::trustTestCertificate();
@@ -486,6 +506,160 @@ void tst_Transfer::detectionWithoutDeclaration()
     QFETCH(QByteArray, contentType);
     QFETCH(QString, expected);
     QCOMPARE(kiro::DecodePageText(body, contentType), expected);
+}
+
+void tst_Transfer::keptConnectionIsReused()
+{
+    const QString folder = NewFolder();
+    const int before = m_kept.acceptedConnections();
+    Getter g;
+    const QStringList targets{"/file/2048", "/file/chunked", "/file/moved", "/err/404", "/file/2048"};
+    const QList<bool> fails{false, false, false, true, false};
+    QList<QList<int>> statesOf;
+    for (int i = 0; i < targets.size(); ++i) {
+        g.states.clear();
+        g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
+        QCOMPARE(g.control.Fetch(m_kept.url(targets.at(i)).toString(), 3),
+                 TransferControl::WaitResult::Done);
+        QVERIFY2(g.control.LastFailed() == fails.at(i), qPrintable(g.control.inet().ErrorString()));
+        QCOMPARE(g.terminalStates(), 1);
+        statesOf.append(g.states);
+    }
+    QCOMPARE(g.control.Fetch(m_kept.url("/text/chunked").toString(), 1),
+             TransferControl::WaitResult::Done);
+    QVERIFY(!g.control.LastFailed());
+    QCOMPARE(g.vars.HtmlText, JapanesePage(QString()));
+
+    // An error status ends its connection; everything else went over one.
+    QCOMPARE(m_kept.acceptedConnections() - before, 2);
+    QCOMPARE(statesOf.at(0), (QList<int>{3, 4, 5, 6, 7, 8, 12}));
+    QCOMPARE(statesOf.at(1), (QList<int>{5, 6, 7, 8, 12}));
+    // A redirect is a second request on the same connection.
+    QCOMPARE(statesOf.at(2), (QList<int>{5, 6, 5, 6, 7, 8, 12}));
+    QCOMPARE(statesOf.at(4), (QList<int>{3, 4, 5, 6, 7, 8, 12}));
+    QVERIFY(ReadFile(folder + "/f1.bin") == TestServer::generatedBody(3 * 1024 * 1024 + 5));
+    QVERIFY(ReadFile(folder + "/f2.bin") == TestServer::generatedBody(2048));
+    QCOMPARE(Listing(folder), (QStringList{"f0.bin", "f1.bin", "f2.bin", "f4.bin"}));
+}
+
+void tst_Transfer::framedBodies_data()
+{
+    QTest::addColumn<TestResponse>("response");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray page = JapanesePage(QString()).toUtf8();
+    auto raw = [](const QByteArray &wire) {
+        // Framing written by hand; the body ends with the connection.
+        return TestResponse::bytes(wire).withoutContentLength().withHeader("Transfer-Encoding",
+                                                                           "chunked");
+    };
+    QTest::newRow("chunked file") << TestResponse::generated(1000 * 1000 + 1).chunked() << 3 << true
+                                  << TestServer::generatedBody(1000 * 1000 + 1);
+    QTest::newRow("chunked, empty") << TestResponse::bytes(QByteArray()).chunked() << 3 << true
+                                    << QByteArray();
+    QTest::newRow("chunk extensions and trailer")
+        << raw("4;x=1\r\nabcd\r\n2\r\nef\r\n0\r\nX-Sum: 1\r\n\r\n") << 3 << true
+        << QByteArray("abcdef");
+    QTest::newRow("bad chunk size") << raw("zz\r\nabc\r\n0\r\n\r\n") << 3 << false << QByteArray();
+    QTest::newRow("chunk longer than announced")
+        << raw("2\r\nabcd\r\n0\r\n\r\n") << 3 << false << QByteArray();
+    QTest::newRow("closed inside a chunk") << raw("10\r\nabc") << 3 << false << QByteArray();
+    QTest::newRow("closed before the last chunk") << raw("3\r\nabc\r\n") << 3 << false
+                                                  << QByteArray();
+    QTest::newRow("no length: until close") << TestResponse::bytes("0123456789").withoutContentLength()
+                                            << 3 << true << QByteArray("0123456789");
+    QTest::newRow("204: no body") << TestResponse::status(204) << 3 << true << QByteArray();
+    QTest::newRow("chunked page") << TestResponse::page(page).chunked() << 1 << true << page;
+    // What qCompress() makes is a zlib stream after four bytes of length.
+    QTest::newRow("deflated page")
+        << TestResponse::page(qCompress(page).mid(4)).withHeader("Content-Encoding", "deflate") << 1
+        << true << page;
+    QTest::newRow("broken deflated page")
+        << TestResponse::page("not deflated at all").withHeader("Content-Encoding", "deflate") << 1
+        << false << QByteArray();
+}
+
+void tst_Transfer::framedBodies()
+{
+    QFETCH(TestResponse, response);
+    QFETCH(int, mode);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, body);
+
+    for (TestServer *server : {&m_http, &m_kept}) {
+        server->addRoute("/framed", response);
+        const QString folder = NewFolder();
+        Getter g;
+        g.vars.SavePath = folder + QStringLiteral("/get.bin");
+        QCOMPARE(g.control.Fetch(server->url("/framed").toString(), mode),
+                 TransferControl::WaitResult::Done);
+        QCOMPARE(g.terminalStates(), 1);
+        QVERIFY2(g.control.LastFailed() != ok, qPrintable(g.control.inet().ErrorString()));
+        if (mode == 3) {
+            QCOMPARE(Listing(folder), ok ? QStringList{"get.bin"} : QStringList());
+            if (ok)
+                QVERIFY(ReadFile(g.vars.SavePath) == body);
+        } else if (ok) {
+            QCOMPARE(g.vars.HtmlText, QString::fromUtf8(body));
+        }
+        server->removeRoute("/framed");
+    }
+}
+
+void tst_Transfer::droppedKeptConnectionIsRetried()
+{
+    const QString folder = NewFolder();
+    const int before = m_kept.acceptedConnections();
+    const int askedBefore = m_kept.requestCount("/file/dropped");
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/a.bin");
+    QCOMPARE(g.control.Fetch(m_kept.url("/file/2048").toString(), 3), TransferControl::WaitResult::Done);
+    QVERIFY(!g.control.LastFailed());
+    g.vars.SavePath = folder + QStringLiteral("/b.bin");
+    g.states.clear();
+    QCOMPARE(g.control.Fetch(m_kept.url("/file/dropped").toString(), 3),
+             TransferControl::WaitResult::Done);
+    QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+    QCOMPARE(g.terminalStates(), 1);
+    QVERIFY(ReadFile(g.vars.SavePath) == TestServer::generatedBody(3000));
+    // Asked on the kept connection, which the server closed, then on a new one.
+    QCOMPARE(m_kept.requestCount("/file/dropped") - askedBefore, 2);
+    QCOMPARE(m_kept.acceptedConnections() - before, 2);
+}
+
+void tst_Transfer::closingServerGetsNewConnections()
+{
+    const QString folder = NewFolder();
+    const int before = m_http.acceptedConnections();
+    Getter g;
+    for (int i = 0; i < 3; ++i) {
+        g.states.clear();
+        g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
+        QCOMPARE(g.control.Fetch(m_http.url("/file/2048").toString(), 3),
+                 TransferControl::WaitResult::Done);
+        QVERIFY(!g.control.LastFailed());
+        QCOMPARE(g.states.mid(0, 6), (QList<int>{3, 4, 5, 6, 7, 8}));
+        QCOMPARE(g.states.last(), 12);
+    }
+    QCOMPARE(m_http.acceptedConnections() - before, 3);
+    QTRY_COMPARE(m_http.openConnections(), 0);
+}
+
+void tst_Transfer::redirectToHttps()
+{
+    if (!m_https)
+        QSKIP("no TLS backend");
+    m_http.addRedirect("/to-https", m_https->url("/secure.bin").toEncoded(), 302);
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/plain.bin");
+    QCOMPARE(g.control.Fetch(m_http.url("/to-https").toString(), 3), TransferControl::WaitResult::Done);
+    QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+    QVERIFY(g.states.contains(Inet::StateConnected));
+    QVERIFY(ReadFile(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
+    QCOMPARE(Listing(folder), QStringList{QStringLiteral("plain.bin")});
 }
 
 QTEST_GUILESS_MAIN(tst_Transfer)

@@ -151,6 +151,18 @@ TestResponse &TestResponse::withoutContentLength()
     return *this;
 }
 
+TestResponse &TestResponse::chunked()
+{
+    chunkedBody = true;
+    return *this;
+}
+
+TestResponse &TestResponse::droppedWhenReused()
+{
+    dropWhenReused = true;
+    return *this;
+}
+
 TestResponse &TestResponse::resetAfter(qint64 bytes)
 {
     fault = Fault::ResetAfter;
@@ -223,6 +235,7 @@ public:
     void connectionOpened(HttpConnection *c);
     void connectionClosed(HttpConnection *c);
     int openConnections() const { return m_open.load(); }
+    int acceptedConnections() const { return m_accepted.load(); }
     void setKeepAlive(bool on) { m_keepAlive = on; }
     bool keepAlive() const { return m_keepAlive; }
 
@@ -234,6 +247,7 @@ private:
     QTcpServer *m_server = nullptr;
     QSet<HttpConnection *> m_connections;
     std::atomic<int> m_open{0};
+    std::atomic<int> m_accepted{0};
     std::atomic<bool> m_keepAlive{false};
 
     mutable QMutex m_mutex;
@@ -265,6 +279,7 @@ private:
     void pump();
     void onSlowTick();
     void writeBody(qint64 bytes);
+    void writeBodyBytes(qint64 bytes);
     void bodyDone();
     void onWritten();
     qint64 pendingBytes() const;
@@ -281,6 +296,7 @@ private:
     TestResponse m_response;
     qint64 m_sent = 0;
     qint64 m_limit = 0;
+    int m_served = 0;
 };
 
 HttpConnection::HttpConnection(QTcpSocket *socket, TestServerWorker *worker)
@@ -369,7 +385,15 @@ void HttpConnection::handleHead(const QByteArray &head)
 
     // Recorded before answering, so a client that saw the answer sees the count too.
     m_worker->record(request);
-    startResponse(m_worker->responseFor(request.target), request.method == "HEAD");
+    const TestResponse response = m_worker->responseFor(request.target);
+    if (response.dropWhenReused && m_served > 0) {
+        m_keepAlive = false;
+        m_state = State::Closing;
+        m_socket->disconnectFromHost();
+        return;
+    }
+    ++m_served;
+    startResponse(response, request.method == "HEAD");
 }
 
 void HttpConnection::startResponse(const TestResponse &response, bool headOnly)
@@ -377,14 +401,17 @@ void HttpConnection::startResponse(const TestResponse &response, bool headOnly)
     m_response = response;
     const int code = response.statusCode;
     const bool bodyForbidden = code == 204 || code == 304 || (code >= 100 && code < 200);
-    const bool lengthKnown = response.sendContentLength || bodyForbidden || headOnly;
+    const bool chunked = response.chunkedBody && !bodyForbidden && !headOnly;
+    const bool lengthKnown = response.sendContentLength || bodyForbidden || headOnly || chunked;
     if (response.fault != TestResponse::Fault::None || !lengthKnown)
         m_keepAlive = false;
 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(code) + ' ' + reasonPhrase(code) + "\r\n";
     if (!response.contentType.isEmpty())
         head += "Content-Type: " + response.contentType + "\r\n";
-    if (response.sendContentLength && !bodyForbidden)
+    if (chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (response.sendContentLength && !bodyForbidden)
         head += "Content-Length: " + QByteArray::number(response.bodySize()) + "\r\n";
     for (const auto &h : response.headers)
         head += h.first + ": " + h.second + "\r\n";
@@ -430,6 +457,18 @@ void HttpConnection::onSlowTick()
 
 void HttpConnection::writeBody(qint64 bytes)
 {
+    if (bytes <= 0)
+        return;
+    const bool chunked = m_response.chunkedBody;
+    if (chunked)
+        m_socket->write(QByteArray::number(bytes, 16) + "\r\n");
+    writeBodyBytes(bytes);
+    if (chunked)
+        m_socket->write("\r\n");
+}
+
+void HttpConnection::writeBodyBytes(qint64 bytes)
+{
     if (m_response.generatedSize < 0) {
         m_socket->write(m_response.body.constData() + m_sent, bytes);
         m_sent += bytes;
@@ -461,6 +500,8 @@ void HttpConnection::bodyDone()
     case TestResponse::Fault::CloseAfter:
         break;
     }
+    if (m_response.chunkedBody && m_response.fault == TestResponse::Fault::None)
+        m_socket->write("0\r\n\r\n");
     m_response = TestResponse();   // let go of a large body early
     if (m_keepAlive) {
         m_state = State::ReadingHead;
@@ -597,6 +638,7 @@ void TestServerWorker::connectionOpened(HttpConnection *c)
 {
     m_connections.insert(c);
     ++m_open;
+    ++m_accepted;
 }
 
 void TestServerWorker::connectionClosed(HttpConnection *c)
@@ -828,6 +870,11 @@ void TestServer::setKeepAlive(bool on)
 int TestServer::openConnections() const
 {
     return m_worker->openConnections();
+}
+
+int TestServer::acceptedConnections() const
+{
+    return m_worker->acceptedConnections();
 }
 
 void TestServer::releaseStalled()

@@ -28,6 +28,7 @@
 //                                                       // expected bytes: TestServer::generatedBody()
 //     .withHeader("Last-Modified", "...")               // any extra header, chainable
 //     .withoutContentLength()                           // body ends when the connection closes
+//     .chunked()                                        // Transfer-Encoding: chunked, no Content-Length
 //   TestResponse is a plain struct: its fields may be set directly too.
 //   A redirect loop is just two routes that redirect to each other (or one to itself).
 //   addRedirect(from, to, status) is shorthand.
@@ -40,6 +41,10 @@
 //   .stallAfter(n = 0)  headers and n body bytes, then nothing; the socket stays open until
 //                       releaseStalled() or the server's destruction.
 //   .slow(bytes, ms)    the body in pieces of `bytes`, one every `ms` milliseconds.
+//   .droppedWhenReused() asked on a keep-alive connection that already served a request,
+//                       the request is recorded and the connection closed unanswered (a
+//                       server ending an idle connection as the request comes); asked on a
+//                       fresh connection, it is answered normally.
 //   releaseStalled() and the destructor reset (RST) every connection still open.
 //   Beware: Qt 6.4's QNetworkReply reports a body cut short right after it began
 //   (resetAfter/closeAfter) as RemoteHostClosedError, but one cut after a pause (a
@@ -53,7 +58,8 @@
 //   clearRequestLog(). Counts use the target as requested, with its query.
 //   waitForRequests(total, timeoutMs) runs the event loop until that many requests came.
 //   openConnections() counts sockets not yet closed: idle keep-alive ones and ones a client
-//   opened but has sent nothing on (yet) included.
+//   opened but has sent nothing on (yet) included. acceptedConnections() counts every
+//   connection accepted since the server started.
 //
 // Connections: by default every response says "Connection: close" and the server closes
 // the connection after it.
@@ -102,6 +108,8 @@ struct TestResponse
     qint64 faultAfterBytes = 0;
     int slowChunkBytes = 0;                 // > 0: slow body
     int slowDelayMs = 0;
+    bool chunkedBody = false;
+    bool dropWhenReused = false;
 
     static TestResponse page(const QByteArray &body, const QByteArray &contentType = "text/html");
     static TestResponse bytes(const QByteArray &body,
@@ -117,6 +125,8 @@ struct TestResponse
     TestResponse &closeAfter(qint64 bytes);
     TestResponse &stallAfter(qint64 bytes = 0);
     TestResponse &slow(int chunkBytes, int delayMs);
+    TestResponse &chunked();
+    TestResponse &droppedWhenReused();
 
     qint64 bodySize() const;
 };
@@ -167,6 +177,7 @@ public:
 
     void setKeepAlive(bool on);
     int openConnections() const;
+    int acceptedConnections() const;
     void releaseStalled();
 
     static bool tlsAvailable();
