@@ -24,10 +24,11 @@ class PartFile;
 // one reports nothing more.
 //
 // A request's body goes either into memory (TakeBody() after StateCompleted;
-// at most 64 MiB, a larger one is an error) or, when SetSaveFile() named a path before Execute(), straight to disk as it
-// arrives: into an unnamed or temporary file in the path's folder that takes
-// the path's name only once the body is complete and intact. After an error
-// or a cancel nothing of it remains on disk.
+// at most 64 MiB, a larger one is an error) or, when SetSaveFile() named a
+// path before Execute(), straight to disk as it arrives: into a temporary file
+// in the path's folder that takes the path's name only once the body is
+// complete and intact. After an error or a cancel nothing of it remains on
+// disk.
 //
 // Plain http with no proxy in the way goes over connections of our own
 // (kept open between requests to the same host); everything else, and an
