@@ -212,17 +212,8 @@ void Inet::OnFinished()
         return;
     }
 
-    const quint64 serial = m_serial;
-    Raise(StateResponseReceived);
-    if (!IsAlive(serial))
+    if (!FinishBody())
         return;
-    if (m_file) {
-        if (!m_file->commit()) {
-            Fail(QStringLiteral("cannot write \"%1\": %2").arg(m_saveFile, m_file->errorString()));
-            return;
-        }
-        m_file.reset();
-    }
     Release();
     Raise(StateCompleted);
 }
@@ -801,6 +792,24 @@ bool Inet::ParseHead()
     return OpenBody();
 }
 
+// The whole response is in: state 8, then the file takes its name. Returns
+// whether the request still runs.
+bool Inet::FinishBody()
+{
+    const quint64 serial = m_serial;
+    Raise(StateResponseReceived);
+    if (!IsAlive(serial))
+        return false;
+    if (m_file) {
+        if (!m_file->commit()) {
+            Fail(QStringLiteral("cannot write \"%1\": %2").arg(m_saveFile, m_file->errorString()));
+            return false;
+        }
+        m_file.reset();
+    }
+    return true;
+}
+
 // The response has ended on our connection.
 void Inet::CompleteOwn()
 {
@@ -811,16 +820,8 @@ void Inet::CompleteOwn()
     if (!m_toFile && !DecodeText())
         return;
     const quint64 serial = m_serial;
-    Raise(StateResponseReceived);
-    if (!IsAlive(serial))
+    if (!FinishBody())
         return;
-    if (m_file) {
-        if (!m_file->commit()) {
-            Fail(QStringLiteral("cannot write \"%1\": %2").arg(m_saveFile, m_file->errorString()));
-            return;
-        }
-        m_file.reset();
-    }
     QTcpSocket *socket = m_socket;
     m_socket = nullptr;
     if (m_keepConnection) {

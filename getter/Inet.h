@@ -101,6 +101,7 @@ private:
 
     bool StartBody();
     bool OpenBody();
+    bool FinishBody();
     bool ReadAvailable();
     bool Keep(const char *data, qint64 size);
 
