@@ -29,3 +29,19 @@ public:
     virtual void SetFileItemText(int i, const QString &text) = 0;
     virtual void SetCurrentFileItem(int i) = 0;   // scrolls the list to it
 };
+
+// A sink that shows nothing and holds an empty list: a base for runs without
+// a window (benchmarks) that override only what they watch.
+class SilentGetterSink : public GetterSink
+{
+public:
+    void SetStatusText(const QString &) override {}
+    void SetLabel(Label, const QString &) override {}
+    void SetProgressRange(int, int) override {}
+    void SetProgressValue(int) override {}
+    int FileItemCount() const override { return 0; }
+    bool IsFileItemTicked(int) const override { return false; }
+    QString FileItemText(int) const override { return QString(); }
+    void SetFileItemText(int, const QString &) override {}
+    void SetCurrentFileItem(int) override {}
+};

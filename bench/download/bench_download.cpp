@@ -21,20 +21,15 @@
 namespace {
 
 // A list where every item is ticked; the other outputs are dropped.
-class TickedListSink : public GetterSink
+class TickedListSink : public SilentGetterSink
 {
 public:
     explicit TickedListSink(const QStringList &urls) : m_texts(urls) {}
 
-    void SetStatusText(const QString &) override {}
-    void SetLabel(Label, const QString &) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressValue(int) override {}
     int FileItemCount() const override { return int(m_texts.size()); }
     bool IsFileItemTicked(int) const override { return true; }
     QString FileItemText(int i) const override { return m_texts.at(i); }
     void SetFileItemText(int i, const QString &text) override { m_texts[i] = text; }
-    void SetCurrentFileItem(int) override {}
 
     int CountEndingWith(const QString &tail) const
     {

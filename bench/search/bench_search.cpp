@@ -22,7 +22,7 @@ namespace {
 const QString CompletedText = QStringLiteral("要求処理が完了し，すべてのデータが受信されました．");
 
 // Notes when the last transfer completed.
-class TimingSink : public GetterSink
+class TimingSink : public SilentGetterSink
 {
 public:
     explicit TimingSink(const QElapsedTimer &clock) : m_clock(clock) {}
@@ -36,14 +36,6 @@ public:
         if (text == CompletedText)
             lastCompletedNs = m_clock.nsecsElapsed();
     }
-    void SetLabel(Label, const QString &) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressValue(int) override {}
-    int FileItemCount() const override { return 0; }
-    bool IsFileItemTicked(int) const override { return false; }
-    QString FileItemText(int) const override { return QString(); }
-    void SetFileItemText(int, const QString &) override {}
-    void SetCurrentFileItem(int) override {}
 
 private:
     const QElapsedTimer &m_clock;

@@ -16,19 +16,6 @@
 
 namespace {
 
-class SilentSink : public GetterSink
-{
-public:
-    void SetStatusText(const QString &) override {}
-    void SetLabel(Label, const QString &) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgressValue(int) override {}
-    int FileItemCount() const override { return 0; }
-    bool IsFileItemTicked(int) const override { return false; }
-    QString FileItemText(int) const override { return QString(); }
-    void SetFileItemText(int, const QString &) override {}
-    void SetCurrentFileItem(int) override {}
-};
 
 // A field of /proc/self/status in kB, e.g. "VmHWM".
 qint64 ProcStatusKB(const char *field)
@@ -56,7 +43,7 @@ int main(int argc, char **argv)
     }
 
     GetterVars vars;
-    SilentSink sink;
+    SilentGetterSink sink;
     TransferControl control(vars, sink);
     vars.SavePath = args.at(2);
     QCoreApplication::processEvents();
