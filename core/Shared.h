@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,10 @@ extern qint64 IniResult;
 
 // The built-in default home page.
 extern const QString DefaultHomePage;
+
+// The languages every request asks for, Japanese first: the page view's and
+// the getter's alike.
+inline const QByteArray AcceptLanguage = QByteArrayLiteral("ja,en-US;q=0.8,en;q=0.6");
 
 // Width of the INI value buffers, blanks included.
 constexpr int IniBufferWidth = 200;
