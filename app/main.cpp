@@ -1,5 +1,7 @@
 #include "browser/MessageBoxHandler.h"
 #include "browser/frmMain.h"
+#include "core/CommandLine.h"
+#include "core/Installation.h"
 #include "resources/Resources.h"
 
 #include <QApplication>
@@ -10,6 +12,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KIRO"));
+    QGuiApplication::setDesktopFileName(kiro::ApplicationId);
+    // Qt has taken its own options out; an address left over replaces the start page.
+    kiro::UseCommandLine(QCoreApplication::arguments().mid(1));
     InitKiroResources();
     InstallMessageBoxHandler();
 

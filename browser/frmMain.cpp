@@ -2,6 +2,7 @@
 
 #include "AddressText.h"
 #include "BrowserView.h"
+#include "core/CommandLine.h"
 #include "core/EmbeddedUrl.h"
 #include "core/MessageSeam.h"
 #include "core/Settings.h"
@@ -153,7 +154,7 @@ void frmMain::Form_Load()
         resize(screen->availableGeometry().size() * 3 / 4);
     setWindowState(windowState() | Qt::WindowMaximized);
     m_keepMaximized = true;
-    TURL->setText(kiro::FstHpAdrs);
+    TURL->setText(kiro::StartUpAddress());
     TURL_KeyPress(KeyEnter);
 }
 

@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "Installation.h"
 #include "MessageSeam.h"
 #include "ProfileIni.h"
 #include "RecordFile.h"
@@ -55,7 +56,10 @@ void SetAppDirFromProgram()
     QString folder = g_programFolderOverride.isEmpty()
             ? QCoreApplication::applicationDirPath() : g_programFolderOverride;
     g_appDirIsUserData = false;
-    if (!FolderWritable(folder)) {
+    // An installed program's folder belongs to the system even where it can
+    // be written (as root, or a prefix in the user's home): files left there
+    // would outlive the package and be shared by every user.
+    if (ProgramIsInstalled(folder) || !FolderWritable(folder)) {
         const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
         if (!data.isEmpty() && QDir().mkpath(data)) {
             folder = data;

@@ -12,13 +12,13 @@ namespace kiro {
 inline const QString IniSection = QStringLiteral("KIRO.set");
 
 // Sets AppDir from the program's folder, always ending in a separator. When
-// that folder cannot be written, the user's own data folder for KIRO is used
-// instead so that no setting is lost.
+// the program is installed or its folder cannot be written, the user's own
+// data folder for KIRO is used instead so that no setting is lost.
 void SetAppDirFromProgram();
 // Makes the next SetAppDirFromProgram() use folder (tests run the windows
 // against a folder of their own).
 void OverrideProgramFolder(const QString &folder);
-// The folder that holds a program folder that could not be written to: the
+// True when AppDir is the user's data folder in place of the program's: the
 // downloads then default to the user's download folder.
 bool AppDirIsUserDataFolder();
 

@@ -1,5 +1,6 @@
 #include "BrowserTestBase.h"
 
+#include "core/CommandLine.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "getter/frmLoad.h"
@@ -37,6 +38,7 @@ private Q_SLOTS:
     void enterLoadsAndAddressFollows();
     void otherKeysDoNotNavigate();
     void backForwardHome();
+    void commandLineAddressReplacesStartPage();
     void emptyStartPageIsBlank();
     void statusTextAndPendingURL_data();
     void statusTextAndPendingURL();
@@ -201,6 +203,22 @@ void FrmMainTest::backForwardHome()
     QCOMPARE(w->PendingURL(), url("/c.html"));
     QVERIFY(waitForPage(url("/c.html")));
     QCOMPARE(m_messages.size(), 0);
+}
+
+void FrmMainTest::commandLineAddressReplacesStartPage()
+{
+    m_server.clearRequestLog();
+    kiro::SetCommandLineAddress(kiro::ReadCommandLine({"-reverse", url("/a.html")}, QString()).address);
+    frmMain *w = openWindow(url("/start.html"));
+    kiro::SetCommandLineAddress(QString());
+    QVERIFY(w);
+    QCOMPARE(w->WB()->LocationURL(), url("/a.html"));
+    QCOMPARE(w->TURLBox()->text(), url("/a.html"));
+    QCOMPARE(m_server.requestCount("/start.html"), 0);
+    // Only the start-up's address changed: the start page is still the home.
+    QCOMPARE(kiro::FstHpAdrs, url("/start.html"));
+    w->TB_ButtonClick("FstHP");
+    QVERIFY(waitForPage(url("/start.html")));
 }
 
 void FrmMainTest::emptyStartPageIsBlank()

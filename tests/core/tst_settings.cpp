@@ -1,4 +1,5 @@
 // Start-up values: the application folder, LoadSettings and the extension list.
+#include "core/Installation.h"
 #include "core/MessageSeam.h"
 #include "core/RecordFile.h"
 #include "core/Settings.h"
@@ -6,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,6 +18,7 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
     void appDirEndsWithSeparator();
@@ -26,6 +29,8 @@ private Q_SLOTS:
     void reloadResetsDeletedKeys();
     void missingVolumeFallsBackWithMessage();
     void fullLengthFolderIsRead();
+    void installedOrUnwritableUsesUserFolders_data();
+    void installedOrUnwritableUsesUserFolders();
 
 private:
     void writeIni(const QByteArray &body);
@@ -34,6 +39,12 @@ private:
     QStringList m_messages;
     MessageHandler m_previous;
 };
+
+void TestSettings::initTestCase()
+{
+    // The user's data folder of this test, not of the one running it.
+    QStandardPaths::setTestModeEnabled(true);
+}
 
 void TestSettings::init()
 {
@@ -192,6 +203,64 @@ void TestSettings::fullLengthFolderIsRead()
     writeIni("FstDir=" + folder.toUtf8() + QByteArray(200 - folder.size(), ' ') + "\r\n");
     LoadSettings();
     QCOMPARE(FstDir, folder);
+}
+
+void TestSettings::installedOrUnwritableUsesUserFolders_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("userData");
+    QTest::newRow("run where it was built") << "build" << false;
+    QTest::newRow("installed, folder writable (as root, or a prefix in the home)") << "installed" << true;
+    QTest::newRow("folder cannot be written") << "read-only" << true;
+}
+
+void TestSettings::installedOrUnwritableUsesUserFolders()
+{
+    QFETCH(QString, layout);
+    QFETCH(bool, userData);
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QVERIFY(!data.isEmpty());
+    QDir(data).removeRecursively();
+
+    QString program = QDir(m_dir->path()).filePath("bin");
+    QVERIFY(QDir().mkpath(program));
+    if (layout == "installed") {
+        const QString entry = InstalledDesktopEntry(program);
+        QVERIFY(entry.startsWith(m_dir->path() + '/'));
+        QVERIFY(QDir().mkpath(QFileInfo(entry).path()));
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (layout == "read-only") {
+        // Not even root may create a file here.
+        program = QStringLiteral("/proc");
+    }
+    OverrideProgramFolder(program);
+    SetAppDirFromProgram();
+    QCOMPARE(AppDirIsUserDataFolder(), userData);
+    QCOMPARE(AppDir, QDir::toNativeSeparators(userData ? data : program) + QDir::separator());
+
+    // First start: the default files are written there and nothing beside the program.
+    LoadSettings();
+    CreateDefaultExtsnFile();
+    LoadExtensionList();
+    QVERIFY(QFile::exists(AppDir + "Extsn.fil"));
+    QCOMPARE(ExtNames.size(), 14);
+    if (layout != "read-only") {
+        const QStringList beside = QDir(program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QCOMPARE(beside, userData ? QStringList() : QStringList{"Extsn.fil"});
+    }
+
+    // The downloads default to the user's download folder, also when a stored
+    // folder's volume is gone.
+    QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    downloads = QDir::toNativeSeparators(downloads) + QDir::separator();
+    QCOMPARE(FstDir, userData ? downloads : AppDir);
+    writeIni("FstDir=/no/such/volume/Down\r\n");
+    LoadSettings();
+    QCOMPARE(FstDir, userData ? downloads : AppDir);
+    QCOMPARE(m_messages.size(), 1);
+
+    QVERIFY(QDir(data).removeRecursively());
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

@@ -1,0 +1,121 @@
+// The command line: which argument becomes the start-up's address, and which
+// are left to Qt and the page engine or ignored.
+#include "core/CommandLine.h"
+#include "core/Shared.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+using namespace kiro;
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void readCommandLine_data();
+    void readCommandLine();
+    void startUpAddress();
+
+private:
+    QString fileUrl(const QString &name) const
+    {
+        return QUrl::fromLocalFile(m_dir.filePath(name)).toString(QUrl::FullyEncoded);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+void TestCommandLine::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    for (const char *name : {"page.html", "日本 語#1.html", "-odd.html"}) {
+        QFile file(m_dir.filePath(QString::fromUtf8(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("dir")));
+}
+
+void TestCommandLine::readCommandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("refused");
+    QTest::addColumn<QStringList>("extra");
+
+    const QStringList none;
+    const QString a = QStringLiteral("http://127.0.0.1:8080/a.html");
+
+    QTest::newRow("nothing") << none << QString() << none << none;
+    QTest::newRow("http") << QStringList{a} << a << none << none;
+    QTest::newRow("https, scheme and host in capitals")
+            << QStringList{"HTTPS://Example.COM/Dir/x"} << "https://example.com/Dir/x" << none << none;
+    QTest::newRow("host and path without a scheme")
+            << QStringList{"127.0.0.1:8080/a.html"} << a << none << none;
+    QTest::newRow("Japanese path and query encoded")
+            << QStringList{"http://host/日本.html?q=あ#top"}
+            << "http://host/%E6%97%A5%E6%9C%AC.html?q=%E3%81%82#top" << none << none;
+    QTest::newRow("blanks around an address") << QStringList{"  " + a + " "} << a << none << none;
+
+    QTest::newRow("relative file") << QStringList{"page.html"} << fileUrl("page.html") << none << none;
+    QTest::newRow("absolute file with blank and #")
+            << QStringList{m_dir.filePath("日本 語#1.html")} << fileUrl("日本 語#1.html") << none << none;
+    QTest::newRow("folder") << QStringList{"dir"} << fileUrl("dir") << none << none;
+    QTest::newRow("file address") << QStringList{"file:///etc/hosts"} << "file:///etc/hosts" << none << none;
+    QTest::newRow("missing relative path") << QStringList{"./missing.html"} << QString()
+                                           << QStringList{"./missing.html"} << none;
+
+    QTest::newRow("empty arguments skipped") << QStringList{"", "  ", a} << a << none << none;
+    QTest::newRow("script refused, next address taken")
+            << QStringList{"javascript:alert(1)", a} << a << QStringList{"javascript:alert(1)"} << none;
+    QTest::newRow("other schemes refused")
+            << QStringList{"data:text/html,<b>x</b>", "ftp://host/f", "about:blank", "mailto:a@b"}
+            << QString() << QStringList{"data:text/html,<b>x</b>", "ftp://host/f", "about:blank", "mailto:a@b"}
+            << none;
+    QTest::newRow("web address without host") << QStringList{"http://", "http:///a"} << QString()
+                                              << QStringList{"http://", "http:///a"} << none;
+    QTest::newRow("control characters refused")
+            << QStringList{a + "\nhttp://evil/", a} << a << QStringList{a + "\nhttp://evil/"} << none;
+    QTest::newRow("only the first address opens")
+            << QStringList{a, "http://b/", "page.html"} << a << none << QStringList{"http://b/", "page.html"};
+
+    QTest::newRow("Qt options and their values left alone")
+            << QStringList{"-style", "fusion", "-reverse", "-display", ":0", "--platform", "offscreen",
+                           "-qwindowtitle", "t", "-session", "abc", "-name", "n", a}
+            << a << none << none;
+    QTest::newRow("options with = keep the next argument")
+            << QStringList{"--style=fusion", "-qmljsdebugger=port:1", a} << a << none << none;
+    QTest::newRow("unknown options skipped") << QStringList{"-x", "--no-sandbox", a} << a << none << none;
+    QTest::newRow("-- ends the options")
+            << QStringList{"-reverse", "--", "-odd.html"} << fileUrl("-odd.html") << none << none;
+    QTest::newRow("page engine's arguments")
+            << QStringList{"--webEngineArgs", "--remote-debugging-port=9222", a} << QString() << none << none;
+}
+
+void TestCommandLine::readCommandLine()
+{
+    QFETCH(QStringList, arguments);
+    const CommandLineRequest request = ReadCommandLine(arguments, m_dir.path());
+    QTEST(request.address, "address");
+    QTEST(request.refused, "refused");
+    QTEST(request.extra, "extra");
+}
+
+void TestCommandLine::startUpAddress()
+{
+    FstHpAdrs = QStringLiteral("http://start/");
+    SetCommandLineAddress(QString());
+    QCOMPARE(StartUpAddress(), FstHpAdrs);
+    SetCommandLineAddress(QStringLiteral("http://given/"));
+    QCOMPARE(StartUpAddress(), QStringLiteral("http://given/"));
+    // The start page itself is unchanged ("FstHP" still goes there).
+    QCOMPARE(FstHpAdrs, QStringLiteral("http://start/"));
+    SetCommandLineAddress(QString());
+}
+
+QTEST_APPLESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
