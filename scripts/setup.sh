@@ -14,6 +14,7 @@ packages=(
   libqt6webenginecore6-bin zlib1g-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   nginx wget curl openssl ca-certificates
+  librsvg2-bin desktop-file-utils appstream dpkg-dev
 )
 
 missing=()
