@@ -2,6 +2,7 @@
 #include "browser/frmMain.h"
 #include "core/CommandLine.h"
 #include "core/Installation.h"
+#include "core/JapaneseTexts.h"
 #include "resources/Resources.h"
 
 #include <QApplication>
@@ -16,6 +17,8 @@ int main(int argc, char *argv[])
     // Qt has taken its own options out; an address left over replaces the start page.
     kiro::UseCommandLine(QCoreApplication::arguments().mid(1));
     InitKiroResources();
+    // Before the first page view: the page engine takes its language then.
+    kiro::InstallJapaneseTexts();
     InstallMessageBoxHandler();
 
     // The browser window does the whole start-up and shows itself maximized;

@@ -1,10 +1,18 @@
 #include "BrowserView.h"
 
+#include "core/Shared.h"
+
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QInputDialog>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
+#include <QWheelEvent>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
@@ -55,10 +63,49 @@ public:
         scripts().insert(script);
     }
 
+    void triggerAction(WebAction action, bool checked = false) override
+    {
+        // The engine would show the source in a new window, which the
+        // browser window never opens.
+        if (action == ViewSource) {
+            m_view->ViewSource();
+            return;
+        }
+        QWebEnginePage::triggerAction(action, checked);
+    }
+
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
     {
         return m_view->RaiseBeforeNavigate2(url);
+    }
+
+    // The engine's own dialogs carry English titles; these say the same in
+    // Japanese.
+    void javaScriptAlert(const QUrl &origin, const QString &message) override
+    {
+        QMessageBox box(QMessageBox::NoIcon, DialogTitle(origin), message, QMessageBox::Ok, m_view);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    }
+
+    bool javaScriptConfirm(const QUrl &origin, const QString &message) override
+    {
+        QMessageBox box(QMessageBox::NoIcon, DialogTitle(origin), message,
+                        QMessageBox::Ok | QMessageBox::Cancel, m_view);
+        box.setTextFormat(Qt::PlainText);
+        return box.exec() == QMessageBox::Ok;
+    }
+
+    bool javaScriptPrompt(const QUrl &origin, const QString &message, const QString &defaultValue,
+                          QString *result) override
+    {
+        bool ok = false;
+        const QString answer = QInputDialog::getText(m_view, DialogTitle(origin), message,
+                                                     QLineEdit::Normal, defaultValue, &ok);
+        if (ok && result)
+            *result = answer;
+        return ok;
     }
 
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
@@ -78,6 +125,13 @@ protected:
     }
 
 private:
+    static QString DialogTitle(const QUrl &origin)
+    {
+        const QString host = origin.host();
+        return host.isEmpty() ? QStringLiteral("ページからのメッセージ")
+                              : QStringLiteral("%1 からのメッセージ").arg(host);
+    }
+
     BrowserView *m_view;
 };
 
@@ -85,7 +139,13 @@ BrowserView::BrowserView(QWidget *parent)
     : QWebEngineView(parent)
 {
     auto *webPage = new BrowserPage(this);
+    webPage->profile()->setHttpAcceptLanguage(QString::fromLatin1(kiro::AcceptLanguage));
     setPage(webPage);
+    // The page's surface is a child widget the engine may replace; each one
+    // is watched for Ctrl with the wheel.
+    installEventFilter(this);
+    for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+        child->installEventFilter(this);
     connect(webPage, &QWebEnginePage::linkHovered, this, &BrowserView::StatusTextChange);
     connect(webPage, &QWebEnginePage::newWindowRequested, this, &BrowserView::OnNewWindowRequested);
     connect(webPage, &QWebEnginePage::loadStarted, this, &BrowserView::OnLoadStarted);
@@ -206,6 +266,51 @@ void BrowserView::TakeNewWindowNavigation(const QUrl &url)
 {
     if (RaiseBeforeNavigate2(url))
         load(url);
+}
+
+void BrowserView::ViewSource()
+{
+    const QUrl shown = page()->url();
+    if (shown.isEmpty() || shown.scheme() == QLatin1String("view-source"))
+        return;
+    load(QUrl(QStringLiteral("view-source:") + shown.toString(QUrl::FullyEncoded)));
+}
+
+void BrowserView::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createStandardContextMenu();
+    if (!menu)
+        return;
+    menu->setObjectName(QStringLiteral("WBContextMenu"));
+    // There is one window: "open link" does what these would.
+    for (QWebEnginePage::WebAction action : {QWebEnginePage::OpenLinkInNewTab,
+                                             QWebEnginePage::OpenLinkInNewWindow,
+                                             QWebEnginePage::OpenLinkInNewBackgroundTab})
+        menu->removeAction(pageAction(action));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+bool BrowserView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == this) {
+        if (event->type() == QEvent::ChildAdded) {
+            QObject *child = static_cast<QChildEvent *>(event)->child();
+            if (child->isWidgetType())
+                child->installEventFilter(this);
+        }
+        return QWebEngineView::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::Wheel) {
+        auto *wheel = static_cast<QWheelEvent *>(event);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            const int delta = wheel->angleDelta().y();
+            if (delta != 0)
+                Q_EMIT ZoomWheel(delta > 0 ? 1 : -1);
+            return true;
+        }
+    }
+    return QWebEngineView::eventFilter(watched, event);
 }
 
 bool BrowserView::RaiseBeforeNavigate2(const QUrl &url)

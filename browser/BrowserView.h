@@ -38,6 +38,12 @@ struct FrameInfo
 //                               the page's comes before its frames'.
 //   BeforeNavigate2(view, url, &cancel) this view is about to load url; a
 //                               handler that sets cancel stops it.
+//   ZoomWheel(direction)        the wheel turned with Ctrl held over the page:
+//                               +1 to enlarge, -1 to shrink. The page does
+//                               not see that turn.
+//
+// The view asks for pages in Japanese first. "View page source" shows the
+// source in this view, and its context menu offers no new windows or tabs.
 class BrowserView : public QWebEngineView
 {
     Q_OBJECT
@@ -77,11 +83,19 @@ public:
     // address is loaded here.
     void TakeNewWindowNavigation(const QUrl &url);
 
+    // Shows the source of the page now shown, in this view.
+    void ViewSource();
+
 Q_SIGNALS:
     void StatusTextChange(const QString &text);
     void NewWindow2(BrowserView **newView, bool *cancel);
     void NavigateComplete2(BrowserView *view, const QString &url);
     void BeforeNavigate2(BrowserView *view, const QString &url, bool *cancel);
+    void ZoomWheel(int direction);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     friend class BrowserPage;

@@ -2,6 +2,9 @@
 
 #include "AddressText.h"
 #include "BrowserView.h"
+#include "FindBar.h"
+#include "PageDownloads.h"
+#include "PageViewText.h"
 #include "core/CommandLine.h"
 #include "core/EmbeddedUrl.h"
 #include "core/MessageSeam.h"
@@ -13,15 +16,21 @@
 #include "settings_dialog/frmUtl.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 
 #include <algorithm>
 
@@ -34,20 +43,22 @@ struct ToolbarButton
     const char *key;
     const char *picture;
     const char *tooltip;
+    // The key that runs the command too, as the tooltip names it.
+    const char *keyText;
     bool separatorAfter;
 };
 
 const ToolbarButton ToolbarButtons[] = {
-    {"Exit", "exit", "終了", true},
-    {"Back", "back", "戻る", false},
-    {"Forward", "forward", "進む", false},
-    {"Update", "update", "更新", false},
-    {"Cancel", "cancel", "中止", false},
-    {"FstHP", "home", "ホーム", false},
-    {"MyFav", "favorites", "お気に入り", false},
-    {"Utl", "settings", "設定", true},
-    {"Fget", "fget", "ファイルダウンロード画面へ", false},
-    {"Abort", "abort", "ファイルダウンロードの中止", false},
+    {"Exit", "exit", "終了", "", true},
+    {"Back", "back", "戻る", "Alt+←", false},
+    {"Forward", "forward", "進む", "Alt+→", false},
+    {"Update", "update", "更新", "F5", false},
+    {"Cancel", "cancel", "中止", "Esc", false},
+    {"FstHP", "home", "ホーム", "Alt+Home", false},
+    {"MyFav", "favorites", "お気に入り", "", false},
+    {"Utl", "settings", "設定", "", true},
+    {"Fget", "fget", "ファイルダウンロード画面へ", "", false},
+    {"Abort", "abort", "ファイルダウンロードの中止", "", false},
 };
 
 constexpr int KeyEnter = 13;
@@ -92,7 +103,8 @@ void frmMain::BuildControls()
         const QString key = QString::fromLatin1(button.key);
         QAction *action = TB->addAction(KiroIcon(QString::fromLatin1(button.picture)), QString());
         action->setObjectName(key);
-        action->setToolTip(QString::fromUtf8(button.tooltip));
+        action->setToolTip(kiro::TooltipWithKey(QString::fromUtf8(button.tooltip),
+                                                QString::fromUtf8(button.keyText)));
         action->setText(QString::fromUtf8(button.tooltip));
         connect(action, &QAction::triggered, this, [this, key] { TB_ButtonClick(key); });
         if (button.separatorAfter)
@@ -138,6 +150,120 @@ void frmMain::BuildControls()
     connect(m_WB, &BrowserView::NewWindow2, this, &frmMain::WB_NewWindow2);
     connect(m_WB, &BrowserView::NavigateComplete2, this, &frmMain::WB_NavigateComplete2);
     connect(m_WB2, &BrowserView::BeforeNavigate2, this, &frmMain::WB2_BeforeNavigate2);
+
+    m_findBar = new FindBar(m_WB, this);
+    addToolBar(Qt::BottomToolBarArea, m_findBar);
+    BuildKeys();
+    BuildDownloads();
+}
+
+QAction *frmMain::AddKey(const QString &name, const QList<QKeySequence> &keys,
+                         const std::function<void()> &command)
+{
+    auto *action = new QAction(this);
+    action->setObjectName(name);
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, command);
+    addAction(action);
+    return action;
+}
+
+void frmMain::BuildKeys()
+{
+    // Keys of toolbar commands run the command itself, with its rules.
+    const auto command = [this](const char *key) {
+        return [this, key] { TB_ButtonClick(QString::fromLatin1(key)); };
+    };
+    AddKey(QStringLiteral("keyBack"), {QKeySequence(Qt::ALT | Qt::Key_Left)}, command("Back"));
+    AddKey(QStringLiteral("keyForward"), {QKeySequence(Qt::ALT | Qt::Key_Right)},
+           command("Forward"));
+    AddKey(QStringLiteral("keyUpdate"),
+           {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}, command("Update"));
+    AddKey(QStringLiteral("keyCancel"), {QKeySequence(Qt::Key_Escape)}, [this] { StopByKey(); });
+    AddKey(QStringLiteral("keyFstHP"), {QKeySequence(Qt::ALT | Qt::Key_Home)}, command("FstHP"));
+
+    AddKey(QStringLiteral("keyAddress"),
+           {QKeySequence(Qt::CTRL | Qt::Key_L), QKeySequence(Qt::Key_F6)},
+           [this] { SelectAddressBox(); });
+    AddKey(QStringLiteral("keyFind"), {QKeySequence(Qt::CTRL | Qt::Key_F)},
+           [this] { m_findBar->Open(); });
+    AddKey(QStringLiteral("keyFindNext"), {QKeySequence(Qt::Key_F3)}, [this] {
+        if (m_findBar->isHidden())
+            m_findBar->Open();
+        m_findBar->FindNext();
+    });
+    AddKey(QStringLiteral("keyFindPrevious"), {QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] {
+        if (m_findBar->isHidden())
+            m_findBar->Open();
+        m_findBar->FindPrevious();
+    });
+
+    // "+" needs Shift on many keyboards (the Japanese one among them).
+    AddKey(QStringLiteral("keyZoomIn"),
+           {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus),
+            QKeySequence(Qt::CTRL | Qt::Key_Equal)},
+           [this] { ZoomBy(1); });
+    AddKey(QStringLiteral("keyZoomOut"), {QKeySequence(Qt::CTRL | Qt::Key_Minus)},
+           [this] { ZoomBy(-1); });
+    AddKey(QStringLiteral("keyZoomReset"), {QKeySequence(Qt::CTRL | Qt::Key_0)},
+           [this] { ResetZoom(); });
+    connect(m_WB, &BrowserView::ZoomWheel, this, &frmMain::ZoomBy);
+}
+
+void frmMain::BuildDownloads()
+{
+    m_downloadPanel = new QLabel(SB);
+    m_downloadPanel->setObjectName(QStringLiteral("SBDownload"));
+    m_downloadProgress = new QProgressBar(SB);
+    m_downloadProgress->setObjectName(QStringLiteral("SBDownloadProgress"));
+    m_downloadProgress->setMaximumWidth(160);
+    m_downloadProgress->setTextVisible(false);
+    SB->addPermanentWidget(m_downloadPanel);
+    SB->addPermanentWidget(m_downloadProgress);
+    m_downloadPanel->hide();
+    m_downloadProgress->hide();
+
+    m_downloads = new PageDownloads(m_WB->page()->profile(), this);
+    connect(m_downloads, &PageDownloads::ProgressChanged, this,
+            [this](const QString &text, int percent) {
+        m_downloadPanel->setText(text);
+        m_downloadPanel->setVisible(!text.isEmpty());
+        // An unknown size shows as a busy bar.
+        m_downloadProgress->setRange(0, percent < 0 ? 0 : 100);
+        m_downloadProgress->setValue(std::max(percent, 0));
+        m_downloadProgress->setVisible(!text.isEmpty());
+    });
+}
+
+void frmMain::SelectAddressBox()
+{
+    TURL->setFocus(Qt::ShortcutFocusReason);
+    TURL->selectAll();
+}
+
+void frmMain::StopByKey()
+{
+    TB_ButtonClick(QStringLiteral("Cancel"));
+    // A page may use Esc itself (to close its own dialogs): it still gets it.
+    QWidget *focus = QApplication::focusWidget();
+    if (focus && (focus == m_WB || m_WB->isAncestorOf(focus))) {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(focus, &escape);
+    }
+}
+
+void frmMain::ZoomBy(int direction)
+{
+    const double factor = kiro::NextZoomFactor(m_WB->zoomFactor(), direction);
+    m_WB->setZoomFactor(factor);
+    SetStatusText(kiro::ZoomText(factor));
+}
+
+void frmMain::ResetZoom()
+{
+    m_WB->setZoomFactor(1.0);
+    SetStatusText(kiro::ZoomText(1.0));
 }
 
 void frmMain::Form_Load()

@@ -1,13 +1,20 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QList>
 #include <QString>
 
+#include <functional>
+
 class BrowserView;
+class FindBar;
+class PageDownloads;
 class QAction;
+class QKeySequence;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QStatusBar;
 class QToolBar;
 
@@ -20,6 +27,13 @@ class QToolBar;
 //   TURLBox()                the address box; its text is the current address
 //   WB()                     the page view: LocationURL(), ReadFrames(...)
 //   TURL_KeyPress(13)        navigates to what the address box holds
+//
+// Keys: Alt+Left and Alt+Right, F5 and Ctrl+R, Esc and Alt+Home run the
+// toolbar commands "Back", "Forward", "Update", "Cancel" and "FstHP"; Ctrl+L
+// and F6 select the address box; Ctrl+F opens the find bar (F3 and Shift+F3
+// find again); Ctrl++, Ctrl+-, Ctrl+0 and Ctrl with the wheel zoom the page.
+// Downloads the page view hands over go to the download folder, their
+// progress to the status bar.
 class frmMain : public QMainWindow
 {
     Q_OBJECT
@@ -36,6 +50,8 @@ public:
     BrowserView *WB2() const { return m_WB2; }
     // The text of the status bar's first panel.
     QString StatusText() const;
+    FindBar *FindBarWidget() const { return m_findBar; }
+    PageDownloads *Downloads() const { return m_downloads; }
 
     // The toolbar command of the given key.
     void TB_ButtonClick(const QString &key);
@@ -55,6 +71,14 @@ protected:
 
 private:
     void BuildControls();
+    void BuildKeys();
+    void BuildDownloads();
+    QAction *AddKey(const QString &name, const QList<QKeySequence> &keys,
+                    const std::function<void()> &command);
+    void SelectAddressBox();
+    void StopByKey();
+    void ZoomBy(int direction);
+    void ResetZoom();
     void Form_Load();
     void SetStatusText(const QString &text);
     int TwipsX(int twips) const;
@@ -74,6 +98,10 @@ private:
     QStatusBar *SB = nullptr;
     QLabel *m_statusPanel = nullptr;
     QWidget *m_client = nullptr;
+    FindBar *m_findBar = nullptr;
+    PageDownloads *m_downloads = nullptr;
+    QLabel *m_downloadPanel = nullptr;
+    QProgressBar *m_downloadProgress = nullptr;
 
     QString m_PendingURL;
     int m_PopupPending = 0;

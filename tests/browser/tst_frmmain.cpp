@@ -115,8 +115,8 @@ void FrmMainTest::toolbarButtons()
     QVERIFY(tb);
 
     const QStringList expected = {
-        "Exit:終了", "|", "Back:戻る", "Forward:進む", "Update:更新", "Cancel:中止",
-        "FstHP:ホーム", "MyFav:お気に入り", "Utl:設定", "|",
+        "Exit:終了", "|", "Back:戻る (Alt+←)", "Forward:進む (Alt+→)", "Update:更新 (F5)",
+        "Cancel:中止 (Esc)", "FstHP:ホーム (Alt+Home)", "MyFav:お気に入り", "Utl:設定", "|",
         "Fget:ファイルダウンロード画面へ", "Abort:ファイルダウンロードの中止"};
     QStringList actual;
     for (QAction *action : tb->actions()) {

@@ -1,0 +1,174 @@
+#include "PageDownloadFile.h"
+
+#include "getter/DownloadNaming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+
+#include <algorithm>
+
+namespace {
+
+// Enough tries to get past any number of copies a user keeps.
+constexpr int MaxNameTries = 10000;
+constexpr int MaxReserveTries = 20;
+
+bool Taken(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// Splits a name into its stem and its extension (with the dot). A leading
+// dot starts no extension; compressed archives keep ".tar" with theirs.
+void SplitName(const QString &name, QString *stem, QString *extension)
+{
+    static const QRegularExpression tarExtension(
+            QStringLiteral("\\.tar\\.[A-Za-z0-9]{1,4}$"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch tar = tarExtension.match(name);
+    qsizetype dot = tar.hasMatch() ? tar.capturedStart() : name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot == name.size() - 1)
+        dot = name.size();
+    *stem = name.left(dot);
+    *extension = name.mid(dot);
+}
+
+} // namespace
+
+PageDownloadFile::PageDownloadFile(const QString &folder, const QString &suggestedName)
+    : m_folder(QDir::fromNativeSeparators(folder)),
+      m_wantedName(kiro::PageDownloadName(suggestedName))
+{
+}
+
+QString PageDownloadFile::reservedPath() const
+{
+    return m_reservedName.isEmpty() ? QString() : kiro::JoinPath(m_folder, m_reservedName);
+}
+
+bool PageDownloadFile::reserve()
+{
+    if (m_folder.isEmpty() || !QDir().mkpath(m_folder)) {
+        m_error = QStringLiteral("保存先のフォルダー「%1」を作れません。")
+                          .arg(QDir::toNativeSeparators(m_folder));
+        return false;
+    }
+    for (int tries = 0; tries < MaxReserveTries; ++tries) {
+        QTemporaryFile reserved(kiro::JoinPath(m_folder, QLatin1Char('.') + m_wantedName.left(64)
+                                                                 + QStringLiteral(".XXXXXX.part")));
+        if (!reserved.open())
+            break;
+        // The engine's partial data goes beside the reserved name: that
+        // name must be free too, or its file would be taken for ours.
+        if (Taken(reserved.fileName() + PartialSuffix()))
+            continue;
+        reserved.setAutoRemove(false);
+        m_reservedName = QFileInfo(reserved.fileName()).fileName();
+        return true;
+    }
+    m_error = QStringLiteral("保存先のフォルダー「%1」にファイルを作れません。")
+                      .arg(QDir::toNativeSeparators(m_folder));
+    return false;
+}
+
+bool PageDownloadFile::commit()
+{
+    const QString reserved = reservedPath();
+    if (reserved.isEmpty() || !QFileInfo(reserved).isFile()) {
+        m_error = QStringLiteral("受信したファイルが見つかりません。");
+        discard();
+        return false;
+    }
+    QFile file(reserved);
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    for (int tries = 0; tries < MaxNameTries; ++tries) {
+        const QString target = kiro::JoinPath(m_folder, kiro::FreeName(m_folder, m_wantedName));
+        // Never replaces a file: the name may have been taken since it was
+        // found free, and the next free one is tried then.
+        if (file.rename(target)) {
+            m_finalPath = target;
+            m_reservedName.clear();
+            return true;
+        }
+        if (!Taken(target))
+            break;
+    }
+    m_error = QStringLiteral("ファイルに「%1」などの名前を付けられません。").arg(m_wantedName);
+    discard();
+    return false;
+}
+
+void PageDownloadFile::discard()
+{
+    const QString reserved = reservedPath();
+    if (reserved.isEmpty())
+        return;
+    QFile::remove(reserved + PartialSuffix());
+    QFile::remove(reserved);
+}
+
+namespace kiro {
+
+QString PageDownloadName(const QString &suggestedName)
+{
+    const QString name = SafeName(suggestedName.trimmed());
+    return name.isEmpty() ? QStringLiteral("download") : name;
+}
+
+QString FreeName(const QString &folder, const QString &name)
+{
+    if (!Taken(JoinPath(folder, name)))
+        return name;
+    QString stem;
+    QString extension;
+    SplitName(name, &stem, &extension);
+    for (int number = 2;; ++number) {
+        // A long name is shortened again, its number kept apart by the hash.
+        const QString candidate = SafeName(stem + QStringLiteral(" (%1)").arg(number) + extension);
+        if (!Taken(JoinPath(folder, candidate)))
+            return candidate;
+    }
+}
+
+QString ByteSizeText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QStringLiteral("%1 バイト").arg(bytes);
+    static const char *const units[] = {"KB", "MB", "GB", "TB"};
+    double value = bytes / 1024.0;
+    int unit = 0;
+    while (value >= 1024.0 && unit < 3) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QString::number(value, 'f', 1) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+QString DownloadProgressText(const QString &name, qint64 received, qint64 total)
+{
+    QString text = QStringLiteral("ダウンロード中：%1　%2").arg(name, ByteSizeText(received));
+    if (total > 0) {
+        text += QStringLiteral(" / %1（%2%）")
+                        .arg(ByteSizeText(total))
+                        .arg(std::clamp<qint64>(received * 100 / total, 0, 100));
+    }
+    return text;
+}
+
+QString DownloadDoneText(const QString &path)
+{
+    return QStringLiteral("ダウンロードが完了しました。\n\n保存先：\n%1")
+            .arg(QDir::toNativeSeparators(path));
+}
+
+QString DownloadFailedText(const QString &address, const QString &reason)
+{
+    return QStringLiteral("ダウンロードに失敗しました。\n\n%1\n\n原因：%2\n\nファイルは保存されていません。")
+            .arg(address, reason);
+}
+
+} // namespace kiro

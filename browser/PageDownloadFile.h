@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+
+// A file downloaded from the page view into the download folder.
+//
+// The page engine writes to the name it is given and replaces whatever is
+// there; while the data comes it keeps it beside that name with
+// PartialSuffix appended. So the engine gets a hidden name reserved for this
+// download alone, and only the complete file takes its real name: the
+// wanted one when it is free, else "name (2).ext", "name (3).ext", ...
+// Nothing that was in the folder before, or appeared there meanwhile, is
+// replaced or removed. No widgets here.
+class PageDownloadFile
+{
+public:
+    // suggestedName: the engine's name for the file; it is made safe.
+    PageDownloadFile(const QString &folder, const QString &suggestedName);
+
+    // Creates the folder when it is missing, and the reserved file in it.
+    bool reserve();
+    // Gives the complete file its free name; on failure nothing of it stays.
+    bool commit();
+    // Removes what this download wrote: the reserved file and the engine's
+    // partial data, never anything else.
+    void discard();
+
+    QString folder() const { return m_folder; }
+    QString wantedName() const { return m_wantedName; }
+    // The file name the engine is to write (in folder()); valid after reserve().
+    QString reservedName() const { return m_reservedName; }
+    QString reservedPath() const;
+    // The file's place after commit().
+    QString finalPath() const { return m_finalPath; }
+    // Why reserve() or commit() failed, in Japanese.
+    QString errorString() const { return m_error; }
+
+    // What the page engine appends to the name it writes while data comes.
+    static QString PartialSuffix() { return QStringLiteral(".download"); }
+
+private:
+    QString m_folder;
+    QString m_wantedName;
+    QString m_reservedName;
+    QString m_finalPath;
+    QString m_error;
+};
+
+namespace kiro {
+
+// A name for a file the engine suggests: made safe like the getter's file
+// names; "download" when nothing is left.
+QString PageDownloadName(const QString &suggestedName);
+
+// name itself when nothing in folder bears it, else the first free one of
+// "stem (2).ext", "stem (3).ext", ... (".tar.gz" and the like count as one
+// extension).
+QString FreeName(const QString &folder, const QString &name);
+
+// "512 バイト", "1.5 KB", "3.4 MB", "1.2 GB".
+QString ByteSizeText(qint64 bytes);
+
+// The status bar's text while a file comes: its name, what has arrived and,
+// when the size is known, of how much and the percentage.
+QString DownloadProgressText(const QString &name, qint64 received, qint64 total);
+
+// The messages at the end of a download.
+QString DownloadDoneText(const QString &path);
+QString DownloadFailedText(const QString &address, const QString &reason);
+
+} // namespace kiro
