@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QWheelEvent>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -282,11 +283,27 @@ void BrowserView::contextMenuEvent(QContextMenuEvent *event)
     if (!menu)
         return;
     menu->setObjectName(QStringLiteral("WBContextMenu"));
-    // There is one window: "open link" does what these would.
+    // There is one window: the link opens in it, in place of a new window
+    // or tab.
+    const QList<QAction *> entries = menu->actions();
     for (QWebEnginePage::WebAction action : {QWebEnginePage::OpenLinkInNewTab,
                                              QWebEnginePage::OpenLinkInNewWindow,
                                              QWebEnginePage::OpenLinkInNewBackgroundTab})
         menu->removeAction(pageAction(action));
+    const QWebEngineContextMenuRequest *request = lastContextMenuRequest();
+    QAction *openLink = pageAction(QWebEnginePage::OpenLinkInThisWindow);
+    if (request && request->linkUrl().isValid() && !menu->actions().contains(openLink)) {
+        QAction *first = nullptr;
+        for (QAction *entry : entries) {
+            if (menu->actions().contains(entry)) {
+                first = entry;
+                break;
+            }
+        }
+        menu->insertAction(first, openLink);
+        if (first && !first->isSeparator())
+            menu->insertSeparator(first);
+    }
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
 }

@@ -180,7 +180,8 @@ void frmMain::BuildKeys()
            command("Forward"));
     AddKey(QStringLiteral("keyUpdate"),
            {QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}, command("Update"));
-    AddKey(QStringLiteral("keyCancel"), {QKeySequence(Qt::Key_Escape)}, [this] { StopByKey(); });
+    m_escapeKey = AddKey(QStringLiteral("keyCancel"), {QKeySequence(Qt::Key_Escape)},
+                         [this] { StopByKey(); });
     AddKey(QStringLiteral("keyFstHP"), {QKeySequence(Qt::ALT | Qt::Key_Home)}, command("FstHP"));
 
     AddKey(QStringLiteral("keyAddress"),
@@ -248,8 +249,12 @@ void frmMain::StopByKey()
     // A page may use Esc itself (to close its own dialogs): it still gets it.
     QWidget *focus = QApplication::focusWidget();
     if (focus && (focus == m_WB || m_WB->isAncestorOf(focus))) {
+        // A key sent by the program is matched against the shortcuts first:
+        // this one must not take it again.
+        m_escapeKey->setEnabled(false);
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QCoreApplication::sendEvent(focus, &escape);
+        m_escapeKey->setEnabled(true);
     }
 }
 

@@ -99,6 +99,7 @@ private:
     QLabel *m_statusPanel = nullptr;
     QWidget *m_client = nullptr;
     FindBar *m_findBar = nullptr;
+    QAction *m_escapeKey = nullptr;
     PageDownloads *m_downloads = nullptr;
     QLabel *m_downloadPanel = nullptr;
     QProgressBar *m_downloadProgress = nullptr;

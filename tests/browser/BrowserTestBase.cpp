@@ -1,5 +1,6 @@
 #include "BrowserTestBase.h"
 
+#include "core/JapaneseTexts.h"
 #include "core/MessageSeam.h"
 #include "core/Settings.h"
 
@@ -13,6 +14,8 @@
 
 BrowserTestBase::BrowserTestBase()
 {
+    // As the program does, before the first page view.
+    kiro::InstallJapaneseTexts();
     kiro::OverrideProgramFolder(m_appDir.path());
     kiro::SetMessageHandler([this](const QString &text, const QString &title) {
         m_messages.append({text, title});

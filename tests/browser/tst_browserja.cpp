@@ -1,0 +1,651 @@
+// The browser window as a Japanese-speaking user meets it: Japanese menus,
+// error pages and requests, downloads started in the page, the keys, the find
+// bar and the zoom. Driven by key and pointer events through the window.
+#include "BrowserTestBase.h"
+
+#include "browser/FindBar.h"
+#include "browser/PageDownloads.h"
+#include "core/Shared.h"
+#include "resources/Resources.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWheelEvent>
+#include <QWindow>
+
+#include <memory>
+
+namespace {
+
+// The test page: two links to files, a picture, a few words and room.
+const QPoint ZipLink{100, 40};
+const QPoint BrokenLink{100, 140};
+const QPoint Picture{50, 250};
+const QPoint EmptySpot{700, 250};
+
+QByteArray DownloadPage()
+{
+    return QStringLiteral(
+            "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>ダウンロード試験</title></head>"
+            "<body style=\"margin:0\">"
+            "<a href=\"/files/a.zip\" style=\"position:absolute;left:0;top:0;width:300px;height:80px;"
+            "display:block;background:#ddd\">a.zip</a>"
+            "<a href=\"/files/broken.zip\" style=\"position:absolute;left:0;top:100px;width:300px;"
+            "height:80px;display:block;background:#ddd\">broken.zip</a>"
+            "<img src=\"/files/pic.png\" style=\"position:absolute;left:0;top:200px;width:100px;"
+            "height:100px\">"
+            "<p style=\"position:absolute;left:0;top:320px\">apple pie, apple tart, apple juice</p>"
+            "</body></html>").toUtf8();
+}
+
+QByteArray ZipBytes()
+{
+    QByteArray bytes("PK\x03\x04", 4);
+    for (int i = 0; i < 70000; ++i)
+        bytes.append(char((i * 7) & 0xff));
+    return bytes;
+}
+
+QByteArray PngBytes()
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QStringList Listing(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A menu entry as the user reads it: no mnemonic, no key.
+QString EntryText(const QAction *action)
+{
+    QString text = action->text();
+    text = text.left(text.indexOf(QLatin1Char('\t')) < 0 ? text.size() : text.indexOf(QLatin1Char('\t')));
+    static const QRegularExpression mnemonic(QStringLiteral("\\(&.\\)"));
+    text.remove(mnemonic);
+    text.remove(QLatin1Char('&'));
+    return text;
+}
+
+bool IsJapanese(const QString &text)
+{
+    static const QRegularExpression japanese(QStringLiteral("[\\x{3040}-\\x{30FF}\\x{4E00}-\\x{9FFF}]"));
+    static const QRegularExpression latin(QStringLiteral("[A-Za-z]"));
+    return text.contains(japanese) && !text.contains(latin);
+}
+
+QStringList EntriesOf(const QMenu *menu)
+{
+    QStringList entries;
+    for (const QAction *action : menu->actions()) {
+        if (action->isSeparator() || !action->isVisible())
+            continue;
+        entries << EntryText(action);
+        if (action->menu())
+            entries << EntriesOf(action->menu());
+    }
+    return entries;
+}
+
+} // namespace
+
+class BrowserJaTest : public BrowserTestBase
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void contextMenusAreJapanese_data();
+    void contextMenusAreJapanese();
+    void errorPageIsJapanese();
+    void pagesAskedForInJapanese();
+    void pageDialogsAreJapanese();
+
+    void clickedLinkDownloads();
+    void failedDownloadLeavesNoFile();
+    void savedFromTheMenu_data();
+    void savedFromTheMenu();
+    void viewSourceInTheOneWindow();
+
+    void historyAndHomeKeys();
+    void reloadKeys_data();
+    void reloadKeys();
+    void escapeStops();
+    void escapeStillReachesThePage();
+    void addressBoxKeys_data();
+    void addressBoxKeys();
+    void findBar();
+    void zoomKeysAndWheel();
+
+private:
+    frmMain *openOn(const QString &path);
+    QWindow *window() const { return m_window->windowHandle(); }
+    QPoint inWindow(QWidget *widget, QPoint pos) const { return widget->mapTo(m_window.get(), pos); }
+    void key(Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    void click(QPoint pagePos, Qt::MouseButton button = Qt::LeftButton);
+    QMenu *rightClickMenu(QWidget *widget, QPoint pos);
+    void chooseEntry(QMenu *menu, const QString &entry);
+    bool waitForMessages(int count);
+
+    QTemporaryDir m_down;
+};
+
+void BrowserJaTest::initTestCase()
+{
+    InitKiroResources();
+    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
+    QVERIFY(m_appDir.isValid());
+    m_server.addPage("/start.html", "<html><body>start</body></html>");
+    m_server.addPage("/a.html", "<html><body>a</body></html>");
+    m_server.addPage("/b.html", "<html><body>b</body></html>");
+    m_server.addPage("/downloads.html", DownloadPage());
+    m_server.addRoute("/files/a.zip", TestResponse::bytes(ZipBytes(), "application/zip"));
+    m_server.addRoute("/files/broken.zip",
+                      TestResponse::generated(2 * 1024 * 1024, "application/zip").resetAfter(300000));
+    m_server.addRoute("/files/pic.png", TestResponse::bytes(PngBytes(), "image/png"));
+    m_server.addRoute("/slow.html", TestResponse::page("<html><body>slow").stallAfter(0));
+    m_server.addPage("/keys.html",
+                     "<html><head><title>keys</title></head><body style=\"height:2000px\">"
+                     "<script>document.addEventListener('keydown', e => {"
+                     "  if (e.key === 'Escape') document.title = 'escape seen'; });</script>"
+                     "keys</body></html>");
+    m_server.addPage("/alert.html",
+                     "<html><head><meta charset=\"utf-8\"></head>"
+                     "<body style=\"margin:0\"><div id=\"d\" style=\"width:400px;height:200px\""
+                     " onclick=\"alert('こんにちは')\">click</div></body></html>");
+}
+
+void BrowserJaTest::init()
+{
+    QVERIFY(m_down.isValid());
+    for (const QString &name : Listing(m_down.path()))
+        QVERIFY(QFile::remove(m_down.filePath(name)));
+}
+
+void BrowserJaTest::cleanup()
+{
+    if (QWidget *popup = QApplication::activePopupWidget())
+        popup->close();
+    closeWindow();
+}
+
+frmMain *BrowserJaTest::openOn(const QString &path)
+{
+    frmMain *w = openWindow(url("/start.html"));
+    if (!w)
+        return nullptr;
+    w->activateWindow();
+    if (!QTest::qWaitForWindowActive(w))
+        return nullptr;
+    kiro::FstDir = QDir::toNativeSeparators(m_down.path());
+    if (path != QLatin1String("/start.html") && !typeAndEnter(url(path)))
+        return nullptr;
+    // The page gets the focus, as a user's click in it would give it.
+    w->WB()->setFocus();
+    return w;
+}
+
+void BrowserJaTest::key(Qt::Key k, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyClick(window(), k, modifiers);
+}
+
+void BrowserJaTest::click(QPoint pagePos, Qt::MouseButton button)
+{
+    const QPoint pos = inWindow(m_window->WB(), pagePos);
+    QTest::mouseMove(window(), pos);
+    QTest::mouseClick(window(), button, Qt::NoModifier, pos);
+}
+
+QMenu *BrowserJaTest::rightClickMenu(QWidget *widget, QPoint pos)
+{
+    const QPoint at = inWindow(widget, pos);
+    QTest::mouseMove(window(), at);
+    QTest::mouseClick(window(), Qt::RightButton, Qt::NoModifier, at);
+    QMenu *menu = nullptr;
+    QTest::qWaitFor([&] {
+        menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        return menu && menu->isVisible();
+    }, 10000);
+    return menu;
+}
+
+void BrowserJaTest::chooseEntry(QMenu *menu, const QString &entry)
+{
+    for (QAction *action : menu->actions()) {
+        if (EntryText(action) == entry) {
+            QVERIFY(menu->windowHandle());
+            QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                              menu->actionGeometry(action).center());
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no entry %1 in %2").arg(entry, EntriesOf(menu).join(u'|'))));
+}
+
+bool BrowserJaTest::waitForMessages(int count)
+{
+    return QTest::qWaitFor([&] { return m_messages.size() >= count; }, 30000);
+}
+
+void BrowserJaTest::contextMenusAreJapanese_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("page") << "page" << QStringList{"戻る", "進む", "更新", "ページを保存", "ページのソースを表示"};
+    QTest::newRow("link") << "link" << QStringList{"リンクを開く", "リンクのアドレスをコピー", "リンク先を保存"};
+    QTest::newRow("picture") << "picture" << QStringList{"画像を保存", "画像をコピー", "画像のアドレスをコピー"};
+    QTest::newRow("address box") << "address"
+                                 << QStringList{"元に戻す", "やり直す", "切り取り", "コピー", "貼り付け",
+                                                "削除", "すべてを選択"};
+}
+
+void BrowserJaTest::contextMenusAreJapanese()
+{
+    QFETCH(QString, where);
+    QFETCH(QStringList, expected);
+
+    frmMain *w = openOn("/downloads.html");
+    QVERIFY(w);
+    QMenu *menu = nullptr;
+    if (where == QLatin1String("address")) {
+        w->TURLBox()->selectAll();
+        menu = rightClickMenu(w->TURLBox(), QPoint(20, w->TURLBox()->height() / 2));
+    } else {
+        const QPoint pos = where == QLatin1String("link") ? ZipLink
+                         : where == QLatin1String("picture") ? Picture : EmptySpot;
+        menu = rightClickMenu(w->WB(), pos);
+    }
+    QVERIFY(menu);
+    const QStringList entries = EntriesOf(menu);
+    for (const QString &entry : entries)
+        QVERIFY2(IsJapanese(entry), qPrintable(entries.join(u'|')));
+    for (const QString &entry : expected)
+        QVERIFY2(entries.contains(entry), qPrintable(entry + " in " + entries.join(u'|')));
+    // One window: nothing offers a new window or tab.
+    for (const QString &entry : entries)
+        QVERIFY2(!entry.contains(QStringLiteral("新しい")), qPrintable(entry));
+    menu->close();
+}
+
+void BrowserJaTest::errorPageIsJapanese()
+{
+    // A port nobody listens on.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
+    probe.close();
+
+    frmMain *w = openOn("/start.html");
+    QVERIFY(w);
+    QSignalSpy loaded(w->WB()->page(), &QWebEnginePage::loadFinished);
+    w->TURLBox()->setFocus();
+    w->TURLBox()->setText(address);
+    QTest::keyClick(window(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 20000);
+    // The answer may come after this test: it lands in a text of its own.
+    auto text = std::make_shared<QString>();
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+        w->WB()->page()->toPlainText([text](const QString &t) { *text = t; });
+        return text->contains(QStringLiteral("このサイトにアクセスできません"));
+    }()), 20000);
+    QVERIFY2(!text->contains(QStringLiteral("This site can")), qPrintable(*text));
+}
+
+void BrowserJaTest::pagesAskedForInJapanese()
+{
+    frmMain *w = openOn("/a.html");
+    QVERIFY(w);
+    for (const char *page : {"/start.html", "/a.html"}) {
+        const QByteArray language = m_server.lastRequestHeader(QString::fromLatin1(page), "Accept-Language");
+        QVERIFY2(language.startsWith("ja"), language.constData());
+        QCOMPARE(language, kiro::AcceptLanguage);
+    }
+}
+
+void BrowserJaTest::pageDialogsAreJapanese()
+{
+    frmMain *w = openOn("/alert.html");
+    QVERIFY(w);
+    QString title;
+    QString text;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    poll.start(50);
+    click(QPoint(100, 100));
+    QTRY_VERIFY_WITH_TIMEOUT(!title.isEmpty(), 20000);
+    QCOMPARE(title, QStringLiteral("127.0.0.1 からのメッセージ"));
+    QCOMPARE(text, QStringLiteral("こんにちは"));
+}
+
+void BrowserJaTest::clickedLinkDownloads()
+{
+    frmMain *w = openOn("/downloads.html");
+    QVERIFY(w);
+    QSignalSpy progress(w->Downloads(), &PageDownloads::ProgressChanged);
+
+    click(ZipLink);
+    QVERIFY(waitForMessages(1));
+    const QString first = m_down.filePath(QStringLiteral("a.zip"));
+    QCOMPARE(Listing(m_down.path()), QStringList{"a.zip"});
+    QCOMPARE(ReadFile(first), ZipBytes());
+    QCOMPARE(m_messages.at(0).second, QStringLiteral("確認"));
+    QVERIFY2(m_messages.at(0).first.startsWith(QStringLiteral("ダウンロードが完了しました。")),
+             qPrintable(m_messages.at(0).first));
+    QVERIFY(m_messages.at(0).first.contains(QDir::toNativeSeparators(first)));
+    // The status bar showed it coming, and is clear again.
+    QVERIFY(!progress.isEmpty());
+    QVERIFY2(progress.first().at(0).toString().startsWith(QStringLiteral("ダウンロード中：a.zip")),
+             qPrintable(progress.first().at(0).toString()));
+    QCOMPARE(progress.last().at(0).toString(), QString());
+    QVERIFY(!w->findChild<QLabel *>("SBDownload")->isVisible());
+    // The page stays.
+    QCOMPARE(w->WB()->LocationURL(), url("/downloads.html"));
+
+    const QDateTime firstWritten = QFileInfo(first).lastModified();
+    click(ZipLink);
+    QVERIFY(waitForMessages(2));
+    QCOMPARE(Listing(m_down.path()), (QStringList{"a (2).zip", "a.zip"}));
+    QCOMPARE(ReadFile(m_down.filePath(QStringLiteral("a (2).zip"))), ZipBytes());
+    QVERIFY(m_messages.at(1).first.contains(QDir::toNativeSeparators(m_down.filePath("a (2).zip"))));
+    QCOMPARE(ReadFile(first), ZipBytes());
+    QCOMPARE(QFileInfo(first).lastModified(), firstWritten);
+}
+
+void BrowserJaTest::failedDownloadLeavesNoFile()
+{
+    // A file of that name was there before: it is not the download's to remove.
+    {
+        QFile before(m_down.filePath(QStringLiteral("broken.zip")));
+        QVERIFY(before.open(QIODevice::WriteOnly));
+        before.write("keep");
+    }
+    frmMain *w = openOn("/downloads.html");
+    QVERIFY(w);
+    click(BrokenLink);
+    QVERIFY(waitForMessages(1));
+    const QString message = m_messages.at(0).first;
+    QVERIFY2(message.startsWith(QStringLiteral("ダウンロードに失敗しました。")), qPrintable(message));
+    QVERIFY(message.contains(url("/files/broken.zip")));
+    QVERIFY(message.contains(QStringLiteral("ファイルは保存されていません。")));
+    QVERIFY2(IsJapanese(message.section(QStringLiteral("原因："), 1).section(u'\n', 0, 0)),
+             qPrintable(message));
+    QCOMPARE(Listing(m_down.path()), QStringList{"broken.zip"});
+    // Nothing the engine still does afterwards brings a partial file back.
+    QTest::qWait(1000);
+    QCOMPARE(Listing(m_down.path()), QStringList{"broken.zip"});
+    QCOMPARE(ReadFile(m_down.filePath(QStringLiteral("broken.zip"))), QByteArray("keep"));
+    QCOMPARE(w->Downloads()->runningCount(), 0);
+}
+
+void BrowserJaTest::savedFromTheMenu_data()
+{
+    QTest::addColumn<QPoint>("where");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("content");
+
+    QTest::newRow("link") << ZipLink << "リンク先を保存" << "a.zip" << ZipBytes();
+    QTest::newRow("picture") << Picture << "画像を保存" << "pic.png" << PngBytes();
+    // The page as one file that holds its parts.
+    QTest::newRow("page") << EmptySpot << "ページを保存" << "ダウンロード試験.mhtml" << QByteArray();
+}
+
+void BrowserJaTest::savedFromTheMenu()
+{
+    QFETCH(QPoint, where);
+    QFETCH(QString, entry);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
+
+    frmMain *w = openOn("/downloads.html");
+    QVERIFY(w);
+    QMenu *menu = rightClickMenu(w->WB(), where);
+    QVERIFY(menu);
+    chooseEntry(menu, entry);
+    QVERIFY(waitForMessages(1));
+    QVERIFY2(m_messages.at(0).first.startsWith(QStringLiteral("ダウンロードが完了しました。")),
+             qPrintable(m_messages.at(0).first));
+    QCOMPARE(Listing(m_down.path()), QStringList{fileName});
+    const QByteArray saved = ReadFile(m_down.filePath(fileName));
+    if (content.isEmpty())
+        QVERIFY(saved.contains("apple pie") && saved.contains("multipart/related"));
+    else
+        QCOMPARE(saved, content);
+}
+
+void BrowserJaTest::viewSourceInTheOneWindow()
+{
+    frmMain *w = openOn("/downloads.html");
+    QVERIFY(w);
+    const int windowsBefore = int(QApplication::topLevelWidgets().size());
+    QMenu *menu = rightClickMenu(w->WB(), EmptySpot);
+    QVERIFY(menu);
+    chooseEntry(menu, QStringLiteral("ページのソースを表示"));
+    QVERIFY(waitForPage("view-source:" + url("/downloads.html")));
+    QTRY_COMPARE(w->TURLBox()->text(), "view-source:" + url("/downloads.html"));
+    QCOMPARE(w->WB2()->LocationURL(), QString());
+    int visibleWindows = 0;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        visibleWindows += top->isVisible() && !qobject_cast<QMenu *>(top);
+    QCOMPARE(visibleWindows, 1);
+    QVERIFY(int(QApplication::topLevelWidgets().size()) <= windowsBefore + 1);
+}
+
+void BrowserJaTest::historyAndHomeKeys()
+{
+    frmMain *w = openOn("/a.html");
+    QVERIFY(w);
+    QVERIFY(typeAndEnter(url("/b.html")));
+    w->WB()->setFocus();
+
+    key(Qt::Key_Left, Qt::AltModifier);
+    QVERIFY(waitForPage(url("/a.html")));
+    // A toolbar command: what the user asked for last is forgotten.
+    QCOMPARE(w->PendingURL(), QString());
+    key(Qt::Key_Right, Qt::AltModifier);
+    QVERIFY(waitForPage(url("/b.html")));
+
+    // From the address box too.
+    w->TURLBox()->setFocus();
+    key(Qt::Key_Home, Qt::AltModifier);
+    QVERIFY(waitForPage(url("/start.html")));
+    QCOMPARE(w->TURLBox()->text(), url("/start.html"));
+    QCOMPARE(w->PendingURL(), url("/start.html"));
+    QCOMPARE(m_messages.size(), 0);
+}
+
+void BrowserJaTest::reloadKeys_data()
+{
+    QTest::addColumn<int>("keyCode");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("F5") << int(Qt::Key_F5) << int(Qt::NoModifier);
+    QTest::newRow("Ctrl+R") << int(Qt::Key_R) << int(Qt::ControlModifier);
+}
+
+void BrowserJaTest::reloadKeys()
+{
+    QFETCH(int, keyCode);
+    QFETCH(int, modifiers);
+    frmMain *w = openOn("/a.html");
+    QVERIFY(w);
+    const int before = m_server.requestCount("/a.html");
+    key(Qt::Key(keyCode), Qt::KeyboardModifiers(modifiers));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount("/a.html"), before + 1, 20000);
+    QCOMPARE(w->WB()->LocationURL(), url("/a.html"));
+}
+
+void BrowserJaTest::escapeStops()
+{
+    frmMain *w = openOn("/a.html");
+    QVERIFY(w);
+    QSignalSpy finished(w->WB()->page(), &QWebEnginePage::loadFinished);
+    const int before = m_server.requestCount("/slow.html");
+    w->TURLBox()->setText(url("/slow.html"));
+    w->TURL_KeyPress(13);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestCount("/slow.html"), before + 1, 20000);
+    QVERIFY(finished.isEmpty());
+
+    w->WB()->setFocus();
+    key(Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), 10000);
+    QCOMPARE(finished.last().at(0).toBool(), false);
+    QCOMPARE(w->PendingURL(), QString());
+    m_server.releaseStalled();
+}
+
+void BrowserJaTest::escapeStillReachesThePage()
+{
+    frmMain *w = openOn("/keys.html");
+    QVERIFY(w);
+    click(QPoint(200, 200));
+    QTRY_VERIFY(w->WB()->hasFocus() || w->WB()->isAncestorOf(QApplication::focusWidget()));
+    key(Qt::Key_Escape);
+    QTRY_COMPARE_WITH_TIMEOUT(w->WB()->page()->title(), QStringLiteral("escape seen"), 10000);
+}
+
+void BrowserJaTest::addressBoxKeys_data()
+{
+    QTest::addColumn<int>("keyCode");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Ctrl+L") << int(Qt::Key_L) << int(Qt::ControlModifier);
+    QTest::newRow("F6") << int(Qt::Key_F6) << int(Qt::NoModifier);
+}
+
+void BrowserJaTest::addressBoxKeys()
+{
+    QFETCH(int, keyCode);
+    QFETCH(int, modifiers);
+    frmMain *w = openOn("/a.html");
+    QVERIFY(w);
+    click(QPoint(200, 200));
+    QTRY_VERIFY(!w->TURLBox()->hasFocus());
+
+    key(Qt::Key(keyCode), Qt::KeyboardModifiers(modifiers));
+    QTRY_VERIFY(w->TURLBox()->hasFocus());
+    QCOMPARE(w->TURLBox()->selectedText(), url("/a.html"));
+    // Typing replaces the address, and Enter goes there.
+    QTest::keyClick(window(), 'x');
+    QCOMPARE(w->TURLBox()->text(), QStringLiteral("x"));
+}
+
+void BrowserJaTest::findBar()
+{
+    frmMain *w = openOn("/downloads.html");
+    QVERIFY(w);
+    FindBar *bar = w->FindBarWidget();
+    QVERIFY(bar->isHidden());
+
+    key(Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(bar->isVisible());
+    QTRY_VERIFY(bar->textBox()->hasFocus());
+    QCOMPARE(bar->findChild<QLabel *>("lblFind")->text(), QStringLiteral("ページ内検索："));
+    QCOMPARE(bar->findChild<QWidget *>("cmdFindNext")->property("text").toString(), QStringLiteral("次へ"));
+    QCOMPARE(bar->findChild<QWidget *>("cmdFindPrevious")->property("text").toString(),
+             QStringLiteral("前へ"));
+
+    for (char c : QByteArray("apple"))
+        QTest::keyClick(window(), c);
+    QTRY_COMPARE_WITH_TIMEOUT(bar->countText(), QStringLiteral("3 件中 1 件目"), 10000);
+    key(Qt::Key_Return);
+    QTRY_COMPARE(bar->countText(), QStringLiteral("3 件中 2 件目"));
+    key(Qt::Key_F3);
+    QTRY_COMPARE(bar->countText(), QStringLiteral("3 件中 3 件目"));
+    key(Qt::Key_Return, Qt::ShiftModifier);
+    QTRY_COMPARE(bar->countText(), QStringLiteral("3 件中 2 件目"));
+
+    QTest::keyClick(window(), 'z');
+    QTRY_COMPARE(bar->countText(), QStringLiteral("見つかりません"));
+
+    // Esc closes the bar and stops nothing.
+    const int requests = m_server.totalRequests();
+    key(Qt::Key_Escape);
+    QVERIFY(bar->isHidden());
+    QCOMPARE(m_server.totalRequests(), requests);
+    QCOMPARE(w->WB()->LocationURL(), url("/downloads.html"));
+}
+
+void BrowserJaTest::zoomKeysAndWheel()
+{
+    frmMain *w = openOn("/a.html");
+    QVERIFY(w);
+    BrowserView *view = w->WB();
+    const auto zoomIs = [view](double factor) {
+        return QTest::qWaitFor([&] { return qFuzzyCompare(view->zoomFactor(), factor); }, 5000);
+    };
+
+    key(Qt::Key_Plus, Qt::ControlModifier);
+    QVERIFY(zoomIs(1.1));
+    QCOMPARE(w->StatusText(), QStringLiteral("表示倍率 110%"));
+    // "+" typed with Shift, as on a Japanese keyboard, and "=" under it.
+    key(Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(zoomIs(1.25));
+    key(Qt::Key_Equal, Qt::ControlModifier);
+    QVERIFY(zoomIs(1.5));
+    key(Qt::Key_Minus, Qt::ControlModifier);
+    QVERIFY(zoomIs(1.25));
+    key(Qt::Key_0, Qt::ControlModifier);
+    QVERIFY(zoomIs(1.0));
+    QCOMPARE(w->StatusText(), QStringLiteral("表示倍率 100%"));
+    key(Qt::Key_Minus, Qt::ControlModifier);
+    QVERIFY(zoomIs(0.9));
+
+    // Ctrl with the wheel over the page, as the window receives it.
+    const auto wheel = [&](int delta, Qt::KeyboardModifiers modifiers) {
+        const QPointF pos = inWindow(view, QPoint(200, 200));
+        QWheelEvent event(pos, window()->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          modifiers, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(window(), &event);
+    };
+    wheel(120, Qt::ControlModifier);
+    QVERIFY(zoomIs(1.0));
+    wheel(120, Qt::ControlModifier);
+    QVERIFY(zoomIs(1.1));
+    wheel(-120, Qt::ControlModifier);
+    QVERIFY(zoomIs(1.0));
+    // Without Ctrl the wheel scrolls and leaves the zoom alone.
+    wheel(-120, Qt::NoModifier);
+    QTest::qWait(200);
+    QVERIFY(qFuzzyCompare(view->zoomFactor(), 1.0));
+}
+
+QTEST_MAIN(BrowserJaTest)
+#include "tst_browserja.moc"
