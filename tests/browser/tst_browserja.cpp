@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -36,6 +37,8 @@ namespace {
 const QPoint ZipLink{100, 40};
 const QPoint BrokenLink{100, 140};
 const QPoint Picture{50, 250};
+const QPoint SlowLink{420, 40};
+const QPoint TextField{650, 40};
 const QPoint EmptySpot{700, 250};
 
 QByteArray DownloadPage()
@@ -47,6 +50,10 @@ QByteArray DownloadPage()
             "display:block;background:#ddd\">a.zip</a>"
             "<a href=\"/files/broken.zip\" style=\"position:absolute;left:0;top:100px;width:300px;"
             "height:80px;display:block;background:#ddd\">broken.zip</a>"
+            "<a href=\"/files/slow.zip\" style=\"position:absolute;left:320px;top:0;width:200px;"
+            "height:80px;display:block;background:#ddd\">slow.zip</a>"
+            "<input type=\"text\" value=\"入力欄\" style=\"position:absolute;left:560px;top:20px;"
+            "width:200px;height:40px\">"
             "<img src=\"/files/pic.png\" style=\"position:absolute;left:0;top:200px;width:100px;"
             "height:100px\">"
             "<p style=\"position:absolute;left:0;top:320px\">apple pie, apple tart, apple juice</p>"
@@ -133,6 +140,7 @@ private Q_SLOTS:
     void pageDialogsAreJapanese();
 
     void clickedLinkDownloads();
+    void progressInTheStatusBar();
     void failedDownloadLeavesNoFile();
     void savedFromTheMenu_data();
     void savedFromTheMenu();
@@ -174,6 +182,8 @@ void BrowserJaTest::initTestCase()
     m_server.addRoute("/files/broken.zip",
                       TestResponse::generated(2 * 1024 * 1024, "application/zip").resetAfter(300000));
     m_server.addRoute("/files/pic.png", TestResponse::bytes(PngBytes(), "image/png"));
+    m_server.addRoute("/files/slow.zip",
+                      TestResponse::generated(400 * 1024, "application/zip").slow(16 * 1024, 100));
     m_server.addRoute("/slow.html", TestResponse::page("<html><body>slow").stallAfter(0));
     m_server.addPage("/keys.html",
                      "<html><head><title>keys</title></head><body style=\"height:2000px\">"
@@ -267,6 +277,8 @@ void BrowserJaTest::contextMenusAreJapanese_data()
     QTest::newRow("page") << "page" << QStringList{"戻る", "進む", "更新", "ページを保存", "ページのソースを表示"};
     QTest::newRow("link") << "link" << QStringList{"リンクを開く", "リンクのアドレスをコピー", "リンク先を保存"};
     QTest::newRow("picture") << "picture" << QStringList{"画像を保存", "画像をコピー", "画像のアドレスをコピー"};
+    QTest::newRow("text field") << "field"
+                                << QStringList{"元に戻す", "やり直し", "切り取り", "コピー", "貼り付け", "すべて選択"};
     QTest::newRow("address box") << "address"
                                  << QStringList{"元に戻す", "やり直す", "切り取り", "コピー", "貼り付け",
                                                 "削除", "すべてを選択"};
@@ -285,7 +297,8 @@ void BrowserJaTest::contextMenusAreJapanese()
         menu = rightClickMenu(w->TURLBox(), QPoint(20, w->TURLBox()->height() / 2));
     } else {
         const QPoint pos = where == QLatin1String("link") ? ZipLink
-                         : where == QLatin1String("picture") ? Picture : EmptySpot;
+                         : where == QLatin1String("picture") ? Picture
+                         : where == QLatin1String("field") ? TextField : EmptySpot;
         menu = rightClickMenu(w->WB(), pos);
     }
     QVERIFY(menu);
@@ -388,6 +401,29 @@ void BrowserJaTest::clickedLinkDownloads()
     QVERIFY(m_messages.at(1).first.contains(QDir::toNativeSeparators(m_down.filePath("a (2).zip"))));
     QCOMPARE(ReadFile(first), ZipBytes());
     QCOMPARE(QFileInfo(first).lastModified(), firstWritten);
+}
+
+void BrowserJaTest::progressInTheStatusBar()
+{
+    frmMain *w = openOn("/downloads.html");
+    QVERIFY(w);
+    auto *panel = w->findChild<QLabel *>("SBDownload");
+    auto *bar = w->findChild<QProgressBar *>("SBDownloadProgress");
+    QVERIFY(panel && bar);
+    QVERIFY(!panel->isVisible() && !bar->isVisible());
+
+    click(SlowLink);
+    // Part of the file has come, not all of it.
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible() && bar->value() > 0 && bar->value() < 100, 20000);
+    QVERIFY(panel->isVisible());
+    QVERIFY2(panel->text().startsWith(QStringLiteral("ダウンロード中：slow.zip")), qPrintable(panel->text()));
+    QVERIFY2(panel->text().contains(QStringLiteral(" / 400.0 KB（")), qPrintable(panel->text()));
+    QCOMPARE(w->Downloads()->runningCount(), 1);
+
+    QVERIFY(waitForMessages(1));
+    QVERIFY(!panel->isVisible() && !bar->isVisible());
+    QCOMPARE(Listing(m_down.path()), QStringList{"slow.zip"});
+    QCOMPARE(ReadFile(m_down.filePath(QStringLiteral("slow.zip"))), TestServer::generatedBody(400 * 1024));
 }
 
 void BrowserJaTest::failedDownloadLeavesNoFile()
