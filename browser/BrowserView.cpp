@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -285,7 +286,6 @@ void BrowserView::contextMenuEvent(QContextMenuEvent *event)
     menu->setObjectName(QStringLiteral("WBContextMenu"));
     // There is one window: the link opens in it, in place of a new window
     // or tab.
-    const QList<QAction *> entries = menu->actions();
     for (QWebEnginePage::WebAction action : {QWebEnginePage::OpenLinkInNewTab,
                                              QWebEnginePage::OpenLinkInNewWindow,
                                              QWebEnginePage::OpenLinkInNewBackgroundTab})
@@ -293,13 +293,7 @@ void BrowserView::contextMenuEvent(QContextMenuEvent *event)
     const QWebEngineContextMenuRequest *request = lastContextMenuRequest();
     QAction *openLink = pageAction(QWebEnginePage::OpenLinkInThisWindow);
     if (request && request->linkUrl().isValid() && !menu->actions().contains(openLink)) {
-        QAction *first = nullptr;
-        for (QAction *entry : entries) {
-            if (menu->actions().contains(entry)) {
-                first = entry;
-                break;
-            }
-        }
+        QAction *first = menu->actions().value(0);
         menu->insertAction(first, openLink);
         if (first && !first->isSeparator())
             menu->insertSeparator(first);
