@@ -24,8 +24,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KIRO_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Japanese text needs a CJK font; the toolbar's SVG pictures are drawn by Qt's
-# SVG plugin (without it the PNG copies are shown).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, libqt6svg6")
+# Japanese text needs a CJK font, and Qt's own texts (menus of the text
+# boxes, dialog buttons) its Japanese catalogue; the toolbar's SVG pictures are
+# drawn by Qt's SVG plugin (without it the PNG copies are shown).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n, libqt6svg6")
 
 include(CPack)
