@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "AddressText.h"
+#include "BrowserSession.h"
 #include "BrowserView.h"
 #include "FindBar.h"
 #include "PageDownloads.h"
@@ -72,6 +73,8 @@ frmMain::frmMain(QWidget *parent)
 {
     g_instance = this;
     BuildControls();
+    // The getter's requests carry the page view's cookies from its first page on.
+    BrowserSessionOf(m_WB->page()->profile());
     Form_Load();
 }
 

@@ -111,7 +111,8 @@ void FileDownloader::DownloadFiles()
         }
 
         m_sink.SetLabel(Label::DLFname, SaveName);
-        if (m_transfer.Fetch(url, 3) == TransferControl::WaitResult::Aborted)
+        if (m_transfer.Fetch(url, TransferMode::File, m_vars.BaseURL)
+            == TransferControl::WaitResult::Aborted)
             return;   // the transfer shows the abort text and leaves no file
 
         if (m_transfer.LastFailed()) {

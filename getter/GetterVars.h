@@ -4,12 +4,20 @@
 #include <QString>
 #include <QStringList>
 
+// Where the running request's body goes.
+enum class TransferMode {
+    None = 0,
+    PageText = 1,      // HtmlText
+    SubPageText = 2,   // SubHtmlText
+    File = 3,          // the file at SavePath
+};
+
 // The getter window's variables that its search, transfer and download share.
 // They live as long as the window; one request runs at a time, so each has a
 // single writer at any moment.
 struct GetterVars {
     // Transfers
-    int TransferMode = 0;        // 1 page text, 2 sub-page text, 3 file at SavePath
+    ::TransferMode TransferMode = ::TransferMode::None;
     int TransferDone = 0;        // 1 once the running request is over
     QString HtmlText;            // text of the page (mode 1)
     QString SubHtmlText;         // text of a sub-page (mode 2)

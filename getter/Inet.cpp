@@ -1,77 +1,829 @@
 #include "Inet.h"
 
+#include "ContentDecoder.h"
+#include "CurlMulti.h"
 #include "PartFile.h"
+#include "Session.h"
+#include "TransferRules.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTcpSocket>
+#include "core/Shared.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QPointer>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
-#include <zlib.h>
+#include <curl/curl.h>
 
-#include <memory>
+#include <unistd.h>
+
 #include <utility>
+
+using namespace kiro;
 
 namespace {
 
 constexpr int MaxRedirects = 10;
-// Bounds what Qt buffers for a reply we have not read yet: memory stays flat
-// whatever the body's size.
-constexpr qint64 ReplyBufferBytes = 1 << 20;
-constexpr qint64 ReadPieceBytes = 256 * 1024;
-// A body kept in memory is a page to analyse; anything larger is not one,
-// and would only exhaust memory.
+// A body kept in memory is a page to analyse; anything larger, compressed or
+// not, is not one and would only exhaust memory.
 constexpr qint64 TextLimitBytes = 64 * 1024 * 1024;
-constexpr qint64 DrainLimitBytes = 256 * 1024;
-constexpr int DrainLimitMs = 5000;
-constexpr int HeadLimitBytes = 64 * 1024;
-constexpr int ChunkLineLimitBytes = 4096;
-constexpr int IdleConnectionLimit = 4;
-// What Qt sends, so that servers answer us as they answer it.
-constexpr char UserAgent[] = "Mozilla/5.0";
+constexpr long ReadBufferBytes = 512 * 1024;
+// The body of a redirect or an error answer is read, up to this much, only so
+// that its connection can serve the next request.
+constexpr qint64 DiscardLimitBytes = 64 * 1024;
+// Interim (1xx) answers before the real one; more is a server gone wrong.
+constexpr int InterimLimit = 32;
+constexpr int DefaultStallMs = 60 * 1000;
+constexpr int DefaultRetryWaitMs = 1000;
+
+// Every entry of the pending list is a state or, as Progress, the bytes kept.
+constexpr int Progress = -1;
+
+struct TrustedCa {
+    QStringList paths;
+    int generation = 0;
+};
+
+TrustedCa &ExtraCa()
+{
+    static TrustedCa ca;
+    return ca;
+}
 
 bool IsRedirectStatus(int status)
 {
     switch (status) {
-    case 301: case 302: case 303: case 305: case 307: case 308:
+    case 301: case 302: case 303: case 307: case 308:
         return true;
     default:
         return false;
     }
 }
 
-QString OriginOf(const QUrl &address)
+bool IsTransientFailure(CURLcode code)
 {
-    return address.host(QUrl::FullyEncoded).toLower() + QLatin1Char(':')
-        + QString::number(address.port(80));
-}
-
-bool HasToken(const QByteArray &value, const char *token)
-{
-    const QList<QByteArray> parts = value.split(',');
-    for (const QByteArray &part : parts) {
-        if (part.trimmed().compare(token, Qt::CaseInsensitive) == 0)
-            return true;
+    switch (code) {
+    case CURLE_COULDNT_CONNECT:      // refused
+    case CURLE_OPERATION_TIMEDOUT:   // connect time-out or stall
+    case CURLE_SEND_ERROR:           // reset
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:          // closed without an answer
+    case CURLE_PARTIAL_FILE:         // cut short
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return true;
+    default:
+        return false;
     }
-    return false;
 }
 
-bool IsFollowedRedirect(const QNetworkReply *reply, int status)
+QByteArray ReadFileBytes(const QString &path)
 {
-    return IsRedirectStatus(status) && reply->hasRawHeader("Location");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
 }
 
 } // namespace
 
+struct Inet::Private {
+    explicit Private(Inet *owner);
+    ~Private();
+
+    enum class Use { None, Keep, Discard };
+    enum class Kind { None, Body, Redirect, ErrorStatus };
+
+    // The current try's answer, as its head tells it.
+    struct Answer {
+        int status = 0;
+        bool final = false;   // a non-interim head has ended: later lines are trailers
+        int interim = 0;
+        qint64 contentLength = -1;
+        QByteArray contentType;
+        QByteArray contentEncoding;
+        QByteArray etag;
+        QByteArray lastModified;
+        QByteArray acceptRanges;
+        QByteArray contentRange;
+        QByteArray retryAfter;
+        QList<QByteArray> setCookies;
+    };
+
+    Inet *q;
+    std::unique_ptr<CurlMulti> multi;
+    CURL *easy = nullptr;
+    curl_slist *headers = nullptr;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    QTimer retryTimer;
+    QPointer<Session> session;
+    std::function<bool()> abortCheck;
+    int stallMs = DefaultStallMs;
+    int retryWaitMs = DefaultRetryWaitMs;
+    int caGeneration = 0;
+
+    QString nextSaveFile;
+    bool nextToFile = false;
+    QString nextReferer;
+
+    // The request
+    quint64 serial = 0;
+    bool busy = false;
+    bool inMulti = false;
+    bool toFile = false;
+    QString saveFile;
+    QByteArray referer;
+    QUrl address;                  // of the current hop
+    QSet<QByteArray> sentRequests; // address and cookies of every hop
+    int redirects = 0;
+    int tries = 0;
+    QString errorString;
+
+    // The body, across tries
+    std::unique_ptr<PartFile> file;
+    ContentDecoder decoder;        // a page's codings
+    QByteArray body;
+    QByteArray contentType;
+    qint64 received = 0;
+    qint64 progressQueued = -1;
+    bool resumable = false;        // the kept part may be continued with a range
+    qint64 resumeFrom = 0;         // asked for with the current try
+    qint64 resumeTotal = -1;
+    QByteArray resumeETag;
+    QByteArray resumeLastModified;
+
+    // The current try
+    Answer answer;
+    Kind kind = Kind::None;
+    Use use = Use::None;
+    qint64 discarded = 0;
+    QString fault;                 // ends the request whatever the tries left
+    QString retryFault;            // the try failed; a new one may mend it
+    bool abortedByCheck = false;
+
+    // States
+    QList<QPair<int, qint64>> pending;
+    int lastState = -1;
+    bool resolving = false;
+    bool connecting = false;
+    bool requestOut = false;
+    bool requestSent = false;
+
+    void Start(const QUrl &url, bool toFileNow);
+    void Begin();
+    void ApplyTrustedCa();
+    void OnFinished(CURL *handle, CURLcode result);
+    void Follow();
+    void Retry(const QString &reason);
+    void Complete();
+    void Fail(const QString &reason);
+    void FailLater(const QString &reason);
+    void Release();
+
+    bool OnHeadEnd();
+    bool Keep(const char *data, size_t size);
+    bool RestartBody();
+    QString CurlFailure(CURLcode code) const;
+
+    void Queue(int state) { pending.append({state, 0}); }
+    void QueueProgress();
+    void QueueBeforeClose(int state, qint64 value = 0);
+    void Flush();
+
+    static size_t OnHeader(char *buffer, size_t size, size_t count, void *self);
+    static size_t OnWrite(char *data, size_t size, size_t count, void *self);
+    static int OnResolverStart(void *, void *, void *self);
+    static int OnSocketOption(void *self, curl_socket_t, curlsocktype purpose);
+    static int OnRequestReady(void *self, char *, char *, int, int);
+    static int OnCloseSocket(void *self, curl_socket_t socket);
+};
+
+Inet::Private::Private(Inet *owner)
+    : q(owner)
+    , multi(std::make_unique<CurlMulti>(owner))
+{
+    easy = curl_easy_init();
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Redirects are followed here, hop by hop, each with its own cookies.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    // A proxy's answer to CONNECT is not the server's.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReadBufferBytes);
+    // Pages are decoded by ContentDecoder, files are kept as they come.
+    curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Private::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Private::OnWrite);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &Private::OnResolverStart);
+    curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, this);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &Private::OnSocketOption);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, this);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Private::OnRequestReady);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &Private::OnCloseSocket);
+    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+    // As the curl tool does: this variable names the authorities to trust.
+    const QByteArray bundle = qgetenv("CURL_CA_BUNDLE");
+    if (!bundle.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_CAINFO, bundle.constData());
+
+    multi->Finished = [this](CURL *handle, int code) { OnFinished(handle, CURLcode(code)); };
+    multi->Stepped = [this] {
+        // The request has gone out once libcurl has counted its bytes.
+        if (busy && requestOut && !requestSent) {
+            long sent = 0;
+            if (curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &sent) == CURLE_OK && sent > 0) {
+                requestSent = true;
+                Queue(StateRequestSent);
+            }
+        }
+        if (busy)
+            QueueProgress();
+        Flush();
+    };
+
+    retryTimer.setSingleShot(true);
+    QObject::connect(&retryTimer, &QTimer::timeout, q, [this] { Begin(); });
+}
+
+Inet::Private::~Private()
+{
+    retryTimer.stop();
+    busy = false;
+    if (inMulti)
+        multi->Remove(easy);
+    // The kept connections close first, while the callbacks they carry can
+    // still run.
+    multi.reset();
+    curl_easy_cleanup(easy);
+    curl_slist_free_all(headers);
+}
+
+void Inet::Private::Start(const QUrl &url, bool toFileNow)
+{
+    toFile = toFileNow;
+    address = url;
+    redirects = 0;
+    tries = 0;
+    sentRequests.clear();
+    sentRequests.insert(url.toEncoded() + '\n'
+                        + (session ? session->CookieHeaderFor(url) : QByteArray()));
+    Begin();
+}
+
+// Sends the current hop's request: the first, a redirect's or a new try.
+void Inet::Private::Begin()
+{
+    answer = Answer();
+    kind = Kind::None;
+    use = Use::None;
+    discarded = 0;
+    retryFault.clear();
+    abortedByCheck = false;
+    resolving = connecting = requestOut = requestSent = false;
+    errorBuffer[0] = '\0';
+
+    const QByteArray url = address.toEncoded();
+    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+
+    curl_slist_free_all(headers);
+    headers = nullptr;
+    headers = curl_slist_append(headers, QByteArray("Accept-Language: " + kiro::AcceptLanguage).constData());
+    if (toFile)
+        headers = curl_slist_append(headers, "Accept-Encoding: identity");
+    resumeFrom = resumable ? received : 0;
+    if (resumeFrom > 0) {
+        const QByteArray validator = IsStrongEntityTag(resumeETag) ? resumeETag : resumeLastModified;
+        headers = curl_slist_append(headers, QByteArray("If-Range: " + validator).constData());
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_RANGE,
+                     resumeFrom > 0 ? QByteArray(QByteArray::number(resumeFrom) + '-').constData() : nullptr);
+    // A file is the server's bytes; a page may come compressed.
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, toFile ? nullptr : "gzip, deflate");
+    // A connection that an answer has made doubtful is closed after it.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 0L);
+
+    const QByteArray cookies = session ? session->CookieHeaderFor(address) : QByteArray();
+    curl_easy_setopt(easy, CURLOPT_COOKIE, cookies.isEmpty() ? nullptr : cookies.constData());
+    const QByteArray userAgent = session ? session->UserAgent() : Session::DefaultUserAgent();
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.constData());
+    curl_easy_setopt(easy, CURLOPT_REFERER, referer.isEmpty() ? nullptr : referer.constData());
+
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long((stallMs + 999) / 1000));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(stallMs));
+    ApplyTrustedCa();
+
+    inMulti = multi->Add(easy);
+    if (!inMulti)
+        FailLater(QStringLiteral("the transfer could not be started"));
+}
+
+void Inet::Private::ApplyTrustedCa()
+{
+    const TrustedCa &extra = ExtraCa();
+    if (caGeneration == extra.generation)
+        return;
+    caGeneration = extra.generation;
+    if (extra.paths.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, nullptr);
+        return;
+    }
+    // Added to the authorities libcurl trusts anyway, not in their place.
+    QByteArray pem;
+    const QByteArray bundle = qgetenv("CURL_CA_BUNDLE");
+    if (!bundle.isEmpty()) {
+        pem = ReadFileBytes(QString::fromLocal8Bit(bundle));
+    } else {
+        char *defaultBundle = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_CAINFO, &defaultBundle) == CURLE_OK && defaultBundle)
+            pem = ReadFileBytes(QString::fromLocal8Bit(defaultBundle));
+    }
+    for (const QString &path : extra.paths)
+        pem += '\n' + ReadFileBytes(path);
+    curl_blob blob{pem.data(), size_t(pem.size()), CURL_BLOB_COPY};
+    curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+}
+
+// ---------------------------------------------------------------------------
+// libcurl's callbacks. They only note what happened; states are raised from
+// Flush(), once libcurl has returned, so that no handler ever runs inside it.
+
+size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *self)
+{
+    auto *d = static_cast<Private *>(self);
+    const size_t length = size * count;
+    Answer &a = d->answer;
+    if (a.final)
+        return length;   // trailer fields after the body
+
+    const QByteArray line = QByteArray(buffer, qsizetype(length)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        if (!d->requestSent) {
+            d->requestSent = true;
+            d->Queue(StateRequestSent);
+        }
+        d->Queue(StateReceivingResponse);
+        const int interim = a.interim;
+        const QList<QByteArray> cookies = a.setCookies;
+        a = Answer();
+        a.interim = interim;
+        a.setCookies = cookies;
+        a.status = line.split(' ').value(1).toInt();
+        return length;
+    }
+    if (line.isEmpty()) {
+        if (a.status >= 100 && a.status < 200) {
+            if (++a.interim > InterimLimit) {
+                d->fault = QStringLiteral("more than %1 interim answers").arg(InterimLimit);
+                return 0;
+            }
+            return length;
+        }
+        a.final = true;
+        return d->OnHeadEnd() ? length : 0;
+    }
+
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0)
+        return length;
+    const QByteArray name = line.left(colon).trimmed().toLower();
+    const QByteArray value = line.mid(colon + 1).trimmed();
+    if (name == "content-length") {
+        bool ok = false;
+        const qint64 n = value.toLongLong(&ok);
+        a.contentLength = ok ? n : -1;
+    } else if (name == "content-type") {
+        a.contentType = value;
+    } else if (name == "content-encoding") {
+        a.contentEncoding = value.toLower();
+    } else if (name == "etag") {
+        a.etag = value;
+    } else if (name == "last-modified") {
+        a.lastModified = value;
+    } else if (name == "accept-ranges") {
+        a.acceptRanges = value;
+    } else if (name == "content-range") {
+        a.contentRange = value;
+    } else if (name == "retry-after") {
+        a.retryAfter = value;
+    } else if (name == "set-cookie") {
+        a.setCookies.append(value);
+    }
+    return length;
+}
+
+// The final answer's head is in: decides what its body is for. Returns false
+// to end the try at once.
+bool Inet::Private::OnHeadEnd()
+{
+    const Answer &a = answer;
+    if (IsRedirectStatus(a.status)) {
+        kind = Kind::Redirect;
+        use = Use::Discard;
+        return true;
+    }
+    if (a.status < 200 || a.status > 299) {
+        kind = Kind::ErrorStatus;
+        use = Use::Discard;
+        return true;
+    }
+
+    kind = Kind::Body;
+    // A length announced and then not gone by (another framing came with
+    // it): libcurl reads the body as that framing says, and the connection
+    // is not trusted with another request.
+    curl_off_t framedLength = -1;
+    curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &framedLength);
+    if (a.contentLength >= 0 && framedLength != a.contentLength)
+        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    const bool identity = a.contentEncoding.isEmpty() || a.contentEncoding == "identity";
+    if (a.status == 206) {
+        if (resumeFrom <= 0) {
+            fault = QStringLiteral("a partial answer (206) that was not asked for");
+            return false;
+        }
+        const ContentRange range = ParseContentRange(a.contentRange);
+        const bool fits = range.valid && range.first == resumeFrom
+            && (resumeTotal < 0 || range.total == resumeTotal)
+            && (resumeETag.isEmpty() || a.etag == resumeETag)
+            && (resumeLastModified.isEmpty() || a.lastModified == resumeLastModified);
+        if (!fits) {
+            // The next try starts from the beginning.
+            resumable = false;
+            retryFault = QStringLiteral("the continued part does not fit (%1)")
+                             .arg(QString::fromLatin1(a.contentRange));
+            return false;
+        }
+    } else {
+        // The whole body, from its start: whatever an earlier try kept goes.
+        if ((received > 0 || resumeFrom > 0) && !RestartBody())
+            return false;
+        resumeTotal = a.contentLength;
+        resumeETag = a.etag;
+        resumeLastModified = a.lastModified;
+        resumable = HasToken(a.acceptRanges, "bytes") && a.contentLength > 0
+            && (IsStrongEntityTag(a.etag) || !a.lastModified.isEmpty()) && (toFile || identity);
+    }
+    if (contentType.isEmpty() || a.status != 206)
+        contentType = a.contentType;
+
+    if (toFile && !file) {
+        file = std::make_unique<PartFile>(saveFile);
+        if (!file->open()) {
+            fault = QStringLiteral("cannot create \"%1\": %2").arg(saveFile, file->errorString());
+            file.reset();
+            return false;
+        }
+    }
+    if (!toFile && a.status != 206) {
+        const bool known = decoder.Start(a.contentEncoding, [this](const char *data, qsizetype size) {
+            if (body.size() + size > TextLimitBytes) {
+                fault = QStringLiteral("text body over %1 bytes").arg(TextLimitBytes);
+                return false;
+            }
+            body.append(data, size);
+            return true;
+        });
+        if (!known) {
+            fault = decoder.errorString();
+            return false;
+        }
+    }
+    use = Use::Keep;
+    QueueProgress();
+    return true;
+}
+
+size_t Inet::Private::OnWrite(char *data, size_t size, size_t count, void *self)
+{
+    auto *d = static_cast<Private *>(self);
+    const size_t length = size * count;
+    switch (d->use) {
+    case Use::Discard:
+        d->discarded += qint64(length);
+        return d->discarded > DiscardLimitBytes ? 0 : length;
+    case Use::Keep:
+        if (!d->Keep(data, length))
+            return 0;
+        if (d->abortCheck && d->abortCheck()) {
+            d->abortedByCheck = true;
+            return 0;
+        }
+        return length;
+    case Use::None:
+        break;
+    }
+    return 0;
+}
+
+bool Inet::Private::Keep(const char *data, size_t size)
+{
+    if (file) {
+        if (file->write(data, qint64(size)) != qint64(size)) {
+            fault = QStringLiteral("cannot write \"%1\": %2").arg(saveFile, file->errorString());
+            return false;
+        }
+    } else if (!decoder.Write(data, qsizetype(size))) {
+        if (fault.isEmpty())
+            fault = decoder.errorString();
+        return false;
+    }
+    received += qint64(size);
+    return true;
+}
+
+bool Inet::Private::RestartBody()
+{
+    body.clear();
+    received = 0;
+    resumable = false;
+    if (file && !file->restart()) {
+        fault = QStringLiteral("cannot write \"%1\": %2").arg(saveFile, file->errorString());
+        return false;
+    }
+    return true;
+}
+
+int Inet::Private::OnResolverStart(void *, void *, void *self)
+{
+    auto *d = static_cast<Private *>(self);
+    d->resolving = true;
+    d->Queue(StateResolving);
+    return 0;
+}
+
+int Inet::Private::OnSocketOption(void *self, curl_socket_t, curlsocktype purpose)
+{
+    auto *d = static_cast<Private *>(self);
+    if (purpose == CURLSOCKTYPE_IPCXN) {
+        if (d->resolving) {
+            d->resolving = false;
+            d->Queue(StateResolved);
+        }
+        d->connecting = true;
+        d->Queue(StateConnecting);
+    }
+    return CURL_SOCKOPT_OK;
+}
+
+int Inet::Private::OnRequestReady(void *self, char *, char *, int, int)
+{
+    auto *d = static_cast<Private *>(self);
+    if (d->connecting) {
+        d->connecting = false;
+        d->Queue(StateConnected);
+    }
+    d->requestOut = true;
+    d->Queue(StateSendingRequest);
+    return CURL_PREREQFUNC_OK;
+}
+
+int Inet::Private::OnCloseSocket(void *self, curl_socket_t socket)
+{
+    auto *d = static_cast<Private *>(self);
+    // Only the connection that carried this request is news; idle ones
+    // libcurl lets go, or a failed attempt to connect, are not.
+    const bool ours = d->busy && d->requestOut;
+    if (ours)
+        d->Queue(StateClosing);
+    ::close(socket);
+    if (ours) {
+        d->requestOut = false;
+        d->Queue(StateClosed);
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+
+void Inet::Private::OnFinished(CURL *handle, CURLcode result)
+{
+    if (handle != easy || !inMulti)
+        return;
+    multi->Remove(easy);
+    inMulti = false;
+    if (!busy)
+        return;
+
+    if (session && !answer.setCookies.isEmpty())
+        session->TakeResponseCookies(answer.setCookies, address);
+    QueueProgress();
+    if (abortedByCheck) {
+        q->Cancel();
+        return;
+    }
+    if (!fault.isEmpty()) {
+        Fail(fault);
+        return;
+    }
+    if (!retryFault.isEmpty()) {
+        Retry(retryFault);
+        return;
+    }
+
+    // A redirect's or an error's body is cut when it runs long: no fault.
+    const bool answered = result == CURLE_OK
+        || (result == CURLE_WRITE_ERROR && use == Use::Discard);
+    if (kind == Kind::Redirect && answered) {
+        Follow();
+        return;
+    }
+    if (kind == Kind::ErrorStatus) {
+        const QString reason = QStringLiteral("HTTP status %1").arg(answer.status);
+        if (IsTransientStatus(answer.status))
+            Retry(reason);
+        else
+            Fail(reason);
+        return;
+    }
+    if (kind == Kind::Body && result == CURLE_OK) {
+        Complete();
+        return;
+    }
+    if (kind == Kind::Redirect || result == CURLE_OK) {
+        Fail(QStringLiteral("the answer was cut short"));
+        return;
+    }
+    if (IsTransientFailure(result))
+        Retry(CurlFailure(result));
+    else
+        Fail(CurlFailure(result));
+}
+
+void Inet::Private::Follow()
+{
+    QueueBeforeClose(StateResponseReceived);
+    char *location = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+    const QUrl next = location ? QUrl::fromEncoded(QByteArray(location)) : QUrl();
+    if (!next.isValid() || next.host().isEmpty()) {
+        Fail(QStringLiteral("a redirect without a usable address"));
+        return;
+    }
+    const QString scheme = next.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) {
+        Fail(QStringLiteral("a redirect to \"%1\" is not followed").arg(next.toString()));
+        return;
+    }
+    if (++redirects > MaxRedirects) {
+        Fail(QStringLiteral("more than %1 redirects").arg(MaxRedirects));
+        return;
+    }
+    const QUrl target = next.adjusted(QUrl::RemoveFragment);
+    const QByteArray request = target.toEncoded() + '\n'
+        + (session ? session->CookieHeaderFor(target) : QByteArray());
+    if (sentRequests.contains(request)) {
+        Fail(QStringLiteral("a redirect loop at \"%1\"").arg(target.toString()));
+        return;
+    }
+    sentRequests.insert(request);
+    address = target;
+    tries = 0;
+    resumable = false;
+    Begin();
+}
+
+void Inet::Private::Retry(const QString &reason)
+{
+    if (tries + 1 >= TransferTries) {
+        Fail(reason + QStringLiteral(" (after %1 tries)").arg(TransferTries));
+        return;
+    }
+    qint64 waitMs = RetryWaitMs(tries + 2, retryWaitMs);
+    if (!answer.retryAfter.isEmpty()) {
+        const qint64 asked = RetryAfterMs(answer.retryAfter, QDateTime::currentSecsSinceEpoch());
+        if (asked > RetryAfterLimitMs) {
+            Fail(reason + QStringLiteral(" (the server asks to wait %1 s)").arg(asked / 1000));
+            return;
+        }
+        if (asked >= 0)
+            waitMs = asked;
+    }
+    ++tries;
+    // What was kept stays only when the next try can continue it.
+    if (!resumable && received > 0 && !RestartBody()) {
+        Fail(fault);
+        return;
+    }
+    QueueProgress();
+    retryTimer.start(int(waitMs));
+}
+
+void Inet::Private::Complete()
+{
+    QueueProgress();
+    if (!toFile && !decoder.Finish()) {
+        Fail(decoder.errorString());
+        return;
+    }
+    if (file) {
+        if (!file->commit()) {
+            Fail(QStringLiteral("cannot write \"%1\": %2").arg(saveFile, file->errorString()));
+            return;
+        }
+        file.reset();
+    }
+    QueueBeforeClose(StateResponseReceived);
+    busy = false;
+    Queue(StateCompleted);
+}
+
+void Inet::Private::Fail(const QString &reason)
+{
+    errorString = reason;
+    Release();
+    Queue(StateError);
+}
+
+// An error found before the request went out still reaches the caller from
+// the event loop, where it waits for it.
+void Inet::Private::FailLater(const QString &reason)
+{
+    const quint64 at = serial;
+    QTimer::singleShot(0, q, [this, at, reason] {
+        if (at != serial || !busy)
+            return;
+        Fail(reason);
+        Flush();
+    });
+}
+
+// Ends the request's work; the states already noted are still raised.
+void Inet::Private::Release()
+{
+    busy = false;
+    retryTimer.stop();
+    if (inMulti) {
+        multi->Remove(easy);
+        inMulti = false;
+    }
+    if (file) {
+        file->cancelWriting();
+        file.reset();
+    }
+    body.clear();
+}
+
+QString Inet::Private::CurlFailure(CURLcode code) const
+{
+    const QString detail = errorBuffer[0] ? QString::fromLocal8Bit(errorBuffer)
+                                          : QString::fromLatin1(curl_easy_strerror(code));
+    if (code == CURLE_OPERATION_TIMEDOUT)
+        return QStringLiteral("no data for %1 s (%2)").arg((stallMs + 999) / 1000).arg(detail);
+    return detail;
+}
+
+void Inet::Private::QueueProgress()
+{
+    if (received == progressQueued)
+        return;
+    progressQueued = received;
+    QueueBeforeClose(Progress, received);
+}
+
+// Notes what came before the closing of the connection just noted: libcurl
+// closes it before it reports the transfer done.
+void Inet::Private::QueueBeforeClose(int state, qint64 value)
+{
+    qsizetype at = pending.size();
+    while (at > 0 && (pending.at(at - 1).first == StateClosing || pending.at(at - 1).first == StateClosed))
+        --at;
+    pending.insert(at, {state, value});
+}
+
+void Inet::Private::Flush()
+{
+    const quint64 at = serial;
+    while (!pending.isEmpty() && at == serial) {
+        const QPair<int, qint64> entry = pending.takeFirst();
+        if (entry.first == Progress) {
+            Q_EMIT q->BodyProgress(entry.second);
+            continue;
+        }
+        const int state = entry.first;
+        // The same observation twice in a row is not news.
+        if (state == lastState && state != StateError && state != StateCompleted)
+            continue;
+        lastState = state;
+        Q_EMIT q->StateChanged(state);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
 Inet::Inet(QObject *parent)
     : QObject(parent)
-    , m_manager(new QNetworkAccessManager(this))
+    , d(std::make_unique<Private>(this))
 {
-    m_readBuffer.resize(ReadPieceBytes);
-    m_stallTimer.setSingleShot(true);
-    connect(&m_stallTimer, &QTimer::timeout, this, &Inet::OnStalled);
 }
 
 Inet::~Inet()
@@ -82,894 +834,117 @@ Inet::~Inet()
 void Inet::Execute(const QString &url, const QString &operation)
 {
     Cancel();
-    ++m_serial;
-    m_toFile = std::exchange(m_nextToFile, false);
-    m_saveFile = std::exchange(m_nextSaveFile, QString());
-    m_body.clear();
-    m_contentType.clear();
-    m_errorString.clear();
-    m_received = 0;
-    m_announcedLength = -1;
-    m_lastState = -1;
-    m_bodyStarted = false;
-    m_busy = true;
+    d->toFile = std::exchange(d->nextToFile, false);
+    d->saveFile = std::exchange(d->nextSaveFile, QString());
+    d->referer = std::exchange(d->nextReferer, QString()).toUtf8();
+    d->body.clear();
+    d->contentType.clear();
+    d->errorString.clear();
+    d->received = 0;
+    d->progressQueued = -1;
+    d->resumable = false;
+    d->resumeFrom = 0;
+    d->resumeTotal = -1;
+    d->resumeETag.clear();
+    d->resumeLastModified.clear();
+    d->fault.clear();
+    d->lastState = -1;
+    d->busy = true;
 
     if (operation.compare(QLatin1String("GET"), Qt::CaseInsensitive) != 0) {
-        FailLater(QStringLiteral("unsupported operation: %1").arg(operation));
+        d->FailLater(QStringLiteral("unsupported operation: %1").arg(operation));
         return;
     }
-    const QUrl address(url);
+    const QUrl address = QUrl(url.trimmed(), QUrl::TolerantMode).adjusted(QUrl::RemoveFragment);
     const QString scheme = address.scheme();
     if (!address.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         || address.host().isEmpty()) {
-        FailLater(QStringLiteral("not an http or https address: \"%1\"").arg(url));
+        d->FailLater(QStringLiteral("not an http or https address: \"%1\"").arg(url));
         return;
     }
-
-    m_visited = {address.adjusted(QUrl::RemoveFragment)};
-    m_redirects = 0;
-    m_activity.start();
-    m_stallTimer.start(m_stallTimeoutMs);
-    if (UsesOwnConnection(address)) {
-        // Reported from the event loop, as Qt reports its own steps.
-        const quint64 serial = m_serial;
-        QTimer::singleShot(0, this, [this, serial, address] {
-            if (IsAlive(serial))
-                StartOwn(address);
-        });
-        return;
-    }
-    StartThroughQt(address, MaxRedirects);
-}
-
-void Inet::StartThroughQt(const QUrl &address, int redirectsLeft)
-{
-    QNetworkRequest request(address);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(redirectsLeft);
-    // A file is stored as the server's bytes, never as Qt's decompression of them.
-    if (m_toFile)
-        request.setRawHeader("Accept-Encoding", "identity");
-
-    QNetworkReply *reply = m_manager->get(request);
-    m_reply = reply;
-    reply->setReadBufferSize(ReplyBufferBytes);
-
-    connect(reply, &QNetworkReply::socketStartedConnecting, this, [this] {
-        m_activity.restart();
-        Raise(StateConnecting);
-    });
-    connect(reply, &QNetworkReply::encrypted, this, [this] {
-        m_activity.restart();
-        Raise(StateConnected);
-    });
-    connect(reply, &QNetworkReply::requestSent, this, [this] {
-        m_activity.restart();
-        Raise(StateRequestSent);
-    });
-    connect(reply, &QNetworkReply::redirected, this, [this] { m_activity.restart(); });
-    connect(reply, &QNetworkReply::metaDataChanged, this, &Inet::OnMetaDataChanged);
-    connect(reply, &QNetworkReply::readyRead, this, &Inet::OnReadyRead);
-    connect(reply, &QNetworkReply::finished, this, &Inet::OnFinished);
-    m_activity.restart();
+    d->Start(address, d->toFile);
 }
 
 void Inet::Cancel()
 {
-    ++m_serial;
-    Release();
+    ++d->serial;
+    d->Release();
+    d->pending.clear();
+}
+
+bool Inet::StillExecuting() const
+{
+    return d->busy;
 }
 
 void Inet::SetSaveFile(const QString &path)
 {
-    m_nextSaveFile = path;
-    m_nextToFile = true;
+    d->nextSaveFile = path;
+    d->nextToFile = true;
+}
+
+void Inet::SetReferer(const QString &referer)
+{
+    d->nextReferer = referer;
+}
+
+void Inet::SetSession(Session *session)
+{
+    d->session = session;
+}
+
+void Inet::SetAbortCheck(std::function<bool()> check)
+{
+    d->abortCheck = std::move(check);
+}
+
+void Inet::setStallTimeout(int ms)
+{
+    d->stallMs = std::max(1, ms);
+}
+
+int Inet::stallTimeout() const
+{
+    return d->stallMs;
+}
+
+void Inet::setRetryWait(int ms)
+{
+    d->retryWaitMs = std::max(0, ms);
+}
+
+qint64 Inet::BytesReceived() const
+{
+    return d->received;
 }
 
 QByteArray Inet::TakeBody()
 {
-    return std::exchange(m_body, QByteArray());
+    return std::exchange(d->body, QByteArray());
 }
 
-void Inet::OnMetaDataChanged()
+QByteArray Inet::ContentType() const
 {
-    if (!m_reply)
+    return d->contentType;
+}
+
+QString Inet::ErrorString() const
+{
+    return d->errorString;
+}
+
+void Inet::AddTrustedCaFile(const QString &path)
+{
+    TrustedCa &ca = ExtraCa();
+    if (ca.paths.contains(path))
         return;
-    m_activity.restart();
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // Qt follows these itself; what counts is the response at the end.
-    if (IsFollowedRedirect(m_reply, status))
-        return;
-    StartBody();
+    ca.paths.append(path);
+    ++ca.generation;
 }
 
-void Inet::OnReadyRead()
+void Inet::RemoveTrustedCaFile(const QString &path)
 {
-    if (!m_reply)
-        return;
-    m_activity.restart();
-    if (StartBody())
-        ReadAvailable();
-}
-
-void Inet::OnFinished()
-{
-    if (!m_reply)
-        return;
-    QNetworkReply *reply = m_reply;
-    if (reply->error() != QNetworkReply::NoError) {
-        Fail(reply->errorString());
-        return;
-    }
-    if (!StartBody() || !ReadAvailable())
-        return;
-
-    // Qt ends some short bodies without an error; a promise not kept is one.
-    // (The length is the encoded one; Qt decodes only what it asked for itself.)
-    if (m_announcedLength >= 0 && m_announcedLength != m_received) {
-        Fail(QStringLiteral("body cut short: %1 of %2 bytes").arg(m_received).arg(m_announcedLength));
-        return;
-    }
-
-    if (!FinishBody())
-        return;
-    Release();
-    Raise(StateCompleted);
-}
-
-void Inet::OnStalled()
-{
-    if (!m_busy)
-        return;
-    const qint64 left = m_stallTimeoutMs - m_activity.elapsed();
-    if (left > 0) {
-        m_stallTimer.start(int(left));
-        return;
-    }
-    Fail(QStringLiteral("no data for %1 ms").arg(m_stallTimeoutMs));
-}
-
-// The status of the final response decides before a single byte is kept;
-// returns whether the request still runs.
-bool Inet::StartBody()
-{
-    if (m_bodyStarted)
-        return true;
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status < 200 || status > 299) {
-        Fail(QStringLiteral("HTTP status %1").arg(status), ReplyEnd::Drain);
-        return false;
-    }
-    m_contentType = m_reply->rawHeader("Content-Type");
-    // Taken from the final response's own headers now: after a redirect, Qt
-    // may show an earlier hop's headers once the reply has finished.
-    const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
-    m_announcedLength = announced.isValid() && (m_toFile || encoding.isEmpty() || encoding == "identity")
-            ? announced.toLongLong() : -1;
-    return OpenBody();
-}
-
-// Makes ready to keep the final response's body; returns whether the request
-// still runs.
-bool Inet::OpenBody()
-{
-    if (m_toFile) {
-        m_file = std::make_unique<PartFile>(m_saveFile);
-        if (!m_file->open()) {
-            Fail(QStringLiteral("cannot create \"%1\": %2").arg(m_saveFile, m_file->errorString()));
-            return false;
-        }
-    }
-    m_bodyStarted = true;
-
-    const quint64 serial = m_serial;
-    Raise(StateReceivingResponse);
-    if (!IsAlive(serial))
-        return false;
-    Q_EMIT BodyProgress(0);
-    return IsAlive(serial);
-}
-
-// Reads everything that has arrived, in large pieces; returns whether the
-// request still runs.
-bool Inet::ReadAvailable()
-{
-    const quint64 serial = m_serial;
-    qint64 readNow = 0;
-    while (true) {
-        const qint64 n = m_reply->read(m_readBuffer.data(), m_readBuffer.size());
-        if (n <= 0)
-            break;
-        if (!Keep(m_readBuffer.constData(), n))
-            return false;
-        readNow += n;
-    }
-    if (readNow > 0)
-        Q_EMIT BodyProgress(m_received);
-    return IsAlive(serial);
-}
-
-// Keeps a piece of the body; returns whether the request still runs.
-bool Inet::Keep(const char *data, qint64 size)
-{
-    if (m_file) {
-        if (m_file->write(data, size) != size) {
-            Fail(QStringLiteral("cannot write \"%1\": %2").arg(m_saveFile, m_file->errorString()));
-            return false;
-        }
-    } else {
-        if (m_body.size() + size > TextLimitBytes) {
-            Fail(QStringLiteral("text body over %1 bytes").arg(TextLimitBytes));
-            return false;
-        }
-        m_body.append(data, size);
-    }
-    m_received += size;
-    if (m_abortCheck && m_abortCheck()) {
-        Cancel();
-        return false;
-    }
-    return true;
-}
-
-void Inet::Raise(int state)
-{
-    // Qt repeats some observations (a second connection for a redirect is a
-    // new one; the same one twice in a row is not news).
-    if (state == m_lastState && state != StateError && state != StateCompleted)
-        return;
-    m_lastState = state;
-    Q_EMIT StateChanged(state);
-}
-
-void Inet::Fail(const QString &reason, ReplyEnd end)
-{
-    const bool wasBusy = m_busy;
-    m_errorString = reason;
-    Release(end);
-    if (wasBusy)
-        Raise(StateError);
-}
-
-// An error found before the request went out still reaches the caller from
-// the event loop, where it waits for it.
-void Inet::FailLater(const QString &reason)
-{
-    const quint64 serial = m_serial;
-    QTimer::singleShot(0, this, [this, serial, reason] {
-        if (IsAlive(serial))
-            Fail(reason);
-    });
-}
-
-void Inet::Release(ReplyEnd end)
-{
-    m_stallTimer.stop();
-    if (QNetworkReply *reply = m_reply) {
-        m_reply = nullptr;
-        reply->disconnect(this);
-        if (end == ReplyEnd::Drain && reply->isRunning())
-            Drain(reply);
-        else
-            // Not from inside the reply's own signal: Qt may still be working on it.
-            QTimer::singleShot(0, reply, [reply] {
-                if (reply->isRunning())
-                    reply->abort();
-                reply->deleteLater();
-            });
-    }
-    if (QTcpSocket *socket = m_socket) {
-        m_socket = nullptr;
-        DropSocket(socket);
-    }
-    if (m_file) {
-        m_file->cancelWriting();
-        m_file.reset();
-    }
-    m_busy = false;
-}
-
-// An error reply's body is usually a small page. Letting it run out lets Qt
-// finish the reply its own way (an abort between its headers and Qt's own
-// error report upsets Qt) and keeps the connection for the next request; a
-// large or slow one is cut off.
-void Inet::Drain(QNetworkReply *reply)
-{
-    auto discarded = std::make_shared<qint64>(0);
-    auto skip = [reply, discarded] {
-        *discarded += reply->skip(reply->bytesAvailable());
-        if (*discarded > DrainLimitBytes)
-            reply->abort();
-    };
-    connect(reply, &QNetworkReply::readyRead, reply, skip);
-    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
-    QTimer::singleShot(DrainLimitMs, reply, [reply] { reply->abort(); });
-    QTimer::singleShot(0, reply, skip);
-}
-
-bool Inet::IsAlive(quint64 serial) const
-{
-    return m_busy && serial == m_serial;
-}
-
-// ---------------------------------------------------------------------------
-// Plain http over our own connections. Qt's HTTP/1 stack costs more per
-// request than a whole small file takes to arrive; this reads in large pieces
-// and keeps one idle connection per host.
-
-bool Inet::UsesOwnConnection(const QUrl &address)
-{
-    if (address.scheme() != QLatin1String("http") || !address.userInfo().isEmpty())
-        return false;
-    const QNetworkProxy proxy = QNetworkProxy::applicationProxy();
-    if (proxy.type() == QNetworkProxy::NoProxy)
-        return true;
-    if (proxy.type() != QNetworkProxy::DefaultProxy)
-        return false;
-    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(address));
-    return proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy
-        || proxies.first().type() == QNetworkProxy::DefaultProxy;
-}
-
-void Inet::ResetResponse()
-{
-    m_head.clear();
-    m_line.clear();
-    m_contentEncoding.clear();
-    m_redirectTarget.clear();
-    m_phase = Phase::Head;
-    m_left = 0;
-    m_discarded = 0;
-    m_heardBack = false;
-    m_sent = false;
-    m_keepConnection = false;
-    m_discard = false;
-}
-
-void Inet::StartOwn(const QUrl &address)
-{
-    m_address = address;
-    m_origin = OriginOf(address);
-    ResetResponse();
-    m_activity.restart();
-
-    if (!m_retried) {
-        if (QTcpSocket *idle = TakeIdle(m_origin)) {
-            m_socket = idle;
-            m_reused = true;
-        }
-    }
-    const bool fresh = !m_socket;
-    if (fresh) {
-        m_reused = false;
-        m_socket = new QTcpSocket(this);
-    }
-    QTcpSocket *socket = m_socket;
-    // Qt stops reading from the network while this much waits for us.
-    socket->setReadBufferSize(ReplyBufferBytes);
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
-        if (socket == m_socket)
-            OnSocketReadyRead();
-    });
-    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
-        if (socket != m_socket || m_sent || socket->bytesToWrite() > 0)
-            return;
-        m_activity.restart();
-        m_sent = true;
-        Raise(StateRequestSent);
-    });
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-        if (socket == m_socket)
-            OnSocketClosed();
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] {
-        if (socket == m_socket)
-            OnSocketClosed();
-    });
-    if (!fresh) {
-        SendRequest();
-        return;
-    }
-    connect(socket, &QTcpSocket::stateChanged, this, [this, socket](QAbstractSocket::SocketState state) {
-        if (socket == m_socket && state == QAbstractSocket::ConnectingState) {
-            m_activity.restart();
-            Raise(StateConnecting);
-        }
-    });
-    connect(socket, &QTcpSocket::connected, this, [this, socket] {
-        if (socket != m_socket)
-            return;
-        m_activity.restart();
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        const quint64 serial = m_serial;
-        Raise(StateConnected);
-        if (IsAlive(serial))
-            SendRequest();
-    });
-    socket->connectToHost(address.host(), quint16(address.port(80)));
-}
-
-void Inet::SendRequest()
-{
-    const quint64 serial = m_serial;
-    Raise(StateSendingRequest);
-    if (!IsAlive(serial))
-        return;
-    // The target as Qt puts it on the wire, so that both ask for the same thing.
-    QUrl::FormattingOptions format(QUrl::RemoveScheme | QUrl::RemoveAuthority
-                                   | QUrl::RemoveFragment | QUrl::FullyEncoded);
-    QUrl address = m_address;
-    if (address.path().isEmpty())
-        address.setPath(QStringLiteral("/"));
-    else
-        format |= QUrl::NormalizePathSegments;
-    const QByteArray target = address.toEncoded(format);
-    QByteArray host = m_address.host(QUrl::FullyEncoded).toLatin1();
-    if (host.contains(':'))
-        host = '[' + host + ']';
-    if (m_address.port() != -1 && m_address.port() != 80)
-        host += ':' + QByteArray::number(m_address.port());
-    // A page may come compressed (undone here); a file is the server's bytes.
-    const QByteArray request = "GET " + target + " HTTP/1.1\r\nHost: " + host
-        + "\r\nUser-Agent: " + UserAgent
-        + "\r\nAccept-Encoding: " + (m_toFile ? "identity" : "gzip, deflate")
-        + "\r\nConnection: keep-alive\r\n\r\n";
-    m_socket->write(request);
-}
-
-void Inet::OnSocketReadyRead()
-{
-    const quint64 serial = m_serial;
-    const qint64 before = m_received;
-    m_activity.restart();
-    while (m_socket && m_phase != Phase::Done) {
-        const qint64 n = m_socket->read(m_readBuffer.data(), m_readBuffer.size());
-        if (n <= 0)
-            break;
-        m_heardBack = true;
-        if (!Consume(m_readBuffer.constData(), n))
-            return;
-    }
-    if (!IsAlive(serial) || !m_socket)
-        return;
-    // Anything after the response is not ours to read: the connection is spent.
-    if (m_phase == Phase::Done && m_socket->bytesAvailable() > 0)
-        m_keepConnection = false;
-    if (m_received > before && !m_discard) {
-        Q_EMIT BodyProgress(m_received);
-        if (!IsAlive(serial))
-            return;
-    }
-    if (m_phase == Phase::Done)
-        CompleteOwn();
-}
-
-void Inet::OnSocketClosed()
-{
-    const quint64 serial = m_serial;
-    // What arrived before the close is read first.
-    if (m_socket->bytesAvailable() > 0) {
-        OnSocketReadyRead();
-        if (!IsAlive(serial) || !m_socket || m_phase == Phase::Done)
-            return;
-    }
-    QTcpSocket *socket = m_socket;
-    if (m_phase == Phase::UntilClose) {
-        m_phase = Phase::Done;
-        m_keepConnection = false;
-        CompleteOwn();
-        return;
-    }
-    // The server ended a kept connection just as we asked again: ask once
-    // more on a new one.
-    if (m_reused && !m_retried && !m_heardBack) {
-        m_socket = nullptr;
-        DropSocket(socket);
-        m_retried = true;
-        StartOwn(QUrl(m_address));
-        return;
-    }
-    const QString why = socket->error() == QAbstractSocket::RemoteHostClosedError
-            || socket->error() == QAbstractSocket::UnknownSocketError
-        ? QStringLiteral("connection closed by the server") : socket->errorString();
-    if (m_phase == Phase::Head)
-        Fail(why);
-    else if (m_phase == Phase::Length)
-        Fail(QStringLiteral("body cut short: %1 of %2 bytes (%3)")
-                 .arg(m_received).arg(m_announcedLength).arg(why));
-    else
-        Fail(QStringLiteral("chunked body cut short (%1)").arg(why));
-}
-
-// Takes in what arrived; returns whether the request still runs here (false
-// also once it has gone on elsewhere).
-bool Inet::Consume(const char *data, qint64 size)
-{
-    const quint64 serial = m_serial;
-    while (size > 0) {
-        switch (m_phase) {
-        case Phase::Head: {
-            const qsizetype searchFrom = std::max<qsizetype>(0, m_head.size() - 3);
-            m_head.append(data, size);
-            qsizetype end = m_head.indexOf("\r\n\r\n", searchFrom);
-            qsizetype endLength = 4;
-            const qsizetype bare = m_head.indexOf("\n\n", searchFrom);
-            if (bare >= 0 && (end < 0 || bare < end)) {
-                end = bare;
-                endLength = 2;
-            }
-            if (end < 0) {
-                if (m_head.size() > HeadLimitBytes) {
-                    Fail(QStringLiteral("response headers too long"));
-                    return false;
-                }
-                return true;
-            }
-            const qsizetype rest = m_head.size() - (end + endLength);
-            data += size - rest;
-            size = rest;
-            m_head.truncate(end);
-            if (!ParseHead())
-                return false;
-            break;
-        }
-        case Phase::Length:
-        case Phase::ChunkData: {
-            const qint64 n = std::min(size, m_left);
-            if (m_discard) {
-                m_discarded += n;
-            } else if (!Keep(data, n)) {
-                return false;
-            }
-            data += n;
-            size -= n;
-            m_left -= n;
-            if (m_left == 0)
-                m_phase = m_phase == Phase::Length ? Phase::Done : Phase::ChunkEnd;
-            break;
-        }
-        case Phase::UntilClose:
-            if (m_discard)
-                m_discarded += size;
-            else if (!Keep(data, size))
-                return false;
-            size = 0;
-            break;
-        case Phase::ChunkSize:
-        case Phase::ChunkEnd:
-        case Phase::Trailer: {
-            const char *newline = static_cast<const char *>(memchr(data, '\n', size_t(size)));
-            const qint64 n = newline ? newline - data + 1 : size;
-            m_line.append(data, n);
-            data += n;
-            size -= n;
-            if (m_line.size() > ChunkLineLimitBytes) {
-                Fail(QStringLiteral("bad chunk in the body"));
-                return false;
-            }
-            if (!newline)
-                break;
-            const QByteArray line = m_line.trimmed();
-            m_line.clear();
-            if (m_phase == Phase::ChunkEnd) {
-                if (!line.isEmpty()) {
-                    Fail(QStringLiteral("bad chunk in the body"));
-                    return false;
-                }
-                m_phase = Phase::ChunkSize;
-            } else if (m_phase == Phase::Trailer) {
-                if (line.isEmpty())
-                    m_phase = Phase::Done;
-            } else {
-                const qsizetype extension = line.indexOf(';');
-                const QByteArray hex = (extension < 0 ? line : line.left(extension)).trimmed();
-                bool ok = false;
-                const qint64 chunk = hex.toLongLong(&ok, 16);
-                if (!ok || chunk < 0 || hex.startsWith('-') || hex.startsWith('+')) {
-                    Fail(QStringLiteral("bad chunk in the body"));
-                    return false;
-                }
-                m_left = chunk;
-                m_phase = chunk == 0 ? Phase::Trailer : Phase::ChunkData;
-            }
-            break;
-        }
-        case Phase::Done:
-            // The server sent more than the response: the connection is spent.
-            m_keepConnection = false;
-            size = 0;
-            break;
-        }
-        // A redirect's body is not worth waiting long for.
-        if (m_discard && m_discarded > DrainLimitBytes) {
-            m_keepConnection = false;
-            m_phase = Phase::Done;
-        }
-        if (!IsAlive(serial))
-            return false;
-    }
-    return true;
-}
-
-// Reads the response's head; returns whether the request still runs here.
-bool Inet::ParseHead()
-{
-    const QList<QByteArray> lines = m_head.split('\n');
-    m_head.clear();
-    const QList<QByteArray> statusLine = lines.value(0).trimmed().split(' ');
-    const QByteArray version = statusLine.value(0);
-    bool ok = false;
-    const int status = statusLine.value(1).toInt(&ok);
-    if (!version.startsWith("HTTP/1.") || !ok || status < 100 || status > 999) {
-        Fail(QStringLiteral("not an HTTP response"));
-        return false;
-    }
-    if (!m_sent) {
-        // An answer proves the request went out.
-        m_sent = true;
-        const quint64 serial = m_serial;
-        Raise(StateRequestSent);
-        if (!IsAlive(serial))
-            return false;
-    }
-    if (status >= 100 && status < 200) {
-        if (status == 101) {
-            Fail(QStringLiteral("HTTP status 101"));
-            return false;
-        }
-        return true;   // an interim answer; the real one follows
-    }
-
-    QByteArray contentLength, transferEncoding, connection, contentType, contentEncoding, location;
-    bool lengthsDiffer = false;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines.at(i);
-        const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name == "content-length") {
-            lengthsDiffer = lengthsDiffer || (!contentLength.isNull() && contentLength != value);
-            contentLength = value;
-        } else if (name == "transfer-encoding") {
-            transferEncoding += (transferEncoding.isEmpty() ? "" : ",") + value;
-        } else if (name == "connection") {
-            connection += (connection.isEmpty() ? "" : ",") + value;
-        } else if (name == "content-type") {
-            contentType = value;
-        } else if (name == "content-encoding") {
-            contentEncoding = value;
-        } else if (name == "location") {
-            location = value;
-        }
-    }
-
-    m_keepConnection = !HasToken(connection, "close")
-        && (version == "HTTP/1.1" || HasToken(connection, "keep-alive"));
-    qint64 length = -1;
-    const bool bodyless = status == 204 || status == 304;
-    const bool chunked = !transferEncoding.isEmpty()
-        && transferEncoding.split(',').last().trimmed().toLower() == "chunked";
-    if (bodyless) {
-        m_phase = Phase::Done;
-    } else if (chunked) {
-        m_phase = Phase::ChunkSize;
-    } else if (!transferEncoding.isEmpty()) {
-        m_phase = Phase::UntilClose;
-        m_keepConnection = false;
-    } else if (!contentLength.isNull()) {
-        length = contentLength.toLongLong(&ok);
-        if (!ok || length < 0 || lengthsDiffer) {
-            Fail(QStringLiteral("bad Content-Length"));
-            return false;
-        }
-        m_left = length;
-        m_phase = length == 0 ? Phase::Done : Phase::Length;
-    } else {
-        m_phase = Phase::UntilClose;
-        m_keepConnection = false;
-    }
-
-    if (IsRedirectStatus(status) && !location.isEmpty()) {
-        QUrl target = QUrl::fromEncoded(location);
-        if (!target.isValid())
-            target = QUrl(QString::fromUtf8(location));
-        m_redirectTarget = m_address.resolved(target);
-        m_discard = true;
-        return true;
-    }
-    if (status < 200 || status > 299) {
-        Fail(QStringLiteral("HTTP status %1").arg(status));
-        return false;
-    }
-    m_contentType = contentType;
-    m_contentEncoding = contentEncoding.toLower();
-    m_announcedLength = length;
-    m_bodyStarted = true;
-    return OpenBody();
-}
-
-// The whole response is in: state 8, then the file takes its name. Returns
-// whether the request still runs.
-bool Inet::FinishBody()
-{
-    const quint64 serial = m_serial;
-    Raise(StateResponseReceived);
-    if (!IsAlive(serial))
-        return false;
-    if (m_file) {
-        if (!m_file->commit()) {
-            Fail(QStringLiteral("cannot write \"%1\": %2").arg(m_saveFile, m_file->errorString()));
-            return false;
-        }
-        m_file.reset();
-    }
-    return true;
-}
-
-// The response has ended on our connection.
-void Inet::CompleteOwn()
-{
-    if (m_discard) {
-        FollowRedirect();
-        return;
-    }
-    if (!m_toFile && !DecodeText())
-        return;
-    const quint64 serial = m_serial;
-    if (!FinishBody())
-        return;
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    if (m_keepConnection) {
-        KeepIdle(m_origin, socket);
-    } else if (socket->state() == QAbstractSocket::ConnectedState) {
-        Raise(StateClosing);
-        if (!IsAlive(serial)) {
-            DropSocket(socket);
-            return;
-        }
-        socket->disconnect(this);
-        socket->disconnectFromHost();
-        const bool closed = socket->state() == QAbstractSocket::UnconnectedState;
-        DropSocket(socket);
-        if (closed) {
-            Raise(StateClosed);
-            if (!IsAlive(serial))
-                return;
-        }
-    } else {
-        DropSocket(socket);
-    }
-    Release();
-    Raise(StateCompleted);
-}
-
-void Inet::FollowRedirect()
-{
-    QTcpSocket *socket = m_socket;
-    m_socket = nullptr;
-    if (m_keepConnection)
-        KeepIdle(m_origin, socket);
-    else
-        DropSocket(socket);
-
-    const QUrl next = m_redirectTarget;   // StartOwn() forgets the response's fields
-    const QUrl target = next.adjusted(QUrl::RemoveFragment);
-    if (++m_redirects > MaxRedirects) {
-        Fail(QStringLiteral("too many redirects"));
-        return;
-    }
-    if (!target.isValid() || target.host().isEmpty()) {
-        Fail(QStringLiteral("bad redirect address"));
-        return;
-    }
-    if (m_visited.contains(target)) {
-        Fail(QStringLiteral("redirect loop at \"%1\"").arg(target.toString()));
-        return;
-    }
-    m_visited.insert(target);
-    m_activity.restart();
-    m_retried = false;
-    if (target.scheme() == QLatin1String("https")) {
-        StartThroughQt(next, MaxRedirects - m_redirects);
-    } else if (target.scheme() != QLatin1String("http")) {
-        Fail(QStringLiteral("redirect to an unsupported address: \"%1\"").arg(target.toString()));
-    } else if (UsesOwnConnection(target)) {
-        StartOwn(next);
-    } else {
-        StartThroughQt(next, MaxRedirects - m_redirects);
-    }
-}
-
-// Undoes the compression a page came with; returns whether the request still
-// runs.
-bool Inet::DecodeText()
-{
-    const QByteArray encoding = m_contentEncoding;
-    if (encoding.isEmpty() || encoding == "identity" || m_body.isEmpty())
-        return true;
-    if (encoding != "gzip" && encoding != "x-gzip" && encoding != "deflate")
-        return true;   // not asked for; kept as it came
-
-    auto inflateWith = [this](int windowBits, QByteArray *out) {
-        z_stream stream{};
-        if (inflateInit2(&stream, windowBits) != Z_OK)
-            return false;
-        stream.next_in = reinterpret_cast<Bytef *>(m_body.data());
-        stream.avail_in = uInt(m_body.size());
-        QByteArray piece(ReadPieceBytes, Qt::Uninitialized);
-        int result = Z_OK;
-        while (result == Z_OK) {
-            stream.next_out = reinterpret_cast<Bytef *>(piece.data());
-            stream.avail_out = uInt(piece.size());
-            result = inflate(&stream, Z_NO_FLUSH);
-            const qsizetype produced = piece.size() - qsizetype(stream.avail_out);
-            if (out->size() + produced > TextLimitBytes) {
-                result = Z_MEM_ERROR;
-                break;
-            }
-            out->append(piece.constData(), produced);
-            if (result == Z_OK && stream.avail_in == 0 && produced == 0)
-                break;   // input ended before the stream did
-        }
-        inflateEnd(&stream);
-        return result == Z_STREAM_END;
-    };
-    QByteArray decoded;
-    // gzip or zlib framing by its header; "deflate" is now and then raw.
-    bool ok = inflateWith(15 + 32, &decoded);
-    if (!ok && encoding == "deflate") {
-        decoded.clear();
-        ok = inflateWith(-15, &decoded);
-    }
-    if (!ok) {
-        Fail(QStringLiteral("cannot decompress the page (%1)").arg(QString::fromLatin1(encoding)));
-        return false;
-    }
-    m_body = decoded;
-    return true;
-}
-
-QTcpSocket *Inet::TakeIdle(const QString &origin)
-{
-    QTcpSocket *socket = m_idle.take(origin);
-    if (!socket)
-        return nullptr;
-    socket->disconnect(this);
-    if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesAvailable() > 0) {
-        DropSocket(socket);
-        return nullptr;
-    }
-    return socket;
-}
-
-void Inet::KeepIdle(const QString &origin, QTcpSocket *socket)
-{
-    socket->disconnect(this);
-    if (QTcpSocket *previous = m_idle.take(origin))
-        DropSocket(previous);
-    while (m_idle.size() >= IdleConnectionLimit)
-        DropSocket(m_idle.take(m_idle.begin().key()));
-    m_idle.insert(origin, socket);
-    // An idle connection that the server closes or talks on is of no more use.
-    auto forget = [this, origin, socket] {
-        if (m_idle.value(origin) == socket)
-            DropSocket(m_idle.take(origin));
-    };
-    connect(socket, &QTcpSocket::readyRead, this, forget);
-    connect(socket, &QTcpSocket::disconnected, this, forget);
-    connect(socket, &QTcpSocket::errorOccurred, this, forget);
-}
-
-void Inet::DropSocket(QTcpSocket *socket)
-{
-    if (!socket)
-        return;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    TrustedCa &ca = ExtraCa();
+    if (ca.paths.removeAll(path) > 0)
+        ++ca.generation;
 }

@@ -1,54 +1,52 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
-#include <QHash>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QSet>
-#include <QTimer>
-#include <QUrl>
 
 #include <functional>
 #include <memory>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QTcpSocket;
-class PartFile;
+class Session;
 
-// The getter's transfer component: one HTTP or HTTPS GET at a time, reported
-// through StateChanged with the numbers below. Every request that is not
-// cancelled ends with exactly one StateError or StateCompleted; a cancelled
-// one reports nothing more.
+// The getter's transfer component: one HTTP or HTTPS GET at a time on
+// libcurl, driven by the event loop, with connections kept for the next
+// request. It reports through StateChanged with the numbers below. Every
+// request that is not cancelled ends with exactly one StateError or
+// StateCompleted; a cancelled one reports nothing more.
 //
 // A request's body goes either into memory (TakeBody() after StateCompleted;
-// at most 64 MiB, a larger one is an error) or, when SetSaveFile() named a
-// path before Execute(), straight to disk as it arrives: into a temporary file
-// in the path's folder that takes the path's name only once the body is
-// complete and intact. After an error or a cancel nothing of it remains on
-// disk.
+// at most 64 MiB after decompression, a larger one is an error) or, when
+// SetSaveFile() named a path before Execute(), straight to disk as it
+// arrives: into a temporary file in the path's folder that takes the path's
+// name only once the body is complete and intact. After an error or a cancel
+// nothing of it remains on disk. A file is the server's bytes: it is asked
+// for without compression and never decoded.
 //
-// Plain http with no proxy in the way goes over connections of our own
-// (kept open between requests to the same host); everything else, and an
-// http address that redirects to https, goes through QNetworkAccessManager.
+// Any status outside 2xx, a partial answer that was not asked for, a body cut
+// short, a TLS failure and a stall are errors. Redirects are followed to http
+// and https only, at most 10; a request repeated unchanged is a loop. A
+// refused or reset connection, a time-out and the statuses 408, 429, 500,
+// 502, 503 and 504 are tried again, three tries in all, after growing waits or
+// the server's Retry-After (up to 30 s); a body cut short continues with a
+// byte range when the server offers ranges and the resource is unchanged.
+// Proxies come from the environment as curl reads them (http_proxy,
+// https_proxy, no_proxy).
 class Inet : public QObject
 {
     Q_OBJECT
 
 public:
-    // Only the states this component can observe are ever raised: looking up
-    // the host is never reported; through QNetworkAccessManager, sending the
-    // request and disconnecting are not reported either.
     enum State {
-        StateConnecting = 3,        // a socket starts connecting
-        StateConnected = 4,         // connected (through Qt: the TLS handshake is done, HTTPS only)
-        StateSendingRequest = 5,    // own connections only
+        StateResolving = 1,         // a name look-up starts
+        StateResolved = 2,          // the look-up gave an address (a socket is made)
+        StateConnecting = 3,        // a new connection starts
+        StateConnected = 4,         // connected (for HTTPS: the TLS handshake is done)
+        StateSendingRequest = 5,    // the request goes out on a new or kept connection
         StateRequestSent = 6,
-        StateReceivingResponse = 7, // the final response's headers arrived
+        StateReceivingResponse = 7, // the response's first line arrived
         StateResponseReceived = 8,  // the whole response arrived
-        StateClosing = 9,           // own connections only: we close one the server will not reuse
+        StateClosing = 9,           // the connection that carried the request is closed
         StateClosed = 10,
         StateError = 11,
         StateCompleted = 12,        // the body is complete (and the file in place)
@@ -62,115 +60,55 @@ public:
     // other request ends with StateError, raised from the event loop.
     void Execute(const QString &url, const QString &operation);
 
-    // Ends the running request, if any, and throws away what it received.
+    // Ends the running request, if any (a retry wait included), and throws
+    // away what it received.
     void Cancel();
 
-    bool StillExecuting() const { return m_busy; }
+    bool StillExecuting() const;
 
-    // The body of the next Execute() goes to this file instead of memory.
+    // For the next Execute() only: the body goes to this file, not memory.
     void SetSaveFile(const QString &path);
+    // For the next Execute() only: the Referer header (none when empty).
+    void SetReferer(const QString &referer);
+
+    // The cookies and User-Agent every request carries; without one, no
+    // cookies and a plain User-Agent. Not owned.
+    void SetSession(Session *session);
 
     // Asked after every piece of body read; when it holds, the request is
     // cancelled at once.
-    void SetAbortCheck(std::function<bool()> check) { m_abortCheck = std::move(check); }
+    void SetAbortCheck(std::function<bool()> check);
 
-    // A request that receives nothing for this long ends with StateError.
-    void setStallTimeout(int ms) { m_stallTimeoutMs = ms; }
-    int stallTimeout() const { return m_stallTimeoutMs; }
+    // A request that receives nothing for this long ends (and is tried
+    // again). libcurl counts whole seconds: the limit is rounded up.
+    void setStallTimeout(int ms);
+    int stallTimeout() const;
+    // The wait before the second try; the third waits twice as long.
+    void setRetryWait(int ms);
 
-    // Body bytes received by the current or last request.
-    qint64 BytesReceived() const { return m_received; }
+    // Body bytes kept by the current or last request.
+    qint64 BytesReceived() const;
     // The in-memory body of the last completed request; empties it.
     QByteArray TakeBody();
     // The final response's Content-Type header, "" when none came.
-    QByteArray ContentType() const { return m_contentType; }
+    QByteArray ContentType() const;
     // Why the last request failed, for logs and tests.
-    QString ErrorString() const { return m_errorString; }
+    QString ErrorString() const;
+
+    // Certificates of this file are trusted too, by every Inet of the
+    // process (tests, with their own authority). The environment variable
+    // CURL_CA_BUNDLE, as curl reads it, replaces the system's authorities
+    // instead. Verification itself is never switched off.
+    static void AddTrustedCaFile(const QString &path);
+    static void RemoveTrustedCaFile(const QString &path);
 
 Q_SIGNALS:
     void StateChanged(int state);
-    // After each batch of body read: the bytes received so far (0 when the
-    // body starts).
+    // After each batch of body kept: the bytes kept so far (0 when the body
+    // starts, and again when a body is fetched anew from its start).
     void BodyProgress(qint64 bytesReceived);
 
 private:
-    void OnMetaDataChanged();
-    void OnReadyRead();
-    void OnFinished();
-    void OnStalled();
-
-    bool StartBody();
-    bool OpenBody();
-    bool FinishBody();
-    bool ReadAvailable();
-    bool Keep(const char *data, qint64 size);
-
-    static bool UsesOwnConnection(const QUrl &address);
-    void StartThroughQt(const QUrl &address, int redirectsLeft);
-    void StartOwn(const QUrl &address);
-    void SendRequest();
-    void OnSocketReadyRead();
-    void OnSocketClosed();
-    bool Consume(const char *data, qint64 size);
-    bool ParseHead();
-    void CompleteOwn();
-    void FollowRedirect();
-    bool DecodeText();
-    void ResetResponse();
-    QTcpSocket *TakeIdle(const QString &origin);
-    void KeepIdle(const QString &origin, QTcpSocket *socket);
-    void DropSocket(QTcpSocket *socket);
-    enum class ReplyEnd { Abort, Drain };
-
-    void Raise(int state);
-    void Fail(const QString &reason, ReplyEnd end = ReplyEnd::Abort);
-    void FailLater(const QString &reason);
-    void Release(ReplyEnd end = ReplyEnd::Abort);
-    static void Drain(QNetworkReply *reply);
-    bool IsAlive(quint64 serial) const;
-
-    QNetworkAccessManager *m_manager = nullptr;
-    QPointer<QNetworkReply> m_reply;
-    std::unique_ptr<PartFile> m_file;
-    QTimer m_stallTimer;
-    QElapsedTimer m_activity;   // since the request last showed a sign of life
-    std::function<bool()> m_abortCheck;
-
-    QString m_nextSaveFile;
-    QString m_saveFile;
-    QByteArray m_body;
-    QByteArray m_readBuffer;
-    QByteArray m_contentType;
-    QString m_errorString;
-    qint64 m_received = 0;
-    qint64 m_announcedLength = -1;   // Content-Length of the final response, -1 when none
-    quint64 m_serial = 0;       // tells a request's late callbacks from the next one's
-    int m_lastState = -1;
-    int m_stallTimeoutMs = 60000;
-    bool m_busy = false;
-    bool m_bodyStarted = false;
-    bool m_toFile = false;
-    bool m_nextToFile = false;
-
-    // Our own connection and the response being read from it.
-    enum class Phase { Head, Length, ChunkSize, ChunkData, ChunkEnd, Trailer, UntilClose, Done };
-    QPointer<QTcpSocket> m_socket;
-    QHash<QString, QTcpSocket *> m_idle;   // one connection kept per host:port
-    QUrl m_address;
-    QString m_origin;
-    QSet<QUrl> m_visited;
-    QUrl m_redirectTarget;
-    QByteArray m_head;
-    QByteArray m_line;
-    QByteArray m_contentEncoding;
-    Phase m_phase = Phase::Head;
-    qint64 m_left = 0;          // bytes left of the body or of the current chunk
-    qint64 m_discarded = 0;
-    int m_redirects = 0;
-    bool m_reused = false;      // the connection served an earlier request
-    bool m_retried = false;
-    bool m_heardBack = false;   // a byte of the response arrived
-    bool m_sent = false;
-    bool m_keepConnection = false;
-    bool m_discard = false;     // a redirect's body, read only to keep the connection
+    struct Private;
+    std::unique_ptr<Private> d;
 };

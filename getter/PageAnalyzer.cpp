@@ -96,7 +96,11 @@ void PageAnalyzer::AnalyzePage(const QString &url)
     m_vars.PageLinks = QStringList{pageAddress};
     m_sink.SetStatusText(AnalysingText);
 
-    if (m_transfer.Fetch(url, 1) == TransferControl::WaitResult::Aborted)
+    // A frame is asked for from the page that holds it, as the browser did.
+    const QString base = kiro::TrimSpaces(m_vars.BaseURL);
+    m_searchedPage = pageAddress;
+    if (m_transfer.Fetch(url, TransferMode::PageText, base == pageAddress ? QString() : base)
+        == TransferControl::WaitResult::Aborted)
         return;
     const bool pageFailed = m_transfer.LastFailed();
     if (!pageFailed && !m_vars.HtmlText.isEmpty())
@@ -193,7 +197,8 @@ void PageAnalyzer::AnalyzePage(const QString &url)
 
 void PageAnalyzer::AnalyzeSubPage(const QString &url)
 {
-    if (m_transfer.Fetch(url, 2) == TransferControl::WaitResult::Aborted)
+    if (m_transfer.Fetch(url, TransferMode::SubPageText, m_searchedPage)
+        == TransferControl::WaitResult::Aborted)
         return;
     // A page that could not be fetched has no links, and the transfer's
     // error text stays in view.

@@ -54,6 +54,7 @@ private:
     GetterSink &m_sink;
     TransferControl &m_transfer;
     kiro::LinkScanHooks m_hooks;
+    QString m_searchedPage;   // the page the sub-pages are linked from
     bool m_anyPageText = false;
     bool m_analysisFailed = false;
     bool m_pageMatchError = false;

@@ -37,6 +37,20 @@ qint64 PartFile::write(const char *data, qint64 size)
     return written;
 }
 
+bool PartFile::restart()
+{
+    if (!m_temp.isOpen() || !m_temp.resize(0) || !m_temp.seek(0)) {
+        m_error = m_temp.errorString();
+        return false;
+    }
+    return true;
+}
+
+qint64 PartFile::size() const
+{
+    return m_temp.size();
+}
+
 bool PartFile::commit()
 {
     if (!m_temp.isOpen()) {

@@ -15,6 +15,9 @@ public:
 
     bool open();
     qint64 write(const char *data, qint64 size);
+    // Throws away what was written, to write the body anew from its start.
+    bool restart();
+    qint64 size() const;
     // Renames the complete file to the target; false when that fails.
     bool commit();
     // Drops what was written.

@@ -73,7 +73,7 @@ TransferControl::TransferControl(GetterVars &vars, GetterSink &sink, QObject *pa
     d->inet.SetAbortCheck([] { return kiro::AbortFlag == 1; });
     connect(&d->inet, &Inet::StateChanged, this, &TransferControl::Inet_StateChanged);
     connect(&d->inet, &Inet::BodyProgress, this, [this](qint64 bytes) {
-        if (d->vars.TransferMode != 3)
+        if (d->vars.TransferMode != TransferMode::File)
             return;
         d->vars.ReceivedBytes = bytes;
         d->ShowKB(bytes, bytes == 0);
@@ -85,7 +85,8 @@ TransferControl::~TransferControl()
     delete d;
 }
 
-TransferControl::WaitResult TransferControl::Fetch(const QString &url, int mode)
+TransferControl::WaitResult TransferControl::Fetch(const QString &url, TransferMode mode,
+                                                   const QString &referer)
 {
     GetterVars &vars = d->vars;
     if (d->waiting) {
@@ -98,19 +99,20 @@ TransferControl::WaitResult TransferControl::Fetch(const QString &url, int mode)
 
     vars.TransferDone = 0;
     vars.TransferMode = mode;
-    if (mode == 1)
+    if (mode == TransferMode::PageText)
         vars.HtmlText.clear();
-    else if (mode == 2)
+    else if (mode == TransferMode::SubPageText)
         vars.SubHtmlText.clear();
-    else if (mode == 3)
+    else if (mode == TransferMode::File)
         vars.ReceivedBytes = 0;
     d->lastFailed = false;
     d->cancelledInWait = false;
 
     bool done = false;
     if (kiro::AbortFlag != 1) {
-        if (mode == 3)
+        if (mode == TransferMode::File)
             d->inet.SetSaveFile(vars.SavePath);
+        d->inet.SetReferer(referer);
         d->inet.Execute(url, QStringLiteral("GET"));
         d->waiting = true;
         done = kiro::WaitFor([this] { return d->vars.TransferDone != 0 || d->cancelledInWait; });
@@ -121,7 +123,7 @@ TransferControl::WaitResult TransferControl::Fetch(const QString &url, int mode)
 
     d->sink.SetStatusText(AbortedText);
     d->inet.Cancel();
-    if (mode == 3 && vars.TransferDone == 0)
+    if (mode == TransferMode::File && vars.TransferDone == 0)
         vars.ReceivedBytes = 0;
     return WaitResult::Aborted;
 }
@@ -129,6 +131,11 @@ TransferControl::WaitResult TransferControl::Fetch(const QString &url, int mode)
 bool TransferControl::LastFailed() const
 {
     return d->lastFailed;
+}
+
+void TransferControl::SetSession(Session *session)
+{
+    d->inet.SetSession(session);
 }
 
 void TransferControl::Cancel()
@@ -148,7 +155,7 @@ void TransferControl::Inet_StateChanged(int state)
     if (state == 11) {
         d->sink.SetStatusText(ErrorText);
         // Nothing of a failed request remains, so it has written nothing.
-        if (vars.TransferMode == 3)
+        if (vars.TransferMode == TransferMode::File)
             vars.ReceivedBytes = 0;
         d->lastFailed = true;
         vars.TransferDone = 1;
@@ -158,18 +165,18 @@ void TransferControl::Inet_StateChanged(int state)
         return;
 
     switch (vars.TransferMode) {
-    case 1:
+    case TransferMode::PageText:
         vars.HtmlText = kiro::DecodePageText(d->inet.TakeBody(), d->inet.ContentType());
         break;
-    case 2:
+    case TransferMode::SubPageText:
         vars.SubHtmlText = kiro::DecodePageText(d->inet.TakeBody(), d->inet.ContentType());
         break;
-    case 3:
+    case TransferMode::File:
         // The component has already put the whole body at SavePath.
         vars.ReceivedBytes = d->inet.BytesReceived();
         d->ShowKB(vars.ReceivedBytes, true);
         break;
-    default:
+    case TransferMode::None:
         break;
     }
     d->lastFailed = false;

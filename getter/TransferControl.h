@@ -7,6 +7,7 @@
 #include <QString>
 
 class Inet;
+class Session;
 
 // The getter's one transfer component and what it does with each state it
 // reports: the status text, the body into HtmlText, SubHtmlText or the file at
@@ -25,11 +26,15 @@ public:
     ~TransferControl() override;
 
     // The start-and-wait discipline: TransferDone = 0, TransferMode = mode
-    // (mode 3 also ReceivedBytes = 0; SavePath is the caller's), Execute(url,
+    // (a file also ReceivedBytes = 0; SavePath is the caller's), Execute(url,
     // "GET"), then wait in the event loop until TransferDone or AbortFlag.
     // On abort the status text is "要求処理が中断されました．", the request is
-    // cancelled and no partial file remains.
-    WaitResult Fetch(const QString &url, int mode);
+    // cancelled and no partial file remains. referer, when not empty, is the
+    // page the request is made from.
+    WaitResult Fetch(const QString &url, TransferMode mode, const QString &referer = QString());
+
+    // The browser's cookies and User-Agent for every request; not owned.
+    void SetSession(Session *session);
 
     // Whether the last finished request ended in an error (state 11).
     bool LastFailed() const;

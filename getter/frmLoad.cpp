@@ -4,6 +4,7 @@
 #include "FileDownloader.h"
 #include "PageAnalyzer.h"
 #include "TransferControl.h"
+#include "browser/BrowserSession.h"
 #include "browser/BrowserView.h"
 #include "browser/frmMain.h"
 #include "core/EventPump.h"
@@ -33,6 +34,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWebEnginePage>
 
 using namespace kiro;
 
@@ -191,6 +193,8 @@ frmLoad::frmLoad(QWidget *parent)
     setWindowFlag(Qt::Window);
 
     Inet = new TransferControl(m_vars, *this, this);
+    if (frmMain *browser = frmMain::instance(); browser && browser->WB())
+        Inet->SetSession(BrowserSessionOf(browser->WB()->page()->profile()));
     m_analyzer = new PageAnalyzer(m_vars, *this, *Inet);
     m_downloader = new FileDownloader(m_vars, *this, *Inet);
 

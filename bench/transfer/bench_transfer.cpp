@@ -51,7 +51,7 @@ int main(int argc, char **argv)
     const qint64 idleHwmKB = ProcStatusKB("VmHWM");
     QElapsedTimer timer;
     timer.start();
-    const auto result = control.Fetch(args.at(1), 3);
+    const auto result = control.Fetch(args.at(1), TransferMode::File);
     const qint64 ns = timer.nsecsElapsed();
     const qint64 peakHwmKB = ProcStatusKB("VmHWM");
 

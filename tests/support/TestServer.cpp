@@ -16,7 +16,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
@@ -47,6 +49,7 @@ const QByteArray &patternBlock()
 QByteArray reasonPhrase(int code)
 {
     switch (code) {
+    case 102: return "Processing";
     case 200: return "OK";
     case 201: return "Created";
     case 204: return "No Content";
@@ -61,10 +64,13 @@ QByteArray reasonPhrase(int code)
     case 401: return "Unauthorized";
     case 403: return "Forbidden";
     case 404: return "Not Found";
+    case 408: return "Request Timeout";
     case 410: return "Gone";
+    case 429: return "Too Many Requests";
     case 500: return "Internal Server Error";
     case 502: return "Bad Gateway";
     case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
     default: return "Status";
     }
 }
@@ -191,9 +197,57 @@ TestResponse &TestResponse::slow(int chunkBytes, int delayMs)
     return *this;
 }
 
-qint64 TestResponse::bodySize() const
+TestResponse &TestResponse::chunkedWithContentLength()
+{
+    chunkedBody = true;
+    lengthWithChunked = true;
+    return *this;
+}
+
+TestResponse &TestResponse::withChunkExtension(const QByteArray &extension)
+{
+    chunkExtension = extension;
+    return *this;
+}
+
+TestResponse &TestResponse::withTrailer(const QByteArray &name, const QByteArray &value)
+{
+    trailers.append({name, value});
+    return *this;
+}
+
+TestResponse &TestResponse::headInSingleBytes()
+{
+    headByteByByte = true;
+    return *this;
+}
+
+TestResponse &TestResponse::afterInterimAnswers(int count)
+{
+    interimAnswers = std::max(0, count);
+    return *this;
+}
+
+TestResponse &TestResponse::withRanges()
+{
+    ranges = true;
+    return *this;
+}
+
+TestResponse &TestResponse::requiringHeader(const QByteArray &name, const QByteArray &part)
+{
+    requiredHeaders.append({name, part});
+    return *this;
+}
+
+qint64 TestResponse::fullSize() const
 {
     return generatedSize >= 0 ? generatedSize : body.size();
+}
+
+qint64 TestResponse::bodySize() const
+{
+    return fullSize() - rangeOffset;
 }
 
 QByteArray TestRequest::header(const QByteArray &name) const
@@ -221,6 +275,7 @@ public:
     void releaseStalled();
 
     void addRoute(const QString &target, const TestResponse &r, bool anyQuery);
+    void addSequence(const QString &target, const QList<TestResponse> &responses);
     void removeRoute(const QString &target);
     void clearRoutes();
     TestResponse responseFor(const QString &target) const;
@@ -253,6 +308,7 @@ private:
     mutable QMutex m_mutex;
     QHash<QString, TestResponse> m_exact;
     QHash<QString, TestResponse> m_anyQuery;
+    QHash<QString, QList<TestResponse>> m_sequences;
     QList<TestRequest> m_log;
     QHash<QString, int> m_counts;
     QHash<QString, QMap<QByteArray, QByteArray>> m_lastHeaders;
@@ -276,6 +332,8 @@ private:
     void onReadyRead();
     void handleHead(const QByteArray &head);
     void startResponse(const TestResponse &response, bool headOnly);
+    void startBody();
+    void onHeadTick();
     void pump();
     void onSlowTick();
     void writeBody(qint64 bytes);
@@ -290,6 +348,8 @@ private:
     QTcpSocket *m_socket;
     TestServerWorker *m_worker;
     QTimer m_slowTimer;
+    QTimer m_headTimer;
+    QByteArray m_headLeft;
     State m_state = State::ReadingHead;
     QByteArray m_input;
     bool m_keepAlive = false;
@@ -305,6 +365,7 @@ HttpConnection::HttpConnection(QTcpSocket *socket, TestServerWorker *worker)
     m_socket->setParent(this);
     m_worker->connectionOpened(this);
     m_slowTimer.callOnTimeout(this, &HttpConnection::onSlowTick);
+    m_headTimer.callOnTimeout(this, &HttpConnection::onHeadTick);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
     connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpConnection::onWritten);
     if (auto *ssl = qobject_cast<QSslSocket *>(m_socket))
@@ -385,7 +446,44 @@ void HttpConnection::handleHead(const QByteArray &head)
 
     // Recorded before answering, so a client that saw the answer sees the count too.
     m_worker->record(request);
-    const TestResponse response = m_worker->responseFor(request.target);
+    TestResponse response = m_worker->responseFor(request.target);
+    for (const auto &required : std::as_const(response.requiredHeaders)) {
+        if (!request.header(required.first).contains(required.second)) {
+            response = TestResponse::status(403, "<html><body>Forbidden</body></html>");
+            break;
+        }
+    }
+    if (response.ranges && response.statusCode == 200) {
+        const QByteArray range = request.header("Range").trimmed();
+        const QByteArray ifRange = request.header("If-Range").trimmed();
+        QByteArray etag, lastModified;
+        for (const auto &h : std::as_const(response.headers)) {
+            if (h.first.compare("ETag", Qt::CaseInsensitive) == 0)
+                etag = h.second;
+            else if (h.first.compare("Last-Modified", Qt::CaseInsensitive) == 0)
+                lastModified = h.second;
+        }
+        const bool unchanged = ifRange.isEmpty() || ifRange == etag || ifRange == lastModified;
+        qint64 from = -1;
+        if (range.startsWith("bytes=") && unchanged) {
+            const QByteArray spec = range.mid(6);
+            const qsizetype dash = spec.indexOf('-');
+            bool ok = false;
+            if (dash > 0)
+                from = spec.left(dash).toLongLong(&ok);
+            if (!ok || from < 0 || from >= response.fullSize())
+                from = -1;
+        }
+        if (from >= 0) {
+            response.statusCode = 206;
+            response.rangeOffset = from;
+            const QByteArray contentRange = "bytes " + QByteArray::number(from) + '-'
+                    + QByteArray::number(response.fullSize() - 1) + '/'
+                    + QByteArray::number(response.fullSize());
+            response.withHeader("Content-Range", contentRange);
+        }
+        response.withHeader("Accept-Ranges", "bytes");
+    }
     if (response.dropWhenReused && m_served > 0) {
         m_keepAlive = false;
         m_state = State::Closing;
@@ -406,17 +504,19 @@ void HttpConnection::startResponse(const TestResponse &response, bool headOnly)
     if (response.fault != TestResponse::Fault::None || !lengthKnown)
         m_keepAlive = false;
 
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(code) + ' ' + reasonPhrase(code) + "\r\n";
+    QByteArray head;
+    for (int i = 0; i < response.interimAnswers; ++i)
+        head += "HTTP/1.1 102 Processing\r\n\r\n";
+    head += "HTTP/1.1 " + QByteArray::number(code) + ' ' + reasonPhrase(code) + "\r\n";
     if (!response.contentType.isEmpty())
         head += "Content-Type: " + response.contentType + "\r\n";
     if (chunked)
         head += "Transfer-Encoding: chunked\r\n";
-    else if (response.sendContentLength && !bodyForbidden)
+    if ((!chunked || response.lengthWithChunked) && response.sendContentLength && !bodyForbidden)
         head += "Content-Length: " + QByteArray::number(response.bodySize()) + "\r\n";
     for (const auto &h : response.headers)
         head += h.first + ": " + h.second + "\r\n";
     head += m_keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
-    m_socket->write(head);
 
     m_sent = 0;
     m_limit = (headOnly || bodyForbidden) ? 0 : response.bodySize();
@@ -424,8 +524,36 @@ void HttpConnection::startResponse(const TestResponse &response, bool headOnly)
         m_limit = std::min(m_limit, std::max<qint64>(0, response.faultAfterBytes));
     m_state = State::Sending;
 
-    if (response.slowChunkBytes > 0 && m_limit > 0) {
-        m_slowTimer.setInterval(response.slowDelayMs);
+    if (response.headByteByByte) {
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_headLeft = head;
+        m_headTimer.setInterval(1);
+        m_headTimer.start();
+        return;
+    }
+    m_socket->write(head);
+    startBody();
+}
+
+void HttpConnection::onHeadTick()
+{
+    if (m_state != State::Sending || m_headLeft.isEmpty()) {
+        m_headTimer.stop();
+        return;
+    }
+    m_socket->write(m_headLeft.left(1));
+    m_socket->flush();
+    m_headLeft.remove(0, 1);
+    if (m_headLeft.isEmpty()) {
+        m_headTimer.stop();
+        startBody();
+    }
+}
+
+void HttpConnection::startBody()
+{
+    if (m_response.slowChunkBytes > 0 && m_limit > 0) {
+        m_slowTimer.setInterval(m_response.slowDelayMs);
         m_slowTimer.start();
         onSlowTick();
         return;
@@ -435,7 +563,7 @@ void HttpConnection::startResponse(const TestResponse &response, bool headOnly)
 
 void HttpConnection::pump()
 {
-    if (m_state != State::Sending || m_slowTimer.isActive())
+    if (m_state != State::Sending || m_slowTimer.isActive() || m_headTimer.isActive())
         return;
     while (m_sent < m_limit && pendingBytes() < kHighWaterBytes)
         writeBody(std::min(kChunkBytes, m_limit - m_sent));
@@ -461,7 +589,7 @@ void HttpConnection::writeBody(qint64 bytes)
         return;
     const bool chunked = m_response.chunkedBody;
     if (chunked)
-        m_socket->write(QByteArray::number(bytes, 16) + "\r\n");
+        m_socket->write(QByteArray::number(bytes, 16) + m_response.chunkExtension + "\r\n");
     writeBodyBytes(bytes);
     if (chunked)
         m_socket->write("\r\n");
@@ -470,13 +598,13 @@ void HttpConnection::writeBody(qint64 bytes)
 void HttpConnection::writeBodyBytes(qint64 bytes)
 {
     if (m_response.generatedSize < 0) {
-        m_socket->write(m_response.body.constData() + m_sent, bytes);
+        m_socket->write(m_response.body.constData() + m_response.rangeOffset + m_sent, bytes);
         m_sent += bytes;
         return;
     }
     const QByteArray &block = patternBlock();
     while (bytes > 0) {
-        const qint64 at = m_sent % kPatternPeriod;
+        const qint64 at = (m_response.rangeOffset + m_sent) % kPatternPeriod;
         const qint64 n = std::min(bytes, kPatternPeriod - at);
         m_socket->write(block.constData() + at, n);
         m_sent += n;
@@ -500,8 +628,12 @@ void HttpConnection::bodyDone()
     case TestResponse::Fault::CloseAfter:
         break;
     }
-    if (m_response.chunkedBody && m_response.fault == TestResponse::Fault::None)
-        m_socket->write("0\r\n\r\n");
+    if (m_response.chunkedBody && m_response.fault == TestResponse::Fault::None) {
+        QByteArray last = "0" + m_response.chunkExtension + "\r\n";
+        for (const auto &t : std::as_const(m_response.trailers))
+            last += t.first + ": " + t.second + "\r\n";
+        m_socket->write(last + "\r\n");
+    }
     m_response = TestResponse();   // let go of a large body early
     if (m_keepAlive) {
         m_state = State::ReadingHead;
@@ -560,6 +692,7 @@ void HttpConnection::finish()
         return;
     m_state = State::Done;
     m_slowTimer.stop();
+    m_headTimer.stop();
     deleteLater();
 }
 
@@ -659,6 +792,7 @@ void TestServerWorker::removeRoute(const QString &target)
     const QString key = wireTarget(target);
     m_exact.remove(key);
     m_anyQuery.remove(key);
+    m_sequences.remove(key);
 }
 
 void TestServerWorker::clearRoutes()
@@ -666,11 +800,24 @@ void TestServerWorker::clearRoutes()
     QMutexLocker lock(&m_mutex);
     m_exact.clear();
     m_anyQuery.clear();
+    m_sequences.clear();
+}
+
+void TestServerWorker::addSequence(const QString &target, const QList<TestResponse> &responses)
+{
+    QMutexLocker lock(&m_mutex);
+    m_sequences.insert(wireTarget(target), responses);
 }
 
 TestResponse TestServerWorker::responseFor(const QString &target) const
 {
     QMutexLocker lock(&m_mutex);
+    const auto sequence = m_sequences.constFind(target);
+    if (sequence != m_sequences.constEnd() && !sequence->isEmpty()) {
+        // The request has been counted already.
+        const qsizetype n = std::max(1, m_counts.value(target));
+        return sequence->at(std::min(n, sequence->size()) - 1);
+    }
     auto it = m_exact.constFind(target);
     if (it != m_exact.constEnd())
         return *it;
@@ -805,6 +952,11 @@ void TestServer::addRedirect(const QString &target, const QByteArray &location, 
     addRoute(target, TestResponse::redirect(location, statusCode));
 }
 
+void TestServer::addSequence(const QString &target, const QList<TestResponse> &responses)
+{
+    m_worker->addSequence(target, responses);
+}
+
 void TestServer::removeRoute(const QString &target)
 {
     m_worker->removeRoute(target);
@@ -895,6 +1047,11 @@ QSslCertificate TestServer::testCertificate()
     return certs.value(0);
 }
 
+QString TestServer::testCertificatePath()
+{
+    return dataPath("test-cert.pem");
+}
+
 void TestServer::trustTestCertificate()
 {
     const QSslCertificate cert = testCertificate();
@@ -914,6 +1071,111 @@ void TestServer::distrustTestCertificate()
         return;
     conf.setCaCertificates(cas);
     QSslConfiguration::setDefaultConfiguration(conf);
+}
+
+namespace {
+
+quint32 Crc32(const QByteArray &data)
+{
+    static const auto table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 i = 0; i < 256; ++i) {
+            quint32 c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    quint32 crc = 0xFFFFFFFFu;
+    for (char ch : data)
+        crc = table[(crc ^ uchar(ch)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void AppendLittleEndian32(QByteArray &out, quint32 value)
+{
+    for (int i = 0; i < 4; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
+}
+
+const QByteArray GzipHeader("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);
+
+// Writes deflate's bit stream: fields from their lowest bit, Huffman codes
+// from their highest.
+class BitWriter
+{
+public:
+    void bits(quint32 value, int count)
+    {
+        for (int i = 0; i < count; ++i)
+            bit((value >> i) & 1);
+    }
+    void code(quint32 value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i)
+            bit((value >> i) & 1);
+    }
+    QByteArray take()
+    {
+        if (m_used > 0)
+            m_out += char(m_byte);
+        m_byte = 0;
+        m_used = 0;
+        return std::exchange(m_out, QByteArray());
+    }
+
+private:
+    void bit(quint32 b)
+    {
+        m_byte |= quint8(b << m_used);
+        if (++m_used == 8) {
+            m_out += char(m_byte);
+            m_byte = 0;
+            m_used = 0;
+        }
+    }
+
+    QByteArray m_out;
+    quint8 m_byte = 0;
+    int m_used = 0;
+};
+
+} // namespace
+
+QByteArray TestServer::deflateRaw(const QByteArray &data)
+{
+    // qCompress: four bytes of length, then a zlib stream (two bytes of
+    // header, the deflate data, four bytes of checksum).
+    const QByteArray zlib = qCompress(data, 9);
+    return zlib.mid(6, zlib.size() - 10);
+}
+
+QByteArray TestServer::gzip(const QByteArray &data)
+{
+    QByteArray out = GzipHeader + deflateRaw(data);
+    AppendLittleEndian32(out, Crc32(data));
+    AppendLittleEndian32(out, quint32(data.size()));
+    return out;
+}
+
+QByteArray TestServer::gzipBomb(qint64 inflatedSize)
+{
+    // One block of fixed codes: a literal zero byte, then copies of 258
+    // bytes from one byte back (length code 285, distance code 0).
+    BitWriter w;
+    w.bits(1, 1);          // last block
+    w.bits(1, 2);          // fixed Huffman codes
+    w.code(0x30, 8);       // literal 0
+    for (qint64 left = inflatedSize - 1; left >= 258; left -= 258) {
+        w.code(0xC5, 8);   // length 258
+        w.code(0, 5);      // distance 1
+    }
+    w.code(0, 7);          // end of block
+    QByteArray out = GzipHeader + w.take();
+    AppendLittleEndian32(out, 0);
+    AppendLittleEndian32(out, quint32(inflatedSize));
+    return out;
 }
 
 QByteArray TestServer::generatedBody(qint64 size)

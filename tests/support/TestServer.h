@@ -45,6 +45,30 @@
 //                       the request is recorded and the connection closed unanswered (a
 //                       server ending an idle connection as the request comes); asked on a
 //                       fresh connection, it is answered normally.
+//   Faults combine with .withoutContentLength(): e.g. a body that ends with the
+//   connection, ended by a reset.
+//
+// Framing and protocol switches (chainable)
+//   .chunkedWithContentLength()   Transfer-Encoding: chunked and a Content-Length, body chunked
+//   .withChunkExtension(";a=1")   every chunk-size line carries it
+//   .withTrailer(name, value)     a trailer field after the last chunk
+//   .headInSingleBytes()          the response head goes out one byte per write
+//   .afterInterimAnswers(n)       n interim "102 Processing" answers before the response
+//   .withRanges()                 "Range: bytes=N-" (and N-M) gets 206 with Content-Range from
+//                                 offset N, unless If-Range names another ETag/Last-Modified
+//                                 than the response's own headers; says Accept-Ranges: bytes
+//   .requiringHeader(name, part)  403 unless the request's header holds `part` (a cookie,
+//                                 a Referer)
+//   addSequence(target, {r1, r2, ...}) answers the n-th request for target with rn; the last
+//                                 one answers every later request (a 503 then a 200, a cut
+//                                 body then its continuation).
+//
+// Bodies for Content-Encoding tests
+//   TestServer::gzip(data)          one gzip member; concatenate two for a two-member body
+//   TestServer::deflateRaw(data)    a deflate stream without zlib framing
+//   TestServer::gzipBomb(size)      a gzip member that inflates to `size` zero bytes, made
+//                                   bit by bit (about 1/1000 of its size; its CRC is not
+//                                   computed, so only a decoder that stops early finishes it)
 //   releaseStalled() and the destructor reset (RST) every connection still open.
 //   Beware: Qt 6.4's QNetworkReply reports a body cut short right after it began
 //   (resetAfter/closeAfter) as RemoteHostClosedError, but one cut after a pause (a
@@ -110,6 +134,14 @@ struct TestResponse
     int slowDelayMs = 0;
     bool chunkedBody = false;
     bool dropWhenReused = false;
+    bool lengthWithChunked = false;
+    QByteArray chunkExtension;
+    QList<QPair<QByteArray, QByteArray>> trailers;
+    bool headByteByByte = false;
+    int interimAnswers = 0;
+    bool ranges = false;
+    QList<QPair<QByteArray, QByteArray>> requiredHeaders;
+    qint64 rangeOffset = 0;                 // set by the server for a 206
 
     static TestResponse page(const QByteArray &body, const QByteArray &contentType = "text/html");
     static TestResponse bytes(const QByteArray &body,
@@ -127,8 +159,16 @@ struct TestResponse
     TestResponse &slow(int chunkBytes, int delayMs);
     TestResponse &chunked();
     TestResponse &droppedWhenReused();
+    TestResponse &chunkedWithContentLength();
+    TestResponse &withChunkExtension(const QByteArray &extension);
+    TestResponse &withTrailer(const QByteArray &name, const QByteArray &value);
+    TestResponse &headInSingleBytes();
+    TestResponse &afterInterimAnswers(int count);
+    TestResponse &withRanges();
+    TestResponse &requiringHeader(const QByteArray &name, const QByteArray &part);
 
-    qint64 bodySize() const;
+    qint64 bodySize() const;    // what this answer carries (after a range's offset)
+    qint64 fullSize() const;
 };
 
 struct TestRequest
@@ -164,6 +204,7 @@ public:
     void addPage(const QString &target, const QByteArray &body,
                  const QByteArray &contentType = "text/html");
     void addRedirect(const QString &target, const QByteArray &location, int statusCode = 302);
+    void addSequence(const QString &target, const QList<TestResponse> &responses);
     void removeRoute(const QString &target);
     void clearRoutes();
 
@@ -182,8 +223,13 @@ public:
 
     static bool tlsAvailable();
     static QSslCertificate testCertificate();
+    static QString testCertificatePath();   // PEM, for clients that take a CA file
     static void trustTestCertificate();
     static void distrustTestCertificate();
+
+    static QByteArray gzip(const QByteArray &data);
+    static QByteArray deflateRaw(const QByteArray &data);
+    static QByteArray gzipBomb(qint64 inflatedSize);
 
     static QByteArray generatedBody(qint64 size);
     static QByteArray generatedBody(qint64 offset, qint64 size);

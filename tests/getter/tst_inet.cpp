@@ -1,0 +1,705 @@
+// The transfer engine against a hostile loopback server: framing, content
+// codings, partial answers, redirects, retries and continued bodies, proxies
+// from the environment, the session's headers and the states it raises.
+#include "RecordingSink.h"
+#include "TestServer.h"
+
+#include "core/Shared.h"
+#include "getter/GetterSink.h"
+#include "getter/GetterVars.h"
+#include "getter/Inet.h"
+#include "getter/Session.h"
+#include "getter/TransferControl.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+
+Q_DECLARE_METATYPE(TestResponse)
+Q_DECLARE_METATYPE(TransferMode)
+
+namespace {
+
+const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
+const QString AbortedText = QStringLiteral("要求処理が中断されました．");
+
+struct Getter {
+    GetterVars vars;
+    RecordingSink sink;
+    TransferControl control{vars, sink};
+    QList<int> states;
+
+    Getter()
+    {
+        // Retries come quickly unless a test is about their waits.
+        control.inet().setRetryWait(20);
+        QObject::connect(&control.inet(), &Inet::StateChanged, &control,
+                         [this](int state) { states.append(state); });
+    }
+
+    bool Get(const QUrl &url, TransferMode mode, const QString &referer = QString())
+    {
+        states.clear();
+        return control.Fetch(url.toString(), mode, referer) == TransferControl::WaitResult::Done
+            && !control.LastFailed();
+    }
+
+    int terminalStates() const { return int(states.count(11) + states.count(12)); }
+};
+
+QStringList Listing(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                  | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// The process's peak resident memory (VmHWM) in bytes; -1 when unknown.
+qint64 PeakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Starts the peak over from the memory in use now (Linux 4.0 and later).
+bool ResetPeakResident()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+const QByteArray Page = QStringLiteral(
+        "<html><head><meta charset=\"utf-8\"><title>ページ</title></head><body>"
+        "<a href=\"a.jpg\">一</a><a href=\"b.jpg\">二</a><a href=\"c.jpg\">三</a>"
+        "</body></html>").toUtf8();
+
+// Sets an environment variable for one scope.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QByteArray &value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+} // namespace
+
+class tst_Inet : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+
+    void hostileAnswers_data();
+    void hostileAnswers();
+    void lengthWithChunkedIsNotReused();
+    void decompressionBomb();
+    void redirects_data();
+    void redirects();
+    void httpsRedirectsToHttp();
+    void transientStatuses_data();
+    void transientStatuses();
+    void retryAfterIsWaitedFor();
+    void retryAfterTooLongFails();
+    void stopDuringRetryWait();
+    void cutBodies_data();
+    void cutBodies();
+    void stallIsRetriedThenFails();
+    void reuseSurvivesARetry();
+    void statesOfOneRequest();
+    void requestHeaders();
+    void cookiesAcrossRedirects();
+    void proxyFromEnvironment();
+
+private:
+    TestServer m_http;
+    TestServer m_kept;
+    std::unique_ptr<TestServer> m_https;
+    QTemporaryDir m_root;
+    int m_folderSerial = 0;
+
+    QString NewFolder();
+};
+
+QString tst_Inet::NewFolder()
+{
+    const QString path = m_root.filePath(QString::number(++m_folderSerial));
+    return QDir().mkpath(path) ? path : QString();
+}
+
+void tst_Inet::initTestCase()
+{
+    QVERIFY2(m_http.isListening(), qPrintable(m_http.errorString()));
+    QVERIFY2(m_kept.isListening(), qPrintable(m_kept.errorString()));
+    m_kept.setKeepAlive(true);
+    QVERIFY(m_root.isValid());
+    if (TestServer::tlsAvailable()) {
+        Inet::AddTrustedCaFile(TestServer::testCertificatePath());
+        m_https = std::make_unique<TestServer>(TestServer::Https);
+        QVERIFY2(m_https->isListening(), qPrintable(m_https->errorString()));
+    }
+}
+
+void tst_Inet::init()
+{
+    kiro::AbortFlag = 0;
+}
+
+void tst_Inet::hostileAnswers_data()
+{
+    QTest::addColumn<TestResponse>("response");
+    QTest::addColumn<TransferMode>("mode");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray file = TestServer::generatedBody(300 * 1000 + 3);
+    const auto page = [](const QByteArray &body, const QByteArray &coding) {
+        return TestResponse::page(body, "text/html; charset=utf-8").withHeader("Content-Encoding", coding);
+    };
+    const QByteArray firstHalf = Page.left(Page.size() / 2);
+    const QByteArray secondHalf = Page.mid(Page.size() / 2);
+
+    QTest::newRow("Content-Length and chunked: read as chunked")
+        << TestResponse::generated(file.size()).chunkedWithContentLength() << TransferMode::File
+        << true << file;
+    QTest::newRow("chunk extensions and trailers")
+        << TestResponse::generated(file.size()).chunked().withChunkExtension(";sig=\"x\";n=1")
+               .withTrailer("X-Checksum", "abc").withTrailer("Expires", "0")
+        << TransferMode::File << true << file;
+    QTest::newRow("head in one-byte writes")
+        << TestResponse::page(Page).headInSingleBytes().withHeader("X-Padding", QByteArray(200, 'p'))
+        << TransferMode::PageText << true << Page;
+    QTest::newRow("a few interim answers")
+        << TestResponse::page(Page).afterInterimAnswers(3) << TransferMode::PageText << true << Page;
+    QTest::newRow("a flood of interim answers")
+        << TestResponse::page(Page).afterInterimAnswers(100000) << TransferMode::PageText << false
+        << QByteArray();
+
+    QTest::newRow("gzip of two members: both decoded")
+        << page(TestServer::gzip(firstHalf) + TestServer::gzip(secondHalf), "gzip")
+        << TransferMode::PageText << true << Page;
+    QTest::newRow("compressed twice") << page(TestServer::gzip(TestServer::gzip(Page)), "gzip, gzip")
+                                      << TransferMode::SubPageText << true << Page;
+    QTest::newRow("deflate, then gzip")
+        << page(TestServer::gzip(qCompress(Page).mid(4)), "deflate, gzip") << TransferMode::PageText
+        << true << Page;
+    QTest::newRow("raw deflate") << page(TestServer::deflateRaw(Page), "deflate")
+                                 << TransferMode::PageText << true << Page;
+    QTest::newRow("corrupt gzip") << page("\x1f\x8b\x08\x00 this is not compressed at all", "gzip")
+                                  << TransferMode::PageText << false << QByteArray();
+    QTest::newRow("a coding nobody asked for")
+        << page(Page, "x-kiro-unknown") << TransferMode::PageText << false << QByteArray();
+    // Asked for "identity", a file is what the server sent, coded or not.
+    QTest::newRow("file sent compressed anyway")
+        << TestResponse::bytes(TestServer::gzip(file)).withHeader("Content-Encoding", "gzip")
+        << TransferMode::File << true << TestServer::gzip(file);
+    QTest::newRow("corrupt body of a file sent compressed")
+        << TestResponse::bytes("not gzip").withHeader("Content-Encoding", "gzip")
+        << TransferMode::File << true << QByteArray("not gzip");
+
+    QTest::newRow("a partial answer nobody asked for (file)")
+        << TestResponse::status(206, file.left(1000)).withHeader("Content-Range", "bytes 0-999/300003")
+        << TransferMode::File << false << QByteArray();
+    QTest::newRow("a partial answer nobody asked for (page)")
+        << TestResponse::status(206, Page).withHeader("Content-Range", "bytes 0-99/100000")
+        << TransferMode::PageText << false << QByteArray();
+    QTest::newRow("body until close, ended by a reset")
+        << TestResponse::generated(file.size()).withoutContentLength().resetAfter(100 * 1000)
+        << TransferMode::File << false << QByteArray();
+    QTest::newRow("body until close, ended by a close")
+        << TestResponse::generated(file.size()).withoutContentLength() << TransferMode::File << true
+        << file;
+}
+
+void tst_Inet::hostileAnswers()
+{
+    QFETCH(TestResponse, response);
+    QFETCH(TransferMode, mode);
+    QFETCH(bool, ok);
+    QFETCH(QByteArray, body);
+
+    for (TestServer *server : {&m_http, &m_kept}) {
+        server->addRoute("/hostile", response);
+        const QString folder = NewFolder();
+        Getter g;
+        g.vars.SavePath = folder + QStringLiteral("/get.bin");
+        g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("earlier text");
+        const bool got = g.Get(server->url("/hostile"), mode);
+        QVERIFY2(got == ok, qPrintable(g.control.inet().ErrorString()));
+        QCOMPARE(g.terminalStates(), 1);
+        if (mode == TransferMode::File) {
+            QCOMPARE(Listing(folder), ok ? QStringList{"get.bin"} : QStringList());
+            if (ok)
+                QVERIFY(ReadFile(g.vars.SavePath) == body);
+        } else {
+            const QString text = mode == TransferMode::PageText ? g.vars.HtmlText : g.vars.SubHtmlText;
+            QCOMPARE(text, ok ? QString::fromUtf8(body) : QString());
+            QCOMPARE(g.sink.status(), ok ? g.sink.status() : ErrorText);
+        }
+        server->removeRoute("/hostile");
+    }
+}
+
+void tst_Inet::lengthWithChunkedIsNotReused()
+{
+    m_kept.addRoute("/both", TestResponse::bytes("0123456789abcdef").chunkedWithContentLength());
+    m_kept.addRoute("/plain", TestResponse::bytes("plain"));
+    const int before = m_kept.acceptedConnections();
+    Getter g;
+    QVERIFY(g.Get(m_kept.url("/plain"), TransferMode::PageText));
+    QVERIFY(g.Get(m_kept.url("/both"), TransferMode::PageText));
+    QCOMPARE(g.vars.HtmlText, QStringLiteral("0123456789abcdef"));
+    QVERIFY(g.Get(m_kept.url("/plain"), TransferMode::PageText));
+    QVERIFY(g.Get(m_kept.url("/plain"), TransferMode::PageText));
+    // The connection that carried both framings goes; the next one is kept.
+    QCOMPARE(m_kept.acceptedConnections() - before, 2);
+}
+
+void tst_Inet::decompressionBomb()
+{
+    const qint64 gigabyte = qint64(1) << 30;
+    m_http.addRoute("/bomb", TestResponse::page(TestServer::gzipBomb(gigabyte), "text/html")
+                                 .withHeader("Content-Encoding", "gzip"));
+    Getter g;
+    // Connected once, so that the measure holds only the body.
+    QVERIFY(!g.Get(m_http.url("/missing"), TransferMode::PageText));
+    if (!ResetPeakResident())
+        QSKIP("the peak memory cannot be reset here");
+    const qint64 before = PeakResidentBytes();
+    QVERIFY(before > 0);
+
+    QVERIFY(!g.Get(m_http.url("/bomb"), TransferMode::PageText));
+    const qint64 growth = PeakResidentBytes() - before;
+    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.vars.HtmlText, QString());
+    QVERIFY2(g.control.inet().ErrorString().contains(QLatin1String("text body over")),
+             qPrintable(g.control.inet().ErrorString()));
+    // At most twice the page limit of 64 MiB.
+    QVERIFY2(growth <= 128 * 1024 * 1024, qPrintable(QString::number(growth)));
+    // The page limit was reached, not some smaller failure.
+    QVERIFY2(growth >= 60 * 1024 * 1024, qPrintable(QString::number(growth)));
+}
+
+void tst_Inet::redirects_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("reached");
+
+    for (int hops : {1, 10, 11}) {
+        for (int i = 1; i <= hops; ++i) {
+            const QString target = i == hops ? QStringLiteral("/chain/end") : QStringLiteral("/chain%1/%2").arg(hops).arg(i + 1);
+            m_http.addRedirect(QStringLiteral("/chain%1/%2").arg(hops).arg(i), target.toUtf8(), 302);
+        }
+    }
+    m_http.addPage("/chain/end", "end");
+    m_http.addRedirect("/to-ftp", "ftp://127.0.0.1/file.bin", 302);
+    m_http.addRedirect("/to-file", "file:///etc/hostname", 301);
+    m_http.addRedirect("/to-nowhere", "http:///nothing", 307);
+    m_http.addRedirect("/loop-a", "/loop-b", 302);
+    m_http.addRedirect("/loop-b", "/loop-a", 308);
+    m_http.addRedirect("/relative", "chain/end#fragment", 303);
+
+    QTest::newRow("one hop") << "/chain1/1" << true << "/chain/end";
+    QTest::newRow("ten hops") << "/chain10/1" << true << "/chain/end";
+    QTest::newRow("eleven hops") << "/chain11/1" << false << QString();
+    QTest::newRow("relative, with a fragment") << "/relative" << true << "/chain/end";
+    QTest::newRow("to ftp:") << "/to-ftp" << false << QString();
+    QTest::newRow("to file:") << "/to-file" << false << QString();
+    QTest::newRow("to no host") << "/to-nowhere" << false << QString();
+    QTest::newRow("a loop") << "/loop-a" << false << QString();
+}
+
+void tst_Inet::redirects()
+{
+    QFETCH(QString, start);
+    QFETCH(bool, ok);
+    QFETCH(QString, reached);
+
+    m_http.clearRequestLog();
+    Getter g;
+    QCOMPARE(g.Get(m_http.url(start), TransferMode::PageText), ok);
+    QCOMPARE(g.terminalStates(), 1);
+    if (ok)
+        QCOMPARE(g.vars.HtmlText, QStringLiteral("end"));
+    QCOMPARE(m_http.requestCount(QStringLiteral("/chain/end")), reached.isEmpty() ? 0 : 1);
+    // Nothing is asked twice: a loop ends at its first repetition.
+    QSet<QString> asked;
+    for (const TestRequest &r : m_http.requestLog())
+        asked.insert(r.target);
+    QCOMPARE(m_http.totalRequests(), int(asked.size()));
+}
+
+void tst_Inet::httpsRedirectsToHttp()
+{
+    if (!m_https)
+        QSKIP("no TLS backend");
+    m_http.addRoute("/plain.bin", TestResponse::bytes("from plain http"));
+    m_https->addRedirect("/down", m_http.url("/plain.bin").toEncoded(), 302);
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/f.bin");
+    QVERIFY2(g.Get(m_https->url("/down"), TransferMode::File), qPrintable(g.control.inet().ErrorString()));
+    QCOMPARE(ReadFile(g.vars.SavePath), QByteArray("from plain http"));
+}
+
+void tst_Inet::transientStatuses_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("requests");
+
+    for (int status : {408, 429, 500, 502, 503, 504}) {
+        QTest::addRow("%d once", status) << status << 1 << true << 2;
+        QTest::addRow("%d twice", status) << status << 2 << true << 3;
+    }
+    QTest::newRow("503 three times") << 503 << 3 << false << 3;
+    for (int status : {400, 401, 403, 404, 410, 451, 501})
+        QTest::addRow("%d never again", status) << status << 1 << false << 1;
+}
+
+void tst_Inet::transientStatuses()
+{
+    QFETCH(int, status);
+    QFETCH(int, failures);
+    QFETCH(bool, ok);
+    QFETCH(int, requests);
+
+    const QString target = QStringLiteral("/status/%1/%2").arg(status).arg(failures);
+    QList<TestResponse> answers(failures, TestResponse::status(status, "<html>try later</html>"));
+    answers.append(TestResponse::bytes("finally"));
+    m_kept.addSequence(target, answers);
+
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/f.bin");
+    QCOMPARE(g.Get(m_kept.url(target), TransferMode::File), ok);
+    QCOMPARE(g.terminalStates(), 1);
+    QCOMPARE(m_kept.requestCount(target), requests);
+    QCOMPARE(Listing(folder), ok ? QStringList{"f.bin"} : QStringList());
+    if (ok)
+        QCOMPARE(ReadFile(g.vars.SavePath), QByteArray("finally"));
+}
+
+void tst_Inet::retryAfterIsWaitedFor()
+{
+    m_http.addSequence("/busy", {TestResponse::status(503).withHeader("Retry-After", "1"),
+                                 TestResponse::page(Page)});
+    Getter g;
+    g.control.inet().setRetryWait(0);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(g.Get(m_http.url("/busy"), TransferMode::PageText));
+    QCOMPARE(g.vars.HtmlText, QString::fromUtf8(Page));
+    QCOMPARE(m_http.requestCount("/busy"), 2);
+    // The server's wait, not the engine's own.
+    QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+}
+
+void tst_Inet::retryAfterTooLongFails()
+{
+    const QByteArray later = QDateTime::currentDateTimeUtc().addSecs(3600)
+                                     .toString(QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                                     .toLatin1();
+    for (const QByteArray &value : {QByteArray("120"), later}) {
+        m_http.addSequence("/later", {TestResponse::status(503).withHeader("Retry-After", value),
+                                      TestResponse::page(Page)});
+        m_http.clearRequestLog();
+        Getter g;
+        QVERIFY(!g.Get(m_http.url("/later"), TransferMode::PageText));
+        QCOMPARE(m_http.requestCount("/later"), 1);
+        QCOMPARE(g.sink.status(), ErrorText);
+    }
+}
+
+void tst_Inet::stopDuringRetryWait()
+{
+    m_http.addSequence("/wait", {TestResponse::status(503).withHeader("Retry-After", "20"),
+                                 TestResponse::page(Page)});
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/f.bin");
+    // As a click on Stop would, once the wait has begun.
+    QObject::connect(&g.control.inet(), &Inet::StateChanged, &g.control, [](int state) {
+        if (state == Inet::StateReceivingResponse)
+            QTimer::singleShot(300, [] { kiro::AbortFlag = 1; });
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(g.control.Fetch(m_http.url("/wait").toString(), TransferMode::File),
+             TransferControl::WaitResult::Aborted);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(g.sink.status(), AbortedText);
+    QVERIFY(!g.control.inet().StillExecuting());
+    QCOMPARE(g.terminalStates(), 0);
+    QCOMPARE(Listing(folder), QStringList());
+    QCOMPARE(m_http.requestCount("/wait"), 1);
+}
+
+void tst_Inet::cutBodies_data()
+{
+    QTest::addColumn<QList<TestResponse>>("answers");
+    QTest::addColumn<int>("continued");     // requests that asked for the rest with a range
+    QTest::addColumn<QByteArray>("ifRange");
+    QTest::addColumn<bool>("anew");         // the body was fetched again from its first byte
+
+    const qint64 size = 4 * 1024 * 1024 + 11;
+    const qint64 cut = 1024 * 1024;
+    // Sent at a pace the client keeps up with, so that a reset finds most
+    // of it read.
+    const auto ranged = [&](const QByteArray &name, const QByteArray &value) {
+        return TestResponse::generated(size).withRanges().withHeader(name, value);
+    };
+    const auto reset = [&](TestResponse r) { return r.slow(64 * 1024, 2).resetAfter(cut); };
+    const QByteArray date = "Sat, 05 Dec 2026 10:00:00 GMT";
+
+    QTest::newRow("reset, strong ETag: continued")
+        << QList<TestResponse>{reset(ranged("ETag", "\"v1\"")), ranged("ETag", "\"v1\"")} << 1
+        << QByteArray("\"v1\"") << false;
+    QTest::newRow("closed early, Last-Modified: continued")
+        << QList<TestResponse>{ranged("Last-Modified", date).closeAfter(cut), ranged("Last-Modified", date)}
+        << 1 << date << false;
+    QTest::newRow("cut twice: continued twice")
+        << QList<TestResponse>{reset(ranged("ETag", "\"v1\"")), ranged("ETag", "\"v1\"").closeAfter(cut),
+                               ranged("ETag", "\"v1\"")}
+        << 2 << QByteArray("\"v1\"") << false;
+    QTest::newRow("changed meanwhile: whole again")
+        << QList<TestResponse>{ranged("ETag", "\"v1\"").closeAfter(cut), ranged("ETag", "\"v2\"")} << 1
+        << QByteArray("\"v1\"") << true;
+    QTest::newRow("weak ETag only: whole again")
+        << QList<TestResponse>{ranged("ETag", "W/\"v1\"").closeAfter(cut), ranged("ETag", "W/\"v1\"")}
+        << 0 << QByteArray() << true;
+    QTest::newRow("no ranges offered: whole again")
+        << QList<TestResponse>{TestResponse::generated(size).withHeader("ETag", "\"v1\"").closeAfter(cut),
+                               TestResponse::generated(size).withHeader("ETag", "\"v1\"")}
+        << 0 << QByteArray() << true;
+}
+
+void tst_Inet::cutBodies()
+{
+    QFETCH(QList<TestResponse>, answers);
+    QFETCH(int, continued);
+    QFETCH(QByteArray, ifRange);
+    QFETCH(bool, anew);
+
+    m_http.addSequence("/cut.bin", answers);
+    m_http.clearRequestLog();
+    const QString folder = NewFolder();
+    Getter g;
+    g.vars.SavePath = folder + QStringLiteral("/cut.bin");
+    QList<qint64> progress;
+    QObject::connect(&g.control.inet(), &Inet::BodyProgress, &g.control,
+                     [&](qint64 bytes) { progress.append(bytes); });
+    QVERIFY2(g.Get(m_http.url("/cut.bin"), TransferMode::File), qPrintable(g.control.inet().ErrorString()));
+
+    const QList<TestRequest> log = m_http.requestLog();
+    QCOMPARE(log.size(), answers.size());
+    QCOMPARE(log.first().header("Range"), QByteArray());
+    const qint64 size = answers.first().fullSize();
+    qint64 lastFrom = 0;
+    int ranges = 0;
+    for (const TestRequest &request : log.mid(1)) {
+        const QByteArray range = request.header("Range");
+        if (range.isEmpty())
+            continue;
+        ++ranges;
+        QVERIFY2(range.startsWith("bytes=") && range.endsWith('-'), range.constData());
+        const qint64 from = range.mid(6, range.size() - 7).toLongLong();
+        QVERIFY2(from > lastFrom && from < size, range.constData());
+        lastFrom = from;
+        QCOMPARE(request.header("If-Range"), ifRange);
+    }
+    QCOMPARE(ranges, continued);
+
+    const QByteArray whole = TestServer::generatedBody(size);
+    QCOMPARE(g.vars.ReceivedBytes, size);
+    QVERIFY(ReadFile(g.vars.SavePath) == whole);
+    QCOMPARE(Listing(folder), QStringList{"cut.bin"});
+    // A body fetched anew counts from 0 again.
+    qsizetype firstBytes = 0;
+    while (firstBytes < progress.size() && progress.at(firstBytes) == 0)
+        ++firstBytes;
+    QCOMPARE(progress.indexOf(0, firstBytes) > 0, anew);
+}
+
+void tst_Inet::stallIsRetriedThenFails()
+{
+    m_http.addRoute("/stall", TestResponse::generated(100 * 1024).stallAfter(10 * 1024));
+    m_http.clearRequestLog();
+    const QString folder = NewFolder();
+    Getter g;
+    g.control.inet().setStallTimeout(1000);
+    g.vars.SavePath = folder + QStringLiteral("/f.bin");
+    QVERIFY(!g.Get(m_http.url("/stall"), TransferMode::File));
+    QVERIFY2(g.control.inet().ErrorString().contains(QLatin1String("no data")),
+             qPrintable(g.control.inet().ErrorString()));
+    QCOMPARE(m_http.requestCount("/stall"), 3);
+    QCOMPARE(Listing(folder), QStringList());
+    m_http.releaseStalled();
+}
+
+void tst_Inet::reuseSurvivesARetry()
+{
+    m_kept.addRoute("/small", TestResponse::bytes("small"));
+    m_kept.addRoute("/dropped", TestResponse::bytes("dropped").droppedWhenReused());
+    m_kept.addSequence("/flaky", {TestResponse::status(502, "bad gateway"), TestResponse::bytes("flaky")});
+    const int before = m_kept.acceptedConnections();
+    Getter g;
+    QVERIFY(g.Get(m_kept.url("/small"), TransferMode::PageText));
+    QVERIFY(g.Get(m_kept.url("/dropped"), TransferMode::PageText));   // a new connection
+    QVERIFY(g.Get(m_kept.url("/flaky"), TransferMode::PageText));
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(g.Get(m_kept.url("/small"), TransferMode::PageText));
+    QCOMPARE(m_kept.acceptedConnections() - before, 2);
+    // What each request leaves does not pile up.
+    QVERIFY(g.control.inet().findChildren<QSocketNotifier *>().size() <= 4);
+}
+
+void tst_Inet::statesOfOneRequest()
+{
+    m_http.addPage("/states", "states");
+    Inet inet;
+    QList<int> states;
+    QObject::connect(&inet, &Inet::StateChanged, &inet, [&](int state) { states.append(state); });
+    // A name to look up, a server that closes after the answer.
+    inet.Execute(QStringLiteral("http://localhost:%1/states").arg(m_http.port()), QStringLiteral("GET"));
+    QTRY_VERIFY(!inet.StillExecuting());
+    QCOMPARE(states, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12}));
+    QCOMPARE(inet.TakeBody(), QByteArray("states"));
+
+    // The same again: the name is known, the connection is new.
+    states.clear();
+    inet.Execute(QStringLiteral("http://localhost:%1/states").arg(m_http.port()), QStringLiteral("GET"));
+    QTRY_VERIFY(!inet.StillExecuting());
+    QCOMPARE(states, (QList<int>{3, 4, 5, 6, 7, 8, 9, 10, 12}));
+
+    // Cancelled at once: nothing more is raised.
+    states.clear();
+    inet.Execute(m_http.url("/states").toString(), QStringLiteral("GET"));
+    inet.Cancel();
+    QTest::qWait(200);
+    QCOMPARE(states, QList<int>());
+}
+
+void tst_Inet::requestHeaders()
+{
+    m_http.addPage("/headers", "headers");
+    Session session;
+    session.SetUserAgent("KIRO-test/1.0 (like a page view)");
+    QNetworkCookie cookie("sid", "abc123");
+    cookie.setDomain(QStringLiteral("127.0.0.1"));
+    cookie.setPath(QStringLiteral("/"));
+    session.InsertCookie(cookie);
+    QNetworkCookie elsewhere("other", "x");
+    elsewhere.setDomain(QStringLiteral("example.org"));
+    session.InsertCookie(elsewhere);
+
+    Getter g;
+    g.control.SetSession(&session);
+    QVERIFY(g.Get(m_http.url("/headers"), TransferMode::SubPageText, m_http.url("/page.html").toString()));
+    const QMap<QByteArray, QByteArray> headers = m_http.lastRequestHeaders("/headers");
+    QCOMPARE(headers.value("accept-language"), kiro::AcceptLanguage);
+    QCOMPARE(headers.value("user-agent"), QByteArray("KIRO-test/1.0 (like a page view)"));
+    QCOMPARE(headers.value("cookie"), QByteArray("sid=abc123"));
+    QCOMPARE(headers.value("referer"), m_http.url("/page.html").toEncoded());
+
+    // No referer, no session: neither header.
+    Getter plain;
+    QVERIFY(plain.Get(m_http.url("/headers"), TransferMode::PageText));
+    const QMap<QByteArray, QByteArray> bare = m_http.lastRequestHeaders("/headers");
+    QVERIFY(!bare.contains("referer"));
+    QVERIFY(!bare.contains("cookie"));
+    QCOMPARE(bare.value("user-agent"), Session::DefaultUserAgent());
+    QCOMPARE(bare.value("accept-language"), kiro::AcceptLanguage);
+}
+
+void tst_Inet::cookiesAcrossRedirects()
+{
+    // A gate that sets a cookie and sends on to what needs it.
+    m_http.addRoute("/gate", TestResponse::redirect("/inner/file.bin", 302)
+                                 .withHeader("Set-Cookie", "adult=yes; Path=/")
+                                 .withHeader("Set-Cookie", "visit=1; Path=/inner; HttpOnly"));
+    m_http.addRoute("/inner/file.bin", TestResponse::bytes("behind the gate")
+                                           .requiringHeader("Cookie", "adult=yes")
+                                           .requiringHeader("Cookie", "visit=1"));
+    Session session;
+    QList<QNetworkCookie> handedOn;
+    QObject::connect(&session, &Session::CookieReceived, &session,
+                     [&](const QNetworkCookie &c, const QUrl &) { handedOn.append(c); });
+    const QString folder = NewFolder();
+    Getter g;
+    g.control.SetSession(&session);
+    g.vars.SavePath = folder + QStringLiteral("/file.bin");
+    QVERIFY2(g.Get(m_http.url("/gate"), TransferMode::File), qPrintable(g.control.inet().ErrorString()));
+    QCOMPARE(ReadFile(g.vars.SavePath), QByteArray("behind the gate"));
+    QCOMPARE(handedOn.size(), 2);
+    QCOMPARE(handedOn.at(0).name(), QByteArray("adult"));
+    QCOMPARE(session.CookieHeaderFor(m_http.url("/other")), QByteArray("adult=yes"));
+
+    // A cookie the server takes back is gone.
+    m_http.addRoute("/logout", TestResponse::page("bye").withHeader(
+                                   "Set-Cookie", "adult=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT"));
+    QVERIFY(g.Get(m_http.url("/logout"), TransferMode::PageText));
+    QCOMPARE(session.CookieHeaderFor(m_http.url("/other")), QByteArray());
+    QCOMPARE(handedOn.size(), 3);
+}
+
+void tst_Inet::proxyFromEnvironment()
+{
+    TestServer proxy;
+    QVERIFY2(proxy.isListening(), qPrintable(proxy.errorString()));
+    proxy.addPage("http://kiro.invalid/via-proxy.html", "through the proxy");
+    ScopedEnv http("http_proxy", proxy.baseUrl().toLatin1());
+    {
+        Getter g;
+        QVERIFY2(g.Get(QUrl("http://kiro.invalid/via-proxy.html"), TransferMode::PageText),
+                 qPrintable(g.control.inet().ErrorString()));
+        QCOMPARE(g.vars.HtmlText, QStringLiteral("through the proxy"));
+        QCOMPARE(proxy.requestCount("http://kiro.invalid/via-proxy.html"), 1);
+    }
+    {
+        // Excluded: asked directly, where the name does not exist.
+        ScopedEnv noProxy("no_proxy", "kiro.invalid");
+        Getter g;
+        QVERIFY(!g.Get(QUrl("http://kiro.invalid/via-proxy.html"), TransferMode::PageText));
+        QCOMPARE(proxy.requestCount("http://kiro.invalid/via-proxy.html"), 1);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Inet)
+#include "tst_inet.moc"
