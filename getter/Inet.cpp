@@ -149,6 +149,7 @@ struct Inet::Private {
     QByteArray contentType;
     qint64 received = 0;
     qint64 progressQueued = -1;
+    bool bodyStarted = false;      // a 2xx answer's body is being kept
     bool resumable = false;        // the kept part may be continued with a range
     qint64 resumeFrom = 0;         // asked for with the current try
     qint64 resumeTotal = -1;
@@ -499,6 +500,7 @@ bool Inet::Private::OnHeadEnd()
         }
     }
     use = Use::Keep;
+    bodyStarted = true;
     QueueProgress();
     return true;
 }
@@ -784,7 +786,7 @@ QString Inet::Private::CurlFailure(CURLcode code) const
 
 void Inet::Private::QueueProgress()
 {
-    if (received == progressQueued)
+    if (!bodyStarted || received == progressQueued)
         return;
     progressQueued = received;
     QueueBeforeClose(Progress, received);
@@ -842,6 +844,7 @@ void Inet::Execute(const QString &url, const QString &operation)
     d->errorString.clear();
     d->received = 0;
     d->progressQueued = -1;
+    d->bodyStarted = false;
     d->resumable = false;
     d->resumeFrom = 0;
     d->resumeTotal = -1;

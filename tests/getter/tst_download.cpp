@@ -6,6 +6,7 @@
 #include "getter/FileDownloader.h"
 #include "getter/GetterSink.h"
 #include "getter/GetterVars.h"
+#include "getter/Inet.h"
 #include "getter/TransferControl.h"
 
 #include "core/Shared.h"
@@ -17,7 +18,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
-#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -40,6 +40,9 @@ struct Getter {
     RecordingSink sink;
     TransferControl transfer{vars, sink};
     FileDownloader downloader{vars, sink, transfer};
+
+    // Failures that may pass are tried again; here without a long wait.
+    Getter() { transfer.inet().setRetryWait(20); }
 
     // The search's result: FileURLs and lstFile, every item ticked unless
     // listed in unticked.
@@ -107,6 +110,7 @@ private Q_SLOTS:
     void stop();
     void httpsPage();
     void hostileNames();
+    void searchedPageIsTheReferer();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -127,7 +131,7 @@ void TestDownload::init()
 
 void TestDownload::cleanup()
 {
-    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    qunsetenv("http_proxy");
     m_tmp.reset();
 }
 
@@ -158,7 +162,7 @@ void TestDownload::namingExamples()
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     const QByteArray body = Body(37000, 'c');
     server.addRoute("http://d.e.f/a/b/c.jpg", TestResponse::bytes(body));
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", server.port()));
+    qputenv("http_proxy", server.baseUrl().toLatin1());
 
     Getter g;
     g.vars.BaseURL = "http://a.b.c/photo/index.html";
@@ -428,7 +432,7 @@ void TestDownload::httpsPage()
 {
     if (!TestServer::tlsAvailable())
         QSKIP("no TLS backend");
-    TestServer::trustTestCertificate();
+    Inet::AddTrustedCaFile(TestServer::testCertificatePath());
     TestServer server(TestServer::Https);
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     const QString b = server.baseUrl();
@@ -440,7 +444,7 @@ void TestDownload::httpsPage()
     g.vars.BaseURL = b + "/p/index.html";
     g.List({b + "/p/a.jpg"});
     g.downloader.DownloadFiles();
-    TestServer::distrustTestCertificate();
+    Inet::RemoveTrustedCaFile(TestServer::testCertificatePath());
 
     const QString host = QStringLiteral("127_0_0_1_%1").arg(server.port());
     const QString sub = host + "_p_index_html";
@@ -499,6 +503,35 @@ void TestDownload::hostileNames()
 
     expected.sort();
     QCOMPARE(Listing(m_root), expected);
+}
+
+// Many image hosts give a file only to a request from their own page.
+void TestDownload::searchedPageIsTheReferer()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    const QString page = b + "/gallery/index.html";
+    server.addRoute("/img/a.jpg", TestResponse::bytes(Body(5000, 'a')).requiringHeader("Referer", page.toUtf8()));
+    server.addRoute("/img/b.jpg", TestResponse::bytes(Body(6000, 'b')).requiringHeader("Referer", page.toUtf8()));
+
+    Getter g;
+    g.vars.BaseURL = page;
+    g.List({b + "/img/a.jpg", b + "/img/b.jpg"});
+    g.downloader.DownloadFiles();
+    QCOMPARE(g.sink.Result(0), "5kb");
+    QCOMPARE(g.sink.Result(1), "6kb");
+    QCOMPARE(server.lastRequestHeader("/img/a.jpg", "Referer"), page.toUtf8());
+
+    // From another page the host refuses them.
+    g.vars.BaseURL = b + "/elsewhere.html";
+    g.List({b + "/img/a.jpg"});
+    g.downloader.DownloadFiles();
+    QCOMPARE(g.sink.Result(0), Failed);
+    const QString sub = PageFolder(server, "/gallery/index.html");
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + PageFolder(server, "/elsewhere.html") + "/",
+                                           "Down/" + sub + "/", "Down/" + sub + "/a.jpg",
+                                           "Down/" + sub + "/b.jpg"}));
 }
 
 QTEST_GUILESS_MAIN(TestDownload)

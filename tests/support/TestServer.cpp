@@ -1147,6 +1147,9 @@ QByteArray TestServer::deflateRaw(const QByteArray &data)
 {
     // qCompress: four bytes of length, then a zlib stream (two bytes of
     // header, the deflate data, four bytes of checksum).
+    // qCompress makes no stream of nothing: that is one empty fixed block.
+    if (data.isEmpty())
+        return QByteArray("\x03\x00", 2);
     const QByteArray zlib = qCompress(data, 9);
     return zlib.mid(6, zlib.size() - 10);
 }
@@ -1167,10 +1170,13 @@ QByteArray TestServer::gzipBomb(qint64 inflatedSize)
     w.bits(1, 1);          // last block
     w.bits(1, 2);          // fixed Huffman codes
     w.code(0x30, 8);       // literal 0
-    for (qint64 left = inflatedSize - 1; left >= 258; left -= 258) {
+    qint64 left = inflatedSize - 1;
+    for (; left >= 258; left -= 258) {
         w.code(0xC5, 8);   // length 258
         w.code(0, 5);      // distance 1
     }
+    for (; left > 0; --left)
+        w.code(0x30, 8);   // the rest as literal zeros
     w.code(0, 7);          // end of block
     QByteArray out = GzipHeader + w.take();
     AppendLittleEndian32(out, 0);

@@ -1,0 +1,361 @@
+// The transfer's pieces without a network: when to try again and how long to
+// wait, partial answers, the decoding of compressed pages, and the session's
+// cookies.
+#include "TestServer.h"
+
+#include "getter/ContentDecoder.h"
+#include "getter/Session.h"
+#include "getter/TransferRules.h"
+
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace kiro;
+
+namespace {
+
+// The decoded body, or "<error: ...>".
+QByteArray Decode(const QByteArray &coding, const QByteArray &body, qsizetype pieceSize,
+                  qsizetype limit = -1)
+{
+    QByteArray out;
+    ContentDecoder decoder;
+    const bool known = decoder.Start(coding, [&](const char *data, qsizetype size) {
+        if (limit >= 0 && out.size() + size > limit)
+            return false;
+        out.append(data, size);
+        return true;
+    });
+    if (!known)
+        return "<error: " + decoder.errorString().toUtf8() + '>';
+    for (qsizetype at = 0; at < body.size(); at += pieceSize) {
+        if (!decoder.Write(body.constData() + at, std::min(pieceSize, body.size() - at)))
+            return "<error: " + decoder.errorString().toUtf8() + '>';
+    }
+    if (!decoder.Finish())
+        return "<error: " + decoder.errorString().toUtf8() + '>';
+    return out;
+}
+
+// A Cookie header's pairs in name order: cookies of equal paths come in no set order.
+QByteArray Sorted(const QByteArray &header)
+{
+    QList<QByteArray> pairs = header.split(';');
+    for (QByteArray &p : pairs)
+        p = p.trimmed();
+    pairs.removeAll(QByteArray());
+    std::sort(pairs.begin(), pairs.end());
+    return pairs.join("; ");
+}
+
+} // namespace
+
+class tst_TransferRules : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void transientStatus_data();
+    void transientStatus();
+    void retryAfter_data();
+    void retryAfter();
+    void growingWaits();
+    void contentRange_data();
+    void contentRange();
+    void entityTags_data();
+    void entityTags();
+
+    void decoding_data();
+    void decoding();
+    void decodingStopsAtTheSinksLimit();
+
+    void cookiesForAddresses_data();
+    void cookiesForAddresses();
+    void responseCookies();
+};
+
+void tst_TransferRules::transientStatus_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("transient");
+    for (int s : {408, 429, 500, 502, 503, 504})
+        QTest::addRow("%d", s) << s << true;
+    for (int s : {200, 206, 301, 304, 400, 401, 403, 404, 405, 410, 418, 451, 501, 505, 599})
+        QTest::addRow("%d", s) << s << false;
+}
+
+void tst_TransferRules::transientStatus()
+{
+    QFETCH(int, status);
+    QFETCH(bool, transient);
+    QCOMPARE(IsTransientStatus(status), transient);
+}
+
+void tst_TransferRules::retryAfter_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<qint64>("ms");
+
+    // Against 2026-12-05 10:00:00 UTC.
+    QTest::newRow("seconds") << QByteArray("1") << qint64(1000);
+    QTest::newRow("zero") << QByteArray("0") << qint64(0);
+    QTest::newRow("spaces") << QByteArray(" 30 ") << qint64(30000);
+    QTest::newRow("far") << QByteArray("86400") << qint64(86400000);
+    QTest::newRow("absurd") << QByteArray("99999999999999999999999")
+                            << std::numeric_limits<qint64>::max();
+    QTest::newRow("HTTP date") << QByteArray("Sat, 05 Dec 2026 10:00:20 GMT") << qint64(20000);
+    QTest::newRow("RFC 850 date") << QByteArray("Saturday, 05-Dec-26 10:01:00 GMT") << qint64(60000);
+    QTest::newRow("asctime date") << QByteArray("Sat Dec  5 10:00:05 2026") << qint64(5000);
+    QTest::newRow("date past") << QByteArray("Fri, 04 Dec 2026 10:00:00 GMT") << qint64(0);
+    QTest::newRow("empty") << QByteArray() << qint64(-1);
+    QTest::newRow("negative") << QByteArray("-5") << qint64(-1);
+    QTest::newRow("words") << QByteArray("soon") << qint64(-1);
+}
+
+void tst_TransferRules::retryAfter()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(qint64, ms);
+    const qint64 now = QDateTime(QDate(2026, 12, 5), QTime(10, 0), Qt::UTC).toSecsSinceEpoch();
+    QCOMPARE(RetryAfterMs(value, now), ms);
+}
+
+void tst_TransferRules::growingWaits()
+{
+    QCOMPARE(RetryWaitMs(2, 1000), qint64(1000));
+    QCOMPARE(RetryWaitMs(3, 1000), qint64(2000));
+    QCOMPARE(RetryWaitMs(4, 1000), qint64(4000));
+    QCOMPARE(RetryWaitMs(2, 0), qint64(0));
+    QVERIFY(RetryAfterLimitMs == 30000);
+    QVERIFY(TransferTries == 3);
+}
+
+void tst_TransferRules::contentRange_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<qint64>("first");
+    QTest::addColumn<qint64>("last");
+    QTest::addColumn<qint64>("total");
+
+    QTest::newRow("whole form") << QByteArray("bytes 100-999/1000") << true << qint64(100) << qint64(999)
+                                << qint64(1000);
+    QTest::newRow("unknown total") << QByteArray("bytes 0-9/*") << true << qint64(0) << qint64(9)
+                                   << qint64(-1);
+    QTest::newRow("capital unit, spaces") << QByteArray(" Bytes 5 - 6 / 7 ") << true << qint64(5)
+                                          << qint64(6) << qint64(7);
+    QTest::newRow("last before first") << QByteArray("bytes 9-3/10") << false << qint64(9) << qint64(3)
+                                       << qint64(10);
+    QTest::newRow("beyond the total") << QByteArray("bytes 0-10/10") << false << qint64(0) << qint64(10)
+                                      << qint64(10);
+    QTest::newRow("unsatisfied") << QByteArray("bytes */1000") << false << qint64(-1) << qint64(-1)
+                                 << qint64(-1);
+    QTest::newRow("other unit") << QByteArray("items 0-1/2") << false << qint64(-1) << qint64(-1)
+                                << qint64(-1);
+    QTest::newRow("empty") << QByteArray() << false << qint64(-1) << qint64(-1) << qint64(-1);
+}
+
+void tst_TransferRules::contentRange()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(bool, valid);
+    QFETCH(qint64, first);
+    QFETCH(qint64, last);
+    QFETCH(qint64, total);
+    const ContentRange range = ParseContentRange(value);
+    QCOMPARE(range.valid, valid);
+    if (valid || first >= 0) {
+        QCOMPARE(range.first, first);
+        QCOMPARE(range.last, last);
+        QCOMPARE(range.total, total);
+    }
+}
+
+void tst_TransferRules::entityTags_data()
+{
+    QTest::addColumn<QByteArray>("etag");
+    QTest::addColumn<bool>("strong");
+    QTest::newRow("strong") << QByteArray("\"abc\"") << true;
+    QTest::newRow("empty strong") << QByteArray("\"\"") << true;
+    QTest::newRow("weak") << QByteArray("W/\"abc\"") << false;
+    QTest::newRow("unquoted") << QByteArray("abc") << false;
+    QTest::newRow("none") << QByteArray() << false;
+}
+
+void tst_TransferRules::entityTags()
+{
+    QFETCH(QByteArray, etag);
+    QFETCH(bool, strong);
+    QCOMPARE(IsStrongEntityTag(etag), strong);
+}
+
+void tst_TransferRules::decoding_data()
+{
+    QTest::addColumn<QByteArray>("coding");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("expected");
+
+    QByteArray text;
+    for (int i = 0; i < 2000; ++i)
+        text += "<a href=\"photo" + QByteArray::number(i) + ".jpg\">写真</a>\n";
+    const QByteArray gz = TestServer::gzip(text);
+    const QByteArray zlib = qCompress(text).mid(4);
+    const QByteArray raw = TestServer::deflateRaw(text);
+    const QByteArray half = text.left(text.size() / 2);
+    const QByteArray rest = text.mid(text.size() / 2);
+
+    QTest::newRow("none") << QByteArray() << text << text;
+    QTest::newRow("identity") << QByteArray("identity") << text << text;
+    QTest::newRow("gzip") << QByteArray("gzip") << gz << text;
+    QTest::newRow("x-gzip, capitals") << QByteArray("X-GZIP") << gz << text;
+    QTest::newRow("gzip, two members") << QByteArray("gzip") << TestServer::gzip(half) + TestServer::gzip(rest)
+                                       << text;
+    QTest::newRow("gzip, three members, one empty")
+        << QByteArray("gzip") << TestServer::gzip(half) + TestServer::gzip(QByteArray()) + TestServer::gzip(rest)
+        << text;
+    QTest::newRow("deflate with zlib wrapper") << QByteArray("deflate") << zlib << text;
+    QTest::newRow("deflate without wrapper") << QByteArray("deflate") << raw << text;
+    QTest::newRow("twice gzip") << QByteArray("gzip, gzip") << TestServer::gzip(gz) << text;
+    QTest::newRow("deflate, then gzip") << QByteArray("deflate,gzip") << TestServer::gzip(zlib) << text;
+    QTest::newRow("gzip, then identity") << QByteArray("gzip, identity") << gz << text;
+    QTest::newRow("empty gzip body") << QByteArray("gzip") << QByteArray() << QByteArray();
+
+    QTest::newRow("gzip cut short") << QByteArray("gzip") << gz.left(gz.size() / 2)
+                                    << QByteArray("<error: the compressed body ends early>");
+    QTest::newRow("gzip without its trailer") << QByteArray("gzip") << gz.left(gz.size() - 8)
+                                              << QByteArray("<error: the compressed body ends early>");
+    QTest::newRow("gzip, then garbage") << QByteArray("gzip") << gz + "garbage!"
+                                        << QByteArray("<error: corrupt gzip data>");
+    QTest::newRow("not gzip") << QByteArray("gzip") << QByteArray("plain text, not compressed")
+                              << QByteArray("<error: corrupt gzip data>");
+    QTest::newRow("deflate cut short") << QByteArray("deflate") << zlib.left(zlib.size() / 2)
+                                       << QByteArray("<error: the compressed body ends early>");
+    QTest::newRow("deflate, then more") << QByteArray("deflate") << zlib + "more"
+                                        << QByteArray("<error: data after the end of the deflate stream>");
+    QTest::newRow("one byte of deflate") << QByteArray("deflate") << QByteArray("x")
+                                         << QByteArray("<error: the compressed body ends early>");
+    QTest::newRow("brotli, not offered") << QByteArray("br") << QByteArray("anything")
+                                         << QByteArray("<error: the content coding \"br\" was not asked for>");
+}
+
+void tst_TransferRules::decoding()
+{
+    QFETCH(QByteArray, coding);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, expected);
+    // However the body is cut into pieces.
+    for (qsizetype piece : {qsizetype(1), qsizetype(7), qsizetype(4096), qsizetype(1) << 20})
+        QCOMPARE(Decode(coding, body, piece), expected);
+}
+
+void tst_TransferRules::decodingStopsAtTheSinksLimit()
+{
+    // 1 GiB of zeros in about a megabyte: the sink stops it at its limit.
+    const QByteArray bomb = TestServer::gzipBomb(qint64(1) << 30);
+    QVERIFY(bomb.size() < 8 * 1024 * 1024);
+    QByteArray out;
+    qsizetype largestPiece = 0;
+    ContentDecoder decoder;
+    QVERIFY(decoder.Start("gzip", [&](const char *data, qsizetype size) {
+        largestPiece = std::max(largestPiece, size);
+        if (out.size() + size > 1024 * 1024)
+            return false;
+        out.append(data, size);
+        return true;
+    }));
+    QVERIFY(!decoder.Write(bomb.constData(), bomb.size()));
+    QVERIFY(out.size() <= 1024 * 1024);
+    QVERIFY(out.count('\0') == out.size());
+    QVERIFY(largestPiece <= 64 * 1024);
+
+    // Decoded to its end, a bomb is what it claims to be (its checksum is
+    // not made, so only that fails at the end).
+    const qint64 size = 3 * 1000 * 1000 + 7;
+    const QByteArray small = TestServer::gzipBomb(size);
+    qint64 total = 0;
+    ContentDecoder counter;
+    QVERIFY(counter.Start("gzip", [&](const char *data, qsizetype n) {
+        total += n;
+        return QByteArray::fromRawData(data, n).count('\0') == n;
+    }));
+    counter.Write(small.constData(), small.size());
+    QCOMPARE(total, size);
+}
+
+void tst_TransferRules::cookiesForAddresses_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QByteArray>("header");
+
+    QTest::newRow("host of the host-only cookie") << "http://127.0.0.1:8080/a/b.html"
+                                                  << QByteArray("everywhere=1; host=1");
+    QTest::newRow("path below /a") << "http://127.0.0.1/a/deep/x.jpg" << QByteArray("everywhere=1; host=1");
+    QTest::newRow("outside /a") << "http://127.0.0.1/b.html" << QByteArray("everywhere=1");
+    QTest::newRow("a domain cookie, subdomain") << "http://img.example.com/p.jpg" << QByteArray("site=1");
+    QTest::newRow("a domain cookie, the domain") << "https://example.com/" << QByteArray("secret=1; site=1");
+    QTest::newRow("secure cookie over http") << "http://example.com/" << QByteArray("site=1");
+    QTest::newRow("another host") << "http://example.org/" << QByteArray();
+    QTest::newRow("expired is gone") << "http://old.example.net/" << QByteArray();
+}
+
+void tst_TransferRules::cookiesForAddresses()
+{
+    QFETCH(QString, url);
+    QFETCH(QByteArray, header);
+
+    // As the page view's store reports them.
+    Session session;
+    const auto add = [&](const QByteArray &name, const QString &domain, const QString &path,
+                         bool secure = false, QDateTime expires = QDateTime()) {
+        QNetworkCookie c(name, "1");
+        c.setDomain(domain);
+        c.setPath(path);
+        c.setSecure(secure);
+        if (expires.isValid())
+            c.setExpirationDate(expires);
+        session.InsertCookie(c);
+    };
+    add("host", QStringLiteral("127.0.0.1"), QStringLiteral("/a"));
+    add("everywhere", QStringLiteral("127.0.0.1"), QStringLiteral("/"));
+    add("site", QStringLiteral(".example.com"), QStringLiteral("/"));
+    add("secret", QStringLiteral(".example.com"), QStringLiteral("/"), true);
+    add("stale", QStringLiteral(".example.net"), QStringLiteral("/"), false,
+        QDateTime::currentDateTimeUtc().addDays(-1));
+    QCOMPARE(Sorted(session.CookieHeaderFor(QUrl(url))), header);
+}
+
+void tst_TransferRules::responseCookies()
+{
+    Session session;
+    QSignalSpy handedOn(&session, &Session::CookieReceived);
+    const QUrl page("http://shop.example.com/cart/list.html");
+    session.TakeResponseCookies({"cart=42; Path=/cart", "lang=ja; Domain=example.com; Path=/",
+                                 "evil=1; Domain=example.org; Path=/"},
+                                page);
+    // Another site's cookie is refused; the longer path comes first.
+    QCOMPARE(session.CookieHeaderFor(QUrl("http://shop.example.com/cart/x")), QByteArray("cart=42; lang=ja"));
+    QCOMPARE(session.CookieHeaderFor(QUrl("http://www.example.com/")), QByteArray("lang=ja"));
+    QCOMPARE(session.CookieHeaderFor(QUrl("http://example.org/")), QByteArray());
+    QCOMPARE(handedOn.size(), 2);
+    // A host-only cookie goes to the browser without a domain, as it came.
+    const auto first = handedOn.at(0).at(0).value<QNetworkCookie>();
+    QCOMPARE(first.name(), QByteArray("cart"));
+    QVERIFY(first.domain().isEmpty());
+    QCOMPARE(handedOn.at(0).at(1).toUrl(), page);
+    const auto second = handedOn.at(1).at(0).value<QNetworkCookie>();
+    QCOMPARE(second.domain(), QStringLiteral(".example.com"));
+
+    // Taken back by an expiry in the past.
+    session.TakeResponseCookies({"cart=; Path=/cart; Max-Age=0"}, page);
+    QCOMPARE(session.CookieHeaderFor(QUrl("http://shop.example.com/cart/x")), QByteArray("lang=ja"));
+
+    // The user agent falls back to the plain one.
+    session.SetUserAgent("UA/1");
+    QCOMPARE(session.UserAgent(), QByteArray("UA/1"));
+    session.SetUserAgent(QByteArray());
+    QCOMPARE(session.UserAgent(), Session::DefaultUserAgent());
+}
+
+QTEST_GUILESS_MAIN(tst_TransferRules)
+#include "tst_transferrules.moc"
