@@ -1,0 +1,169 @@
+// The getter fetches what the user sees: the browser view's cookies (a login
+// on an earlier page) go with the getter's search and download, as does its
+// User-Agent and the searched page as Referer, and cookies that the getter's
+// answers set come back to the browser.
+#include "browser/BrowserSession.h"
+#include "browser/BrowserView.h"
+#include "browser/frmMain.h"
+#include "core/MessageSeam.h"
+#include "core/Settings.h"
+#include "core/Shared.h"
+#include "getter/DownloadNaming.h"
+#include "getter/Session.h"
+#include "getter/frmLoad.h"
+#include "resources/Resources.h"
+
+#include "TestServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEngineCookieStore>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+
+#include <memory>
+
+using namespace kiro;
+
+class BrowserSessionTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void loggedInPagesAndFiles();
+
+private:
+    QString url(const QString &path) const { return m_server.baseUrl() + path; }
+    bool showPage(const QString &path);
+
+    TestServer m_server;
+    QTemporaryDir m_appDir;
+    QString m_dlDir;
+    QList<QPair<QString, QString>> m_messages;
+    std::unique_ptr<frmMain> m_browser;
+};
+
+void BrowserSessionTest::initTestCase()
+{
+    InitKiroResources();
+    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
+    QVERIFY(m_appDir.isValid());
+    m_dlDir = m_appDir.filePath(QStringLiteral("dl"));
+    QVERIFY(QDir().mkpath(m_dlDir));
+    SetMessageHandler([this](const QString &text, const QString &title) {
+        m_messages.append({text, title});
+    });
+    OverrideProgramFolder(m_appDir.path());
+
+    QFile ini(m_appDir.filePath(QStringLiteral("KIRO.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    const QByteArray start = url("/start.html").toLatin1();
+    ini.write("[KIRO.set]\r\nStdHpAdrs=" + start + "\r\nFstHpAdrs=" + start + "\r\nFstDir="
+              + m_dlDir.toLocal8Bit() + "\r\ngrhkb=0\r\nchkSubURL=0\r\nchkFileName=0\r\n");
+    ini.close();
+    QFile extsn(m_appDir.filePath(QStringLiteral("Extsn.fil")));
+    QVERIFY(extsn.open(QIODevice::WriteOnly));
+    extsn.write("\"jpg\",1\r\n\"zip\",1\r\n");
+    extsn.close();
+
+    m_server.addPage("/start.html", "<html><body>start</body></html>");
+    m_browser = std::make_unique<frmMain>();
+    QSignalSpy completed(m_browser->WB(), &BrowserView::NavigateComplete2);
+    m_browser->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_browser.get()));
+    QVERIFY(!completed.isEmpty() || completed.wait(20000));
+}
+
+void BrowserSessionTest::cleanupTestCase()
+{
+    if (QPointer<frmLoad> w = frmLoad::Current()) {
+        w->Unload();
+        QTRY_VERIFY(w.isNull());
+    }
+    m_browser.reset();
+    SetMessageHandler({});
+}
+
+bool BrowserSessionTest::showPage(const QString &path)
+{
+    const QString target = url(path);
+    QSignalSpy loaded(m_browser->WB()->page(), &QWebEnginePage::loadFinished);
+    m_browser->TURLBox()->setText(target);
+    m_browser->TURL_KeyPress(13);
+    return QTest::qWaitFor([&] {
+        return !loaded.isEmpty() && m_browser->WB()->LocationURL() == target;
+    }, 20000);
+}
+
+void BrowserSessionTest::loggedInPagesAndFiles()
+{
+    const QByteArray gallery = url("/members/gallery.html").toUtf8();
+    m_server.addRoute("/login.html", TestResponse::page("<html><body>welcome</body></html>")
+                                         .withHeader("Set-Cookie", "member=yes; Path=/; HttpOnly"));
+    m_server.addRoute("/members/gallery.html",
+                      TestResponse::page("<html><body><a href=\"a.jpg\">a</a> <a href=\"b.zip\">b</a>"
+                                         "</body></html>")
+                          .requiringHeader("Cookie", "member=yes"));
+    m_server.addRoute("/members/a.jpg", TestResponse::bytes(QByteArray(3000, 'a'), "image/jpeg")
+                                            .requiringHeader("Cookie", "member=yes")
+                                            .requiringHeader("Referer", gallery)
+                                            .withHeader("Set-Cookie", "fetched=a; Path=/"));
+    m_server.addRoute("/members/b.zip", TestResponse::bytes(QByteArray(4000, 'b'))
+                                            .requiringHeader("Cookie", "member=yes"));
+    m_server.addPage("/check.html", "<html><body>check</body></html>");
+
+    // The user logs in, then goes to the members' page.
+    QVERIFY(showPage(QStringLiteral("/login.html")));
+    QWebEngineProfile *profile = m_browser->WB()->page()->profile();
+    Session *session = BrowserSessionOf(profile);
+    QVERIFY(session);
+    QTRY_VERIFY(session->CookieHeaderFor(QUrl(url("/members/"))).contains("member=yes"));
+    QVERIFY(showPage(QStringLiteral("/members/gallery.html")));
+    const int pageRequests = m_server.requestCount("/members/gallery.html");
+
+    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
+    QPointer<frmLoad> w = frmLoad::Current();
+    QVERIFY(w);
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(m_server.requestCount("/members/gallery.html"), pageRequests + 1);
+    QCOMPARE(m_server.lastRequestHeader("/members/gallery.html", "User-Agent"),
+             profile->httpUserAgent().toUtf8());
+    QCOMPARE(m_server.lastRequestHeader("/members/gallery.html", "Accept-Language"), AcceptLanguage);
+
+    auto *list = w->findChild<QListWidget *>(QStringLiteral("lstFile"));
+    QStringList found;
+    for (int i = 0; i < list->count(); ++i)
+        found << list->item(i)->text();
+    found.sort();
+    QCOMPARE(found, QStringList({url("/members/a.jpg"), url("/members/b.zip")}));
+
+    QStringList storeGot;
+    connect(profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+            [&](const QNetworkCookie &c) { storeGot << QString::fromUtf8(c.name() + '=' + c.value()); });
+    QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("cmdAllChk")), Qt::LeftButton);
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(m_messages.last().first, QStringLiteral("ダウンロードが終了しました"));
+    const QString folder = QDir(m_dlDir).filePath(DownloadSubDirName(QString::fromUtf8(gallery)));
+    QFile a(folder + QStringLiteral("/a.jpg"));
+    QVERIFY(a.open(QIODevice::ReadOnly));
+    QCOMPARE(a.readAll(), QByteArray(3000, 'a'));
+    QCOMPARE(QFileInfo(folder + QStringLiteral("/b.zip")).size(), 4000);
+
+    // The cookie the file's answer set is the browser's now.
+    QTRY_VERIFY(storeGot.contains(QStringLiteral("fetched=a")));
+    QVERIFY(showPage(QStringLiteral("/check.html")));
+    const QByteArray sent = m_server.lastRequestHeader("/check.html", "Cookie");
+    QVERIFY2(sent.contains("fetched=a") && sent.contains("member=yes"), sent.constData());
+}
+
+QTEST_MAIN(BrowserSessionTest)
+#include "tst_browsersession.moc"
