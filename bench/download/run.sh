@@ -1,7 +1,8 @@
 #!/bin/sh
 # Downloads 2 000 files of 64 KB from nginx on 127.0.0.1, once with
 # `wget -nc -i list` and once with KIRO's DownloadFiles, in the same run,
-# and prints both times and their ratio (target: KIRO at most 1.5 x wget).
+# over http and over https, and prints both times and their ratio (targets:
+# KIRO at most 0.9 x wget; the https ratio within 10 % of the http one).
 #
 #   bench/download/run.sh [BUILD_DIR]     (default build-release)
 #   ROUNDS=3 FILES=2000 bench/download/run.sh ...
@@ -34,45 +35,56 @@ dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
 rm "$W/all"
 
 . "$SRC/bench/nginx.sh"
-start_nginx "$W"
-
-LIST="$W/list"
-for f in $(cd "$W/www/files" && ls); do
-    echo "http://127.0.0.1:$PORT/files/$f"
-done >"$LIST"
+start_nginx "$W" https
 
 now_ms() { date +%s%3N; }
 check_folder() {   # folder: every file there, whole
     n=$(find "$1" -type f -size 65536c | wc -l)
     [ "$n" -eq "$FILES" ] || { echo "$1 holds $n whole files, not $FILES"; exit 1; }
 }
-
-echo "files: $FILES x 64 KB, nginx on 127.0.0.1:$PORT, $ROUNDS rounds"
-WGET_TIMES=
-KIRO_TIMES=
-r=1
-while [ "$r" -le "$ROUNDS" ]; do
-    rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget" "$W/kiro"
-
-    t0=$(now_ms)
-    (cd "$W/wget" && wget -q -nc -i "$LIST")
-    t1=$(now_ms)
-    wget_ms=$((t1 - t0))
-    check_folder "$W/wget"
-
-    out=$("$BENCH" "$LIST" "$W/kiro" "http://127.0.0.1:$PORT/index.html")
-    kiro_ms=$(echo "$out" | sed -n 's/.*kiro_ms=\([0-9]*\).*/\1/p')
-    check_folder "$W/kiro"
-    cmp -s "$W/wget/f0000.bin" "$W/kiro/127_0_0_1_${PORT}_index_html/f0000.bin" || { echo "contents differ"; exit 1; }
-
-    echo "round $r: wget ${wget_ms} ms, KIRO ${kiro_ms} ms ($out)"
-    WGET_TIMES="$WGET_TIMES $wget_ms"
-    KIRO_TIMES="$KIRO_TIMES $kiro_ms"
-    r=$((r + 1))
-done
-
 median() { echo "$@" | tr ' ' '\n' | sed '/^$/d' | sort -n | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
-W_MED=$(median $WGET_TIMES)
-K_MED=$(median $KIRO_TIMES)
-RATIO=$(awk -v k="$K_MED" -v w="$W_MED" 'BEGIN { printf "%.2f", k / w }')
-echo "median: wget ${W_MED} ms, KIRO ${K_MED} ms, ratio ${RATIO} (target <= 1.50)"
+
+# One scheme and port: sets W_MED and K_MED (median milliseconds).
+run_scheme() {
+    scheme=$1 port=$2
+    LIST="$W/list-$scheme"
+    for f in $(cd "$W/www/files" && ls); do
+        echo "$scheme://127.0.0.1:$port/files/$f"
+    done >"$LIST"
+    WGET_TIMES=
+    KIRO_TIMES=
+    r=1
+    while [ "$r" -le "$ROUNDS" ]; do
+        rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget" "$W/kiro"
+
+        t0=$(now_ms)
+        (cd "$W/wget" && wget -q -nc --ca-certificate="$CA_FILE" -i "$LIST")
+        t1=$(now_ms)
+        wget_ms=$((t1 - t0))
+        check_folder "$W/wget"
+
+        out=$(CURL_CA_BUNDLE=$CA_FILE "$BENCH" "$LIST" "$W/kiro" "$scheme://127.0.0.1:$port/index.html")
+        kiro_ms=$(echo "$out" | sed -n 's/.*kiro_ms=\([0-9]*\).*/\1/p')
+        check_folder "$W/kiro"
+        cmp -s "$W/wget/f0000.bin" "$W/kiro/127_0_0_1_${port}_index_html/f0000.bin" || { echo "contents differ"; exit 1; }
+
+        echo "  $scheme round $r: wget ${wget_ms} ms, KIRO ${kiro_ms} ms ($out)"
+        WGET_TIMES="$WGET_TIMES $wget_ms"
+        KIRO_TIMES="$KIRO_TIMES $kiro_ms"
+        r=$((r + 1))
+    done
+    W_MED=$(median $WGET_TIMES)
+    K_MED=$(median $KIRO_TIMES)
+}
+
+echo "files: $FILES x 64 KB, nginx on 127.0.0.1 (http $PORT, https $TLS_PORT), $ROUNDS rounds"
+run_scheme http "$PORT"
+HW=$W_MED HK=$K_MED
+run_scheme https "$TLS_PORT"
+TW=$W_MED TK=$K_MED
+awk -v hw="$HW" -v hk="$HK" -v tw="$TW" -v tk="$TK" 'BEGIN {
+    printf "median  %10s %10s %10s\n", "wget -nc -i", "KIRO", "KIRO/wget"
+    printf "http    %7d ms %7d ms %10.2f\n", hw, hk, hk / hw
+    printf "https   %7d ms %7d ms %10.2f\n", tw, tk, tk / tw
+    printf "targets: KIRO/wget <= 0.90; https ratio within 10 %% of http (%.0f %%)\n", 100 * ((tk / tw) / (hk / hw) - 1)
+}'

@@ -1,14 +1,16 @@
 #!/bin/bash
 # Downloads a 1 GiB file from nginx on 127.0.0.1 with curl -o and with KIRO's
-# transfer (the getter's file mode), in the same run, and prints both
-# throughputs, their ratio and KIRO's peak memory above its idle peak.
+# transfer (the getter's file mode), in the same run, over http and over
+# https, and prints both throughputs, their ratio and KIRO's peak memory
+# above its idle peak.
 #
 #   bench/transfer/run.sh [BUILD_DIR]      (default build-release)
 #
 # BUILD_DIR must already hold bench/transfer/kiro_bench_transfer, e.g.
 #   cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release
 #   cmake --build build-release --target kiro_bench_transfer
-# Targets: throughput at least 0.9 of curl's; peak memory at most 100 MB above idle.
+# Targets: throughput at least 0.95 of curl's; the https ratio within 10 % of
+# the http one; peak memory at most 100 MB above idle.
 set -euo pipefail
 
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
@@ -21,7 +23,7 @@ if [ ! -x "$BENCH" ]; then
     echo "missing $BENCH: build the target kiro_bench_transfer in $BUILD_DIR first" >&2
     exit 2
 fi
-for tool in nginx curl python3; do
+for tool in nginx curl python3 openssl; do
     command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
 done
 
@@ -45,37 +47,44 @@ BYTES=$((SIZE_MB * 1024 * 1024))
 chmod a+r "$WORK/www/big.bin"
 
 . "$SRC/bench/nginx.sh"
-start_nginx "$WORK"
-URL=http://127.0.0.1:$PORT/big.bin
+start_nginx "$WORK" https
 
-best_curl=
-best_kiro=
-peak_kb=0
-idle_kb=0
-for round in $(seq "$ROUNDS"); do
-    curl_s=$(curl -s -o "$WORK/out/curl.bin" -w '%{time_total}' "$URL")
-    got=$(stat -c %s "$WORK/out/curl.bin")
-    rm -f "$WORK/out/curl.bin"
-    [ "$got" = "$BYTES" ] || { echo "curl got $got of $BYTES bytes" >&2; exit 1; }
+# One scheme: prints "curl_s kiro_s peak_kb idle_kb" for the best rounds.
+run_scheme() {
+    local url=$1 best_curl= best_kiro= peak_kb=0 idle_kb=0
+    for round in $(seq "$ROUNDS"); do
+        curl_s=$(curl -s --cacert "$CA_FILE" -o "$WORK/out/curl.bin" -w '%{time_total}' "$url")
+        got=$(stat -c %s "$WORK/out/curl.bin")
+        rm -f "$WORK/out/curl.bin"
+        [ "$got" = "$BYTES" ] || { echo "curl got $got of $BYTES bytes" >&2; exit 1; }
 
-    out=$("$BENCH" "$URL" "$WORK/out/kiro.bin")
-    got=$(stat -c %s "$WORK/out/kiro.bin")
-    rm -f "$WORK/out/kiro.bin"
-    [ "$got" = "$BYTES" ] || { echo "KIRO got $got of $BYTES bytes" >&2; exit 1; }
-    kiro_s=$(sed -n 's/^kiro_seconds=//p' <<<"$out")
-    idle=$(sed -n 's/^kiro_idle_hwm_kb=//p' <<<"$out")
-    peak=$(sed -n 's/^kiro_peak_hwm_kb=//p' <<<"$out")
+        out=$(CURL_CA_BUNDLE=$CA_FILE "$BENCH" "$url" "$WORK/out/kiro.bin")
+        got=$(stat -c %s "$WORK/out/kiro.bin")
+        rm -f "$WORK/out/kiro.bin"
+        [ "$got" = "$BYTES" ] || { echo "KIRO got $got of $BYTES bytes" >&2; exit 1; }
+        kiro_s=$(sed -n 's/^kiro_seconds=//p' <<<"$out")
+        idle=$(sed -n 's/^kiro_idle_hwm_kb=//p' <<<"$out")
+        peak=$(sed -n 's/^kiro_peak_hwm_kb=//p' <<<"$out")
 
-    printf 'round %d: curl %.2f s, KIRO %.2f s, KIRO peak %d MB above idle\n' "$round" "$curl_s" "$kiro_s" $(((peak - idle) / 1024))
-    if [ -z "$best_curl" ] || awk "BEGIN{exit !($curl_s < $best_curl)}"; then best_curl=$curl_s; fi
-    if [ -z "$best_kiro" ] || awk "BEGIN{exit !($kiro_s < $best_kiro)}"; then best_kiro=$kiro_s; fi
-    if [ $((peak - idle)) -gt $((peak_kb - idle_kb)) ] || [ "$round" = 1 ]; then peak_kb=$peak; idle_kb=$idle; fi
-done
+        printf '  round %d: curl %.2f s, KIRO %.2f s, KIRO peak %d MB above idle\n' "$round" "$curl_s" "$kiro_s" $(((peak - idle) / 1024)) >&2
+        if [ -z "$best_curl" ] || awk "BEGIN{exit !($curl_s < $best_curl)}"; then best_curl=$curl_s; fi
+        if [ -z "$best_kiro" ] || awk "BEGIN{exit !($kiro_s < $best_kiro)}"; then best_kiro=$kiro_s; fi
+        if [ $((peak - idle)) -gt $((peak_kb - idle_kb)) ] || [ "$round" = 1 ]; then peak_kb=$peak; idle_kb=$idle; fi
+    done
+    echo "$best_curl $best_kiro $peak_kb $idle_kb"
+}
 
-awk -v c="$best_curl" -v k="$best_kiro" -v mb="$SIZE_MB" -v peak="$peak_kb" -v idle="$idle_kb" 'BEGIN {
-    printf "file: %d MiB over loopback from nginx, best of the rounds\n", mb
-    printf "curl -o:        %7.1f MiB/s (%.2f s)\n", mb / c, c
-    printf "KIRO transfer:  %7.1f MiB/s (%.2f s)\n", mb / k, k
-    printf "ratio KIRO/curl: %.2f (target >= 0.90)\n", c / k
-    printf "KIRO peak memory: %.1f MB above idle (VmHWM %d kB idle, %d kB peak; target <= 100 MB)\n", (peak - idle) / 1024, idle, peak
+echo "file: $SIZE_MB MiB over loopback from nginx, best of $ROUNDS rounds" >&2
+echo "http:" >&2
+read -r http_curl http_kiro http_peak http_idle < <(run_scheme "http://127.0.0.1:$PORT/big.bin")
+echo "https:" >&2
+read -r tls_curl tls_kiro tls_peak tls_idle < <(run_scheme "https://127.0.0.1:$TLS_PORT/big.bin")
+
+awk -v mb="$SIZE_MB" -v hc="$http_curl" -v hk="$http_kiro" -v hp="$http_peak" -v hi="$http_idle" \
+    -v tc="$tls_curl" -v tk="$tls_kiro" -v tp="$tls_peak" -v ti="$tls_idle" 'BEGIN {
+    printf "%-6s %14s %14s %9s %s\n", "", "curl -o", "KIRO", "KIRO/curl", "KIRO peak above idle"
+    printf "%-6s %8.1f MiB/s %8.1f MiB/s %9.2f %.1f MB\n", "http", mb / hc, mb / hk, hc / hk, (hp - hi) / 1024
+    printf "%-6s %8.1f MiB/s %8.1f MiB/s %9.2f %.1f MB\n", "https", mb / tc, mb / tk, tc / tk, (tp - ti) / 1024
+    printf "targets: KIRO/curl >= 0.95; https ratio within 10 %% of http (%.0f %%); peak <= 100 MB\n", \
+        100 * ((tc / tk) / (hc / hk) - 1)
 }'
