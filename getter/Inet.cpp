@@ -310,7 +310,7 @@ void Inet::Private::Begin()
                      resumeFrom > 0 ? QByteArray(QByteArray::number(resumeFrom) + '-').constData() : nullptr);
     // A file is the server's bytes; a page may come compressed.
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, toFile ? nullptr : "gzip, deflate");
-    // A connection that an answer has made doubtful is closed after it.
+    // Kept for the next request unless this one's answer makes it doubtful.
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 0L);
 
     const QByteArray cookies = session ? session->CookieHeaderFor(address) : QByteArray();
@@ -632,10 +632,9 @@ void Inet::Private::OnFinished(CURL *handle, CURLcode result)
         return;
     }
 
-    // A redirect's or an error's body is cut when it runs long: no fault.
-    const bool answered = result == CURLE_OK
-        || (result == CURLE_WRITE_ERROR && use == Use::Discard);
-    if (kind == Kind::Redirect && answered) {
+    // Whatever became of a redirect's body (cut here when it runs long), its
+    // head named the next address.
+    if (kind == Kind::Redirect) {
         Follow();
         return;
     }
@@ -651,8 +650,8 @@ void Inet::Private::OnFinished(CURL *handle, CURLcode result)
         Complete();
         return;
     }
-    if (kind == Kind::Redirect || result == CURLE_OK) {
-        Fail(QStringLiteral("the answer was cut short"));
+    if (result == CURLE_OK) {
+        Fail(QStringLiteral("no answer came"));
         return;
     }
     if (IsTransientFailure(result))
