@@ -61,7 +61,8 @@
 //                                 a Referer)
 //   addSequence(target, {r1, r2, ...}) answers the n-th request for target with rn; the last
 //                                 one answers every later request (a 503 then a 200, a cut
-//                                 body then its continuation).
+//                                 body then its continuation). n is requestCount(target), so
+//                                 clearRequestLog() starts the sequence over.
 //
 // Bodies for Content-Encoding tests
 //   TestServer::gzip(data)          one gzip member; concatenate two for a two-member body

@@ -4,10 +4,13 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
 #include <vector>
+
+Q_DECLARE_METATYPE(TestResponse)
 
 class TestServerTest : public QObject
 {
@@ -28,6 +31,10 @@ private Q_SLOTS:
     void concurrentRequests();
     void https();
     void destroyedWithOpenSockets();
+    void wireSwitches_data();
+    void wireSwitches();
+    void sequencesAndRequiredHeaders();
+    void compressedBodies();
 
 private:
     std::unique_ptr<QNetworkReply> get(const QUrl &url, const QByteArray &acceptEncoding = {});
@@ -330,6 +337,115 @@ void TestServerTest::destroyedWithOpenSockets()
     // Qt may call such a reply a success; only its length tells (see TestServer.h).
     QVERIFY(stalled->readAll().size() < 1000);
     QVERIFY(slow->readAll().size() < 1000);
+}
+
+namespace {
+
+// What the server puts on the wire for one raw request; the server closes the
+// connection after the answer.
+QByteArray Exchange(const TestServer &server, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, server.port());
+    if (!socket.waitForConnected(5000))
+        return "<no connection>";
+    socket.write(request);
+    QByteArray wire;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        wire += socket.readAll();
+    return wire + socket.readAll();
+}
+
+QByteArray Get(const QByteArray &target, const QByteArray &headers = {})
+{
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+}
+
+} // namespace
+
+void TestServerTest::wireSwitches_data()
+{
+    QTest::addColumn<TestResponse>("response");
+    QTest::addColumn<QByteArray>("requestHeaders");
+    QTest::addColumn<QList<QByteArray>>("parts");   // in this order on the wire
+
+    QTest::newRow("length and chunked")
+        << TestResponse::bytes("abcdef").chunkedWithContentLength() << QByteArray()
+        << QList<QByteArray>{"Transfer-Encoding: chunked\r\n", "Content-Length: 6\r\n",
+                             "\r\n\r\n6\r\nabcdef\r\n0\r\n\r\n"};
+    QTest::newRow("chunk extension and trailers")
+        << TestResponse::bytes("abc").chunked().withChunkExtension(";x=1").withTrailer("X-Sum", "9")
+        << QByteArray() << QList<QByteArray>{"\r\n\r\n3;x=1\r\nabc\r\n0;x=1\r\nX-Sum: 9\r\n\r\n"};
+    QTest::newRow("interim answers")
+        << TestResponse::bytes("ok").afterInterimAnswers(2) << QByteArray()
+        << QList<QByteArray>{"HTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 200 OK\r\n"};
+    QTest::newRow("head in single bytes")
+        << TestResponse::bytes("body").headInSingleBytes() << QByteArray()
+        << QList<QByteArray>{"HTTP/1.1 200 OK\r\n", "\r\n\r\nbody"};
+    QTest::newRow("range asked")
+        << TestResponse::bytes("0123456789").withRanges().withHeader("ETag", "\"e\"")
+        << QByteArray("Range: bytes=4-\r\nIf-Range: \"e\"\r\n")
+        << QList<QByteArray>{"HTTP/1.1 206 ", "Content-Length: 6\r\n", "Content-Range: bytes 4-9/10\r\n",
+                             "Accept-Ranges: bytes\r\n", "\r\n\r\n456789"};
+    QTest::newRow("range of a changed resource")
+        << TestResponse::bytes("0123456789").withRanges().withHeader("ETag", "\"new\"")
+        << QByteArray("Range: bytes=4-\r\nIf-Range: \"old\"\r\n")
+        << QList<QByteArray>{"HTTP/1.1 200 ", "Content-Length: 10\r\n", "\r\n\r\n0123456789"};
+    QTest::newRow("range without ranges")
+        << TestResponse::bytes("0123456789") << QByteArray("Range: bytes=4-\r\n")
+        << QList<QByteArray>{"HTTP/1.1 200 ", "\r\n\r\n0123456789"};
+}
+
+void TestServerTest::wireSwitches()
+{
+    QFETCH(TestResponse, response);
+    QFETCH(QByteArray, requestHeaders);
+    QFETCH(QList<QByteArray>, parts);
+
+    TestServer server;
+    server.addRoute("/w", response);
+    const QByteArray wire = Exchange(server, Get("/w", requestHeaders));
+    qsizetype at = 0;
+    for (const QByteArray &part : parts) {
+        const qsizetype found = wire.indexOf(part, at);
+        QVERIFY2(found >= 0, QByteArray(part + " not in order in: " + wire).constData());
+        at = found + part.size();
+    }
+}
+
+void TestServerTest::sequencesAndRequiredHeaders()
+{
+    TestServer server;
+    server.addSequence("/seq", {TestResponse::status(503).withHeader("Retry-After", "1"),
+                                TestResponse::bytes("second"), TestResponse::bytes("third")});
+    QVERIFY(Exchange(server, Get("/seq")).startsWith("HTTP/1.1 503 "));
+    QVERIFY(Exchange(server, Get("/seq")).endsWith("second"));
+    QVERIFY(Exchange(server, Get("/seq")).endsWith("third"));
+    QVERIFY(Exchange(server, Get("/seq")).endsWith("third"));
+    server.clearRequestLog();
+    QVERIFY(Exchange(server, Get("/seq")).startsWith("HTTP/1.1 503 "));
+
+    server.addRoute("/members", TestResponse::bytes("in").requiringHeader("Cookie", "id=7")
+                                    .requiringHeader("Referer", "/index.html"));
+    QVERIFY(Exchange(server, Get("/members")).startsWith("HTTP/1.1 403 "));
+    QVERIFY(Exchange(server, Get("/members", "Cookie: a=1; id=7\r\n")).startsWith("HTTP/1.1 403 "));
+    QVERIFY(Exchange(server, Get("/members", "Cookie: a=1; id=7\r\nReferer: http://h/index.html\r\n"))
+                .endsWith("\r\n\r\nin"));
+}
+
+void TestServerTest::compressedBodies()
+{
+    const QByteArray text = QByteArray("compress me, compress me, compress me. ").repeated(100);
+    const QByteArray gz = TestServer::gzip(text);
+    QVERIFY(gz.startsWith("\x1f\x8b\x08"));
+    QVERIFY(gz.size() < text.size() / 4);
+    // A gzip member is the raw stream between a 10-byte head and an 8-byte tail.
+    const QByteArray raw = TestServer::deflateRaw(text);
+    QCOMPARE(raw, gz.mid(10, gz.size() - 18));
+    QCOMPARE(TestServer::deflateRaw(QByteArray()), QByteArray("\x03\x00", 2));
+    const QByteArray bomb = TestServer::gzipBomb(100 * 1000 * 1000);
+    QVERIFY(bomb.size() < 1000 * 1000);
+    QCOMPARE(bomb.right(4), QByteArray("\x00\xe1\xf5\x05", 4));   // the size, little-endian
 }
 
 QTEST_GUILESS_MAIN(TestServerTest)
