@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryFile>
 
@@ -25,7 +26,10 @@ public:
     QString errorString() const;
 
 private:
+    bool writeGathered();
+
     QString m_target;
     QTemporaryFile m_temp;
+    QByteArray m_gathered;   // written to the file in larger pieces
     QString m_error;
 };
