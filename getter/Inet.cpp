@@ -162,7 +162,7 @@ struct Inet::Private {
     Use use = Use::None;
     qint64 discarded = 0;
     QString fault;                 // ends the request whatever the tries left
-    QString retryFault;            // the try failed; a new one may mend it
+    QString retryFault;            // the try failed; another may succeed
     bool abortedByCheck = false;
 
     // States

@@ -466,11 +466,11 @@ void HttpConnection::handleHead(const QByteArray &head)
         const bool unchanged = ifRange.isEmpty() || ifRange == etag || ifRange == lastModified;
         qint64 from = -1;
         if (range.startsWith("bytes=") && unchanged) {
-            const QByteArray spec = range.mid(6);
-            const qsizetype dash = spec.indexOf('-');
+            const QByteArray rangeSet = range.mid(6);
+            const qsizetype dash = rangeSet.indexOf('-');
             bool ok = false;
             if (dash > 0)
-                from = spec.left(dash).toLongLong(&ok);
+                from = rangeSet.left(dash).toLongLong(&ok);
             if (!ok || from < 0 || from >= response.fullSize())
                 from = -1;
         }
