@@ -116,8 +116,8 @@ void FileDownloader::DownloadFiles()
             return;   // the transfer shows the abort text and leaves no file
 
         if (m_transfer.LastFailed()) {
-            if (QFileInfo(path).isFile())
-                QFile::remove(path);
+            // A failed transfer leaves nothing of its own behind; whatever is
+            // at the path now was put there by someone else and stays.
             SetItemResult(i, FailedText);
             if (!GoOnAfterItem())
                 return;

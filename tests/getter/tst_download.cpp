@@ -106,6 +106,7 @@ private Q_SLOTS:
     void threshold_data();
     void threshold();
     void failedTransfers();
+    void failedItemKeepsFileItDidNotWrite();
     void stop_data();
     void stop();
     void httpsPage();
@@ -379,6 +380,35 @@ void TestDownload::failedTransfers()
     const QString sub = PageFolder(server, "/p.html");
     QCOMPARE(ReadAll(m_root + "/Down/" + sub + "/good.jpg"), Body(5000, 'o'));
     QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/good.jpg"}));
+}
+
+// A file that appears under the target name while a slow transfer runs is
+// someone else's; the transfer's failure must not take it away.
+void TestDownload::failedItemKeepsFileItDidNotWrite()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    server.addRoute("/late.jpg", TestResponse::bytes(Body(60000, 'l')).slow(4096, 30).resetAfter(20000));
+
+    Getter g;
+    g.vars.BaseURL = b + "/p.html";
+    g.List({b + "/late.jpg"});
+    const QString sub = PageFolder(server, "/p.html");
+    const QString target = m_root + "/Down/" + sub + "/late.jpg";
+    bool planted = false;
+    g.sink.onLabel = [&](GetterSink::Label label, const QString &text) {
+        if (planted || label != GetterSink::Label::KB || text.toInt() < 4)
+            return;
+        QFile other(target);
+        planted = other.open(QIODevice::WriteOnly) && other.write("theirs") == 6;
+    };
+    g.downloader.DownloadFiles();
+
+    QVERIFY(planted);
+    QCOMPARE(g.sink.Result(0), Failed);
+    QCOMPARE(ReadAll(target), QByteArray("theirs"));
+    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/late.jpg"}));
 }
 
 void TestDownload::stop_data()
