@@ -133,14 +133,17 @@ QString CollapseSlashes(const QString &address)
     if (firstPair >= 0) {
         // Removing one "/" of the first pair and trimming spaces, again and
         // again, comes to this: trimming the ends never joins two "/".
-        QString collapsed;
-        collapsed.reserve(rest.size());
-        for (const QChar c : std::as_const(rest)) {
-            if (c == QLatin1Char('/') && !collapsed.isEmpty() && collapsed.back() == QLatin1Char('/'))
+        QChar *out = rest.data();
+        const QChar *in = out;
+        const QChar *const end = in + rest.size();
+        QChar *const begin = out;
+        for (; in != end; ++in) {
+            if (*in == QLatin1Char('/') && out != begin && out[-1] == QLatin1Char('/'))
                 continue;
-            collapsed.append(c);
+            *out++ = *in;
         }
-        rest = TrimSpaces(collapsed);
+        rest.truncate(out - begin);
+        rest = TrimSpaces(rest);
     }
     return (https ? QString(HttpsPrefix) : QString(HttpPrefix)) + rest;
 }

@@ -15,13 +15,39 @@ namespace {
 // 255 UTF-16 units on Windows.
 constexpr qsizetype MaxNameLength = 255;
 
-qsizetype NameLength(QStringView name)
+// What the file system's encoding writes for the character that starts at i,
+// and how many UTF-16 units that character takes. Names hold no unpaired
+// surrogate by the time they are measured (SafeName replaces them); one would
+// be written as the three bytes of U+FFFD.
+struct EncodedChar {
+    qsizetype bytes;
+    qsizetype units;
+};
+
+EncodedChar EncodedCharAt(QStringView s, qsizetype i)
 {
+    const char16_t c = s.at(i).unicode();
+    const bool pair = QChar::isHighSurrogate(c) && i + 1 < s.size() && s.at(i + 1).isLowSurrogate();
 #ifdef Q_OS_WIN
-    return name.size();
+    return {pair ? 2 : 1, pair ? 2 : 1};
 #else
-    return name.toUtf8().size();
+    if (pair)
+        return {4, 2};
+    return {c < 0x80 ? 1 : c < 0x800 ? 2 : 3, 1};
 #endif
+}
+
+// The name's length, counted only as far as it takes to exceed limit: a
+// name of a million characters is known to be too long after 256 of them.
+qsizetype NameLength(QStringView name, qsizetype limit = std::numeric_limits<qsizetype>::max())
+{
+    qsizetype length = 0;
+    for (qsizetype i = 0; i < name.size() && length <= limit;) {
+        const EncodedChar e = EncodedCharAt(name, i);
+        length += e.bytes;
+        i += e.units;
+    }
+    return length;
 }
 
 bool IsForbidden(QChar c)
@@ -41,32 +67,57 @@ bool IsForbidden(QChar c)
 bool IsReservedOnWindows(const QString &name)
 {
     // Windows takes "con.jpg" and "CON .tar.gz" for the device as well.
-    QString stem = name.left(name.indexOf(QLatin1Char('.'))).toUpper();
-    while (stem.endsWith(QLatin1Char(' ')))
-        stem.chop(1);
+    qsizetype stemEnd = name.indexOf(QLatin1Char('.'));
+    if (stemEnd < 0)
+        stemEnd = name.size();
+    while (stemEnd > 0 && name.at(stemEnd - 1) == QLatin1Char(' '))
+        --stemEnd;
+    if (stemEnd < 3 || stemEnd > 4)
+        return false;
+    const QString stem = name.left(stemEnd).toUpper();
     if (stem == u"CON" || stem == u"PRN" || stem == u"AUX" || stem == u"NUL")
         return true;
     return stem.size() == 4 && (stem.startsWith(u"COM") || stem.startsWith(u"LPT"))
            && stem.at(3) >= QLatin1Char('1') && stem.at(3) <= QLatin1Char('9');
 }
 
-// Cuts s to at most maxLength (as NameLength counts) without splitting a
-// character.
+// The SHA-1 of the name's UTF-16 code units, little-endian: the same on
+// every machine, and cheaper on a huge name than its UTF-8 form.
+QByteArray NameHash(QStringView name)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    hash.addData(QByteArrayView(reinterpret_cast<const char *>(name.utf16()), name.size() * 2));
+#else
+    QByteArray piece;
+    for (const QChar c : name) {
+        piece.append(char(c.unicode() & 0xff));
+        piece.append(char(c.unicode() >> 8));
+    }
+    hash.addData(piece);
+#endif
+    return hash.result();
+}
+
+// The longest start of s that takes at most maxLength (as NameLength counts)
+// without splitting a character.
 QString CutToLength(const QString &s, qsizetype maxLength)
 {
-    qsizetype end = s.size();
-    while (end > 0 && NameLength(QStringView(s).left(end)) > maxLength) {
-        --end;
-        if (end > 0 && s.at(end).isLowSurrogate() && s.at(end - 1).isHighSurrogate())
-            --end;
+    qsizetype length = 0;
+    qsizetype end = 0;
+    while (end < s.size()) {
+        const EncodedChar e = EncodedCharAt(s, end);
+        if (length + e.bytes > maxLength)
+            break;
+        length += e.bytes;
+        end += e.units;
     }
     return s.left(end);
 }
 
 QString Shorten(const QString &name)
 {
-    const QString hash = QString::fromLatin1(
-        QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8));
+    const QString hash = QString::fromLatin1(NameHash(name).toHex().left(8));
     const QString marker = QLatin1Char('~') + hash;
 
     QString stem = name;
@@ -86,10 +137,9 @@ QString Shorten(const QString &name)
 
 QString UnderscoreSlashesAndDots(QStringView text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text)
-        out.append(c == QLatin1Char('/') || c == QLatin1Char('.') ? QLatin1Char('_') : c);
+    QString out = text.toString();
+    out.replace(QLatin1Char('/'), QLatin1Char('_'));
+    out.replace(QLatin1Char('.'), QLatin1Char('_'));
     return out;
 }
 
@@ -103,15 +153,18 @@ int SchemeLength(const QString &url)
 QString SafeName(const QString &name)
 {
     QString safe = name;
-    for (QChar &c : safe) {
-        if (IsForbidden(c))
-            c = QLatin1Char('_');
+    for (qsizetype i = 0; i < safe.size(); ++i) {
+        const QChar c = safe.at(i);
+        if (c.isHighSurrogate() && i + 1 < safe.size() && safe.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (IsForbidden(c) || c.isSurrogate())   // half a character has no name
+            safe[i] = QLatin1Char('_');
     }
-    if (!safe.isEmpty() && safe.count(QLatin1Char('.')) == safe.size())
+    if (safe.startsWith(QLatin1Char('.')) && safe.count(QLatin1Char('.')) == safe.size())
         safe.fill(QLatin1Char('_'));
     if (IsReservedOnWindows(safe))
         safe.prepend(QLatin1Char('_'));
-    if (NameLength(safe) > MaxNameLength)
+    if (NameLength(safe, MaxNameLength) > MaxNameLength)
         safe = Shorten(safe);
     return safe;
 }

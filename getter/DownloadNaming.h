@@ -13,12 +13,14 @@ namespace kiro {
 int SchemeLength(const QString &url);
 
 // A name the file system takes as one plain entry in a folder: path
-// separators, characters Windows or Linux forbid and control characters
-// become "_"; names of dots only become underscores; names Windows reserves
-// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with any extension, any case) get a
-// leading "_"; a name over 255 bytes is shortened around its extension with
-// "~" and 8 hex digits of a hash of the whole name. Percent-escapes are kept.
-// An empty name stays empty.
+// separators, characters Windows or Linux forbid, control characters and
+// half characters (an unpaired UTF-16 surrogate) become "_"; names of dots
+// only become underscores; names Windows reserves (CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9, with any extension, any case) get a leading "_"; a name over
+// 255 bytes as the file system writes it (UTF-8 on Linux, UTF-16 units on
+// Windows) is shortened around its extension with "~" and 8 hex digits of a
+// hash of the whole name. Percent-escapes are kept. An empty name stays
+// empty. Linear in the name's length.
 QString SafeName(const QString &name);
 
 // The page's download sub-folder: the page address after "http://" (or

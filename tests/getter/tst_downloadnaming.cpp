@@ -4,26 +4,40 @@
 #include "getter/DownloadNaming.h"
 
 #include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace kiro;
 
 namespace {
 
+// The name's length as the file system takes it.
 qsizetype NameBytes(const QString &name)
 {
 #ifdef Q_OS_WIN
     return name.size();
 #else
-    return name.toUtf8().size();
+    return QFile::encodeName(name).size();
 #endif
+}
+
+bool HasUnpairedSurrogate(const QString &s)
+{
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (s.at(i).isSurrogate())
+            return true;
+    }
+    return false;
 }
 
 // A name that is one plain entry of a folder on both Linux and Windows.
 bool IsPlainEntry(const QString &name)
 {
     static const QString forbidden = QStringLiteral("\\/:*?\"<>|");
-    if (name.isEmpty() || name == u"." || name == u"..")
+    if (name.isEmpty() || name == u"." || name == u".." || HasUnpairedSurrogate(name))
         return false;
     for (QChar c : name) {
         if (c.unicode() < 0x20 || forbidden.contains(c))
@@ -46,6 +60,8 @@ private Q_SLOTS:
     void longNames_data();
     void longNames();
     void longNamesStayApartAndStable();
+    void unpairedSurrogates_data();
+    void unpairedSurrogates();
     void joinPath();
     void itemText_data();
     void itemText();
@@ -140,6 +156,10 @@ void TestDownloadNaming::longNames_data()
     QTest::newRow("no extension") << "http://h/" + QString(400, 'c') << "";
     QTest::newRow("huge extension") << "http://h/x." + QString(400, 'd') << "";
     QTest::newRow("long prefix") << "http://h/" + QString(300, 'e') + "/f.jpg" << ".jpg";
+    QString mixed;
+    for (int i = 0; i < 40; ++i)
+        mixed += QStringLiteral("a\u00E9\u65E5") + QString::fromUcs4(U"\U0001F600");
+    QTest::newRow("mixed widths") << "http://h/" + mixed + ".mpg" << ".mpg";
 }
 
 void TestDownloadNaming::longNames()
@@ -169,6 +189,43 @@ void TestDownloadNaming::longNamesStayApartAndStable()
     // The next run must find the file under the same name.
     QCOMPARE(SaveNameFor(a, 0), SaveNameFor(QString(a), 0));
     QCOMPARE(SafeName(QString(300, 'a') + "1.jpg"), SaveNameFor(a, 0));
+}
+
+void TestDownloadNaming::unpairedSurrogates_data()
+{
+    const QChar high(0xD800);
+    const QChar low(0xDC00);
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected");   // "" when the name is shortened
+
+    QTest::newRow("high alone") << "http://h/a" + QString(high) + "b.jpg" << "a_b.jpg";
+    QTest::newRow("low alone") << "http://h/a" + QString(low) + ".jpg" << "a_.jpg";
+    QTest::newRow("at the end") << "http://h/x.jp" + QString(high) << "x.jp_";
+    QTest::newRow("halves reversed") << "http://h/" + QString(low) + QString(high) << "__";
+    QTest::newRow("pair kept") << "http://h/" + QString(high) + QString(low) + ".gif"
+                               << QString(high) + QString(low) + ".gif";
+    // 255 characters that the file system would write as 257 bytes.
+    QTest::newRow("at the limit") << "http://h/" + QString(250, 'a') + QString(high) + ".jpg"
+                                  << QString(250, 'a') + "_.jpg";
+    QTest::newRow("over the limit") << "http://h/" + QString(240, 'a') + QString(20, low) + ".jpg" << "";
+}
+
+// A page decoded from UTF-16 can carry half a character into an address.
+void TestDownloadNaming::unpairedSurrogates()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    const QString name = SaveNameFor(url, 0);
+    QVERIFY(IsPlainEntry(name));
+    QVERIFY2(NameBytes(name) <= 255, qPrintable(QString::number(NameBytes(name))));
+    if (!expected.isEmpty())
+        QCOMPARE(name, expected);
+    else
+        QVERIFY2(QRegularExpression("^a+_+~[0-9a-f]{8}\\.jpg$").match(name).hasMatch(), qPrintable(name));
+
+    const QString sub = DownloadSubDirName(url);
+    QVERIFY(IsPlainEntry(sub));
+    QVERIFY(NameBytes(sub) <= 255);
 }
 
 void TestDownloadNaming::joinPath()
