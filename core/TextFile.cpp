@@ -15,10 +15,52 @@ QString DecodeCp932(const QByteArray &bytes)
     return decoder.decode(bytes);
 }
 
+namespace {
+
+char16_t FoldedForCp932(char16_t c)
+{
+    switch (c) {
+    case u'\u301C': return u'\uFF5E';   // wave dash → full-width tilde
+    case u'\u2212': return u'\uFF0D';   // minus sign → full-width hyphen-minus
+    case u'\u2014': return u'\u2015';   // em dash → horizontal bar
+    case u'\u2016': return u'\u2225';   // double vertical line → parallel to
+    case u'\u00A2': return u'\uFFE0';   // cent sign
+    case u'\u00A3': return u'\uFFE1';   // pound sign
+    case u'\u00AC': return u'\uFFE2';   // not sign
+    default: return c;
+    }
+}
+
+bool IsControl(char16_t c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
+} // namespace
+
+QString FoldForCp932(const QString &text)
+{
+    QString folded = text;
+    for (qsizetype i = 0; i < folded.size(); ++i) {
+        const char16_t c = folded.at(i).unicode();
+        const char16_t f = FoldedForCp932(c);
+        if (f != c)
+            folded[i] = QChar(f);
+    }
+    return folded;
+}
+
 bool EncodeCp932(const QString &text, QByteArray *out)
 {
+    // The encoder writes half a character as "?" without telling.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (text.at(i).isSurrogate())
+            return false;
+    }
     QStringEncoder encoder("CP932");
-    QByteArray bytes = encoder.encode(text);
+    QByteArray bytes = encoder.encode(FoldForCp932(text));
     if (encoder.hasError())
         return false;
     *out = std::move(bytes);
@@ -29,6 +71,44 @@ bool IsCp932Encodable(const QString &text)
 {
     QByteArray ignored;
     return EncodeCp932(text, &ignored);
+}
+
+QString FirstUnstorableCharacter(const QString &text, Folding folding)
+{
+    // The common case costs one encoding of the whole text.
+    bool anyControl = false;
+    bool anyFolded = false;
+    for (const QChar c : text) {
+        anyControl = anyControl || IsControl(c.unicode());
+        anyFolded = anyFolded || FoldedForCp932(c.unicode()) != c.unicode();
+    }
+    if (!anyControl && (folding == Folding::Allowed || !anyFolded) && IsCp932Encodable(text))
+        return QString();
+
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size()
+                && text.at(i + 1).isLowSurrogate();
+        const QString character = text.mid(i, pair ? 2 : 1);
+        const char16_t c = text.at(i).unicode();
+        if (IsControl(c) || (folding == Folding::NotAllowed && FoldedForCp932(c) != c)
+            || !IsCp932Encodable(character))
+            return character;
+        if (pair)
+            ++i;
+    }
+    return QString();
+}
+
+QString UnstorableCharacterMessage(const QString &character)
+{
+    const char32_t code = character.size() == 2 ? QChar::surrogateToUcs4(character.at(0), character.at(1))
+                                                 : char32_t(character.isEmpty() ? 0 : character.at(0).unicode());
+    const bool visible = !character.isEmpty() && character.at(0).isPrint() && !character.at(0).isSpace()
+            && !character.at(0).isSurrogate();
+    const QString named = visible || character.size() == 2
+            ? character
+            : QStringLiteral("U+%1").arg(quint32(code), 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("保存できない文字が含まれています。（") + named + QStringLiteral("）");
 }
 
 SaveResult WriteFileAtomically(const QString &path, const QByteArray &bytes)

@@ -14,9 +14,31 @@ enum class SaveResult {
 };
 
 QString DecodeCp932(const QByteArray &bytes);
-// Returns false (and leaves *out undefined) when a character cannot be encoded.
+
+// Other platforms' input methods type 〜 − — ‖ ¢ £ ¬ where Japanese Windows
+// has ～ － ― ∥ ￠ ￡ ￢; code page 932 holds only the latter. The text with
+// the former replaced by the latter.
+QString FoldForCp932(const QString &text);
+
+// The folded text in code page 932. Returns false (and leaves *out
+// undefined) when a character cannot be encoded even so.
 bool EncodeCp932(const QString &text, QByteArray *out);
 bool IsCp932Encodable(const QString &text);
+
+// Whether text that folding changes is still the same text to its user: a
+// name is; a folder path is not, since it would name another folder.
+enum class Folding { Allowed, NotAllowed };
+
+// The first character of text that the program's files cannot hold (both
+// halves of a pair): a control character, which would break a line or a
+// record, or one that code page 932 lacks after folding (or that folding
+// would change, where it is not allowed). Empty when there is none.
+QString FirstUnstorableCharacter(const QString &text, Folding folding = Folding::Allowed);
+
+// The refusal of a text holding character: "保存できない文字が含まれています。"
+// with the character named after it in full-width brackets (a character that
+// cannot be seen is named by its code, as U+000A).
+QString UnstorableCharacterMessage(const QString &character);
 
 // Writes bytes to a temporary file beside path, then renames it over path.
 SaveResult WriteFileAtomically(const QString &path, const QByteArray &bytes);

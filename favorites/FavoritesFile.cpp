@@ -51,10 +51,8 @@ QString FavoriteNameProblem(const QString &name)
 {
     if (name.contains(QLatin1Char('"')) || name.contains(FavoriteSeparator))
         return QStringLiteral("名前に「\"」や「@@」は使用できません。");
-    if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n'))
-            || !IsCp932Encodable(name))
-        return QStringLiteral("保存できない文字が含まれています。");
-    return QString();
+    const QString unstorable = FirstUnstorableCharacter(name);
+    return unstorable.isEmpty() ? QString() : UnstorableCharacterMessage(unstorable);
 }
 
 

@@ -35,8 +35,9 @@ QString FavoriteAddress(const QString &entry);
 QString EncodeFavoriteAddress(const QString &address);
 
 // Why a name cannot be stored, as the message the add dialog shows; "" when
-// it can. A double quote or "@@" would break the record when read back; line
-// breaks would split it; some characters have no code page 932 form.
+// it can. A double quote or "@@" would break the record when read back;
+// control characters would split it; some characters have no code page 932
+// form.
 QString FavoriteNameProblem(const QString &name);
 
 } // namespace kiro

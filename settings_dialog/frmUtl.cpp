@@ -46,6 +46,18 @@ QString DefaultCurrentPage()
     return browser->WB()->LocationURL();
 }
 
+// Why the folder cannot be the stored download folder; "" when it can. It
+// must come back from the file as the very same path.
+QString FolderRefusal(const QString &folder)
+{
+    const QString unstorable = kiro::FirstUnstorableCharacter(folder, kiro::Folding::NotAllowed);
+    if (!unstorable.isEmpty())
+        return kiro::UnstorableCharacterMessage(unstorable);
+    if (folder.size() > kiro::LongestStoredValue)
+        return kFolderTooLong;
+    return QString();
+}
+
 QString SaveFailedMessage(const QString &path)
 {
     return QStringLiteral("設定を保存できませんでした。\r\n") + QDir::toNativeSeparators(path)
@@ -310,11 +322,7 @@ void frmUtl::cmdSet3_Click()
 void frmUtl::DirLB_Change()
 {
     const QString folder = DirLB->path();
-    QString refusal;
-    if (!kiro::IsCp932Encodable(folder))
-        refusal = kUnencodable;
-    else if (folder.size() > kiro::LongestStoredValue)
-        refusal = kFolderTooLong;
+    const QString refusal = FolderRefusal(folder);
     if (!refusal.isEmpty()) {
         kiro::ShowMessage(refusal, kConfirm);
         ShowFolder(kiro::FstDir);
@@ -360,12 +368,9 @@ bool frmUtl::ExtensionAcceptable(const QString &name)
         kiro::ShowMessage(kQuoteInExtension, kConfirm);
         return false;
     }
-    // A line break would split the record; other control characters have no
-    // place in a file name either.
-    const bool control = std::any_of(name.cbegin(), name.cend(),
-                                     [](QChar c) { return c.unicode() < 0x20; });
-    if (control || !kiro::IsCp932Encodable(name)) {
-        kiro::ShowMessage(kUnencodable, kConfirm);
+    const QString unstorable = kiro::FirstUnstorableCharacter(name);
+    if (!unstorable.isEmpty()) {
+        kiro::ShowMessage(kiro::UnstorableCharacterMessage(unstorable), kConfirm);
         return false;
     }
     return true;
@@ -419,12 +424,9 @@ bool frmUtl::SaveSettings()
     }
 
     // Nothing is written unless all of it can be stored and read back whole.
-    if (!IsCp932Encodable(fstDir)) {
-        ShowMessage(kUnencodable, kConfirm);
-        return false;
-    }
-    if (fstDir.size() > LongestStoredValue) {
-        ShowMessage(kFolderTooLong, kConfirm);
+    const QString folderRefusal = FolderRefusal(fstDir);
+    if (!folderRefusal.isEmpty()) {
+        ShowMessage(folderRefusal, kConfirm);
         return false;
     }
     if (stdHp.size() > LongestStoredValue || fstHp.size() > LongestStoredValue) {

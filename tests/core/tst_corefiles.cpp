@@ -51,6 +51,10 @@ private Q_SLOTS:
     void recordsMalformedLinesDoNotStopOthers();
     void recordsRefuseUnencodable();
     void roundHalfEven();
+    void foldedBeforeEncoding_data();
+    void foldedBeforeEncoding();
+    void unstorableCharacterNamed_data();
+    void unstorableCharacterNamed();
 };
 
 void TestCoreFiles::profileRead_data()
@@ -210,6 +214,85 @@ void TestCoreFiles::roundHalfEven()
     QCOMPARE(RoundHalfEven(3.5), qint64(4));
     QCOMPARE(RoundHalfEven(-0.5), qint64(0));
     QCOMPARE(RoundHalfEven(1.5001), qint64(2));
+}
+
+void TestCoreFiles::foldedBeforeEncoding_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("wave dash") << QStringLiteral("東京\u301C大阪") << QStringLiteral("東京\uFF5E大阪")
+                               << QByteArray("\x93\x8c\x8b\x9e\x81\x60\x91\xe5\x8d\xe3");
+    QTest::newRow("minus sign") << QStringLiteral("\u2212") << QStringLiteral("\uFF0D") << QByteArray("\x81\x7c");
+    QTest::newRow("em dash") << QStringLiteral("\u2014") << QStringLiteral("\u2015") << QByteArray("\x81\x5c");
+    QTest::newRow("double vertical line") << QStringLiteral("\u2016") << QStringLiteral("\u2225")
+                                          << QByteArray("\x81\x61");
+    QTest::newRow("cent") << QStringLiteral("\u00A2") << QStringLiteral("\uFFE0") << QByteArray("\x81\x91");
+    QTest::newRow("pound") << QStringLiteral("\u00A3") << QStringLiteral("\uFFE1") << QByteArray("\x81\x92");
+    QTest::newRow("not") << QStringLiteral("\u00AC") << QStringLiteral("\uFFE2") << QByteArray("\x81\xca");
+    QTest::newRow("code page forms stay") << QStringLiteral("\uFF5E\u2015") << QStringLiteral("\uFF5E\u2015")
+                                          << QByteArray("\x81\x60\x81\x5c");
+}
+
+// What a Linux input method types is stored as Japanese Windows would store
+// it, in every file, and reads back in that form.
+void TestCoreFiles::foldedBeforeEncoding()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(FoldForCp932(typed), stored);
+    QVERIFY(IsCp932Encodable(typed));
+    QCOMPARE(FirstUnstorableCharacter(typed), QString());
+    QCOMPARE(Cp932(typed), bytes);
+
+    QTemporaryDir dir;
+    const QString records = dir.filePath("Fav.fil");
+    QCOMPARE(WriteRecordFile(records, {{RecordField::Text(typed), RecordField::Text(typed + "@@http://h/")}}),
+             SaveResult::Ok);
+    QCOMPARE(ReadRecordFile(records), (QList<QStringList>{{stored, stored + "@@http://h/"}}));
+    const QString ini = dir.filePath("KIRO.ini");
+    QCOMPARE(WriteProfileString("KIRO.set", "StdHpAdrs", typed, ini), SaveResult::Ok);
+    QString value;
+    GetProfileString("KIRO.set", "StdHpAdrs", QString(), &value, 200, ini);
+    QCOMPARE(value, stored);
+
+    // A folder path must come back as the same path: folding it is refused.
+    const QString changed = FirstUnstorableCharacter(typed, Folding::NotAllowed);
+    QCOMPARE(changed.isEmpty(), typed == stored);
+}
+
+void TestCoreFiles::unstorableCharacterNamed_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("character");
+    QTest::addColumn<QString>("message");
+    const QString refused = QStringLiteral("保存できない文字が含まれています。");
+    QTest::newRow("hangul") << QStringLiteral("abc한국") << QStringLiteral("한") << refused + "（한）";
+    QTest::newRow("accented latin") << QStringLiteral("caf\u00E9") << QStringLiteral("\u00E9")
+                                    << refused + "（\u00E9）";
+    QTest::newRow("pair") << QStringLiteral("a") + QString::fromUcs4(U"\U0001F600") + "b"
+                          << QString::fromUcs4(U"\U0001F600") << refused + "（" + QString::fromUcs4(U"\U0001F600") + "）";
+    QTest::newRow("line break") << QStringLiteral("two\nlines") << QStringLiteral("\n") << refused + "（U+000A）";
+    QTest::newRow("tab") << QStringLiteral("a\tb") << QStringLiteral("\t") << refused + "（U+0009）";
+    QTest::newRow("no-break space") << QStringLiteral("a\u00A0b") << QStringLiteral("\u00A0")
+                                    << refused + "（U+00A0）";
+    QTest::newRow("half a pair") << QStringLiteral("a") + QChar(0xD800) << QString(QChar(0xD800))
+                                 << refused + "（U+D800）";
+    QTest::newRow("the first of two") << QStringLiteral("日本é한") << QStringLiteral("é") << refused + "（é）";
+    QTest::newRow("Japanese") << QStringLiteral("東京〜大阪①ｶﾅ") << QString() << QString();
+}
+
+void TestCoreFiles::unstorableCharacterNamed()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, character);
+    QFETCH(QString, message);
+    QCOMPARE(FirstUnstorableCharacter(text), character);
+    QCOMPARE(FirstUnstorableCharacter(text, Folding::NotAllowed).isEmpty(),
+             character.isEmpty() && !text.contains(QChar(0x301C)));
+    if (!character.isEmpty())
+        QCOMPARE(UnstorableCharacterMessage(character), message);
 }
 
 QTEST_APPLESS_MAIN(TestCoreFiles)

@@ -343,8 +343,11 @@ void TestFrmFav::refusedNames_data()
                                   << QStringLiteral("確認|名前に「\"」や「@@」は使用できません。");
     QTest::newRow("@@") << "mail@@home" << QStringLiteral("確認|名前に「\"」や「@@」は使用できません。");
     QTest::newRow("not in code page 932") << QStringLiteral("café 한국")
-                                          << QStringLiteral("確認|保存できない文字が含まれています。");
-    QTest::newRow("line break") << "two\nlines" << QStringLiteral("確認|保存できない文字が含まれています。");
+                                          << QStringLiteral("確認|保存できない文字が含まれています。（é）");
+    QTest::newRow("line break") << "two\nlines"
+                                << QStringLiteral("確認|保存できない文字が含まれています。（U+000A）");
+    QTest::newRow("typed by a Linux input method: accepted") << QStringLiteral("東京\u301C大阪")
+                                                             << QStringLiteral("added");
     QTest::newRow("one @ and a comma: accepted") << "a@b, c" << QStringLiteral("added");
     QTest::newRow("blanks only: silently ignored") << "   " << QString();
     QTest::newRow("empty: silently ignored") << "" << QString();

@@ -274,9 +274,9 @@ void TstFrmUtl::extensionRefused_data()
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("message");
     QTest::newRow("double quote") << QStringLiteral("jp\"g") << kQuote;
-    QTest::newRow("hangul") << QStringLiteral("한") << kUnencodable;
-    QTest::newRow("accented latin") << QStringLiteral("jpé") << kUnencodable;
-    QTest::newRow("line break") << QStringLiteral("jp\ng") << kUnencodable;
+    QTest::newRow("hangul") << QStringLiteral("한") << kUnencodable + QStringLiteral("（한）");
+    QTest::newRow("accented latin") << QStringLiteral("jpé") << kUnencodable + QStringLiteral("（é）");
+    QTest::newRow("line break") << QStringLiteral("jp\ng") << kUnencodable + QStringLiteral("（U+000A）");
 }
 
 void TstFrmUtl::extensionRefused()
@@ -644,8 +644,11 @@ void TstFrmUtl::folderRefused_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
-    QTest::newRow("accented latin") << QStringLiteral("é") << kUnencodable;
-    QTest::newRow("hangul") << QStringLiteral("한") << kUnencodable;
+    QTest::newRow("accented latin") << QStringLiteral("é") << kUnencodable + QStringLiteral("（é）");
+    QTest::newRow("hangul") << QStringLiteral("한") << kUnencodable + QStringLiteral("（한）");
+    // Stored as ～, the path would name another folder.
+    QTest::newRow("wave dash") << QStringLiteral("東京\u301C大阪")
+                               << kUnencodable + QStringLiteral("（\u301C）");
     // Longer than the settings file gives back.
     QTest::newRow("too long") << QString(200, QLatin1Char('L'))
                               << QStringLiteral("フォルダのパスが長すぎるため、設定できません。");
