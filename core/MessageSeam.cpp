@@ -14,6 +14,16 @@ MessageHandler &Handler()
     return handler;
 }
 
+QuestionHandler &Questions()
+{
+    static QuestionHandler handler = [](const QString &text, const QString &title,
+                                        const QStringList &choices) {
+        qWarning().noquote() << title << ':' << text << choices;
+        return -1;
+    };
+    return handler;
+}
+
 } // namespace
 
 MessageHandler SetMessageHandler(MessageHandler handler)
@@ -29,6 +39,19 @@ void ShowMessage(const QString &text, const QString &title)
     const MessageHandler handler = Handler();
     if (handler)
         handler(text, title);
+}
+
+QuestionHandler SetQuestionHandler(QuestionHandler handler)
+{
+    QuestionHandler previous = std::move(Questions());
+    Questions() = std::move(handler);
+    return previous;
+}
+
+int AskQuestion(const QString &text, const QString &title, const QStringList &choices)
+{
+    const QuestionHandler handler = Questions();
+    return handler ? handler(text, title, choices) : -1;
 }
 
 } // namespace kiro

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 // Every message the program shows goes through here: a modal box with the
-// text, the title and an OK button only. The windows install a real message
+// text, the title and an OK button only (or, for a question, a button for
+// each choice). The windows install a real message
 // box; tests may install a handler that records and answers.
 namespace kiro {
 
@@ -14,5 +16,14 @@ using MessageHandler = std::function<void(const QString &text, const QString &ti
 // Installs handler and returns the one it replaces.
 MessageHandler SetMessageHandler(MessageHandler handler);
 void ShowMessage(const QString &text, const QString &title = QStringLiteral("確認"));
+
+// A question: a modal box with the text, the title and one button for each
+// choice, the first the default. The answer is the index of the choice, or
+// -1 when none was made (nobody to ask).
+using QuestionHandler =
+        std::function<int(const QString &text, const QString &title, const QStringList &choices)>;
+
+QuestionHandler SetQuestionHandler(QuestionHandler handler);
+int AskQuestion(const QString &text, const QString &title, const QStringList &choices);
 
 } // namespace kiro

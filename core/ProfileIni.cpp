@@ -93,18 +93,22 @@ qint64 GetProfileString(const QString &section, const QString &key,
     return value->size();
 }
 
-SaveResult WriteProfileString(const QString &section, const QString &key,
-                              const QString &value, const QString &path)
+SaveResult ProfileWithValues(const QString &section, const QList<ProfileValue> &values,
+                             const QString &path, QByteArray *bytes)
 {
-    QByteArray newLine;
-    if (!EncodeCp932(key + QLatin1Char('=') + value, &newLine))
-        return SaveResult::Unencodable;
+    QList<QByteArray> newLines;
+    for (const ProfileValue &v : values) {
+        QByteArray line;
+        if (!EncodeCp932(v.key + QLatin1Char('=') + v.value, &line))
+            return SaveResult::Unencodable;
+        newLines.append(line);
+    }
 
     bool exists = false;
     QList<QByteArray> lines = ReadLines(path, &exists);
-    qsizetype sectionAt = -1;   // line of the section header
-    qsizetype sectionEnd = -1;  // one past the last key line of the section
-    qsizetype keyAt = -1;
+    qsizetype sectionAt = -1;    // line of the section header
+    qsizetype sectionEnd = -1;   // one past the last key line of the section
+    QList<qsizetype> keyAt(values.size(), -1);
     bool inSection = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString line = DecodeCp932(lines.at(i));
@@ -122,31 +126,53 @@ SaveResult WriteProfileString(const QString &section, const QString &key,
         if (!inSection)
             continue;
         QString k, v;
-        if (SplitKeyLine(line, &k, &v)) {
-            sectionEnd = i + 1;
-            if (SameName(k, key)) {
-                keyAt = i;
+        if (!SplitKeyLine(line, &k, &v))
+            continue;
+        sectionEnd = i + 1;
+        for (qsizetype n = 0; n < values.size(); ++n) {
+            if (keyAt.at(n) < 0 && SameName(k, values.at(n).key)) {
+                keyAt[n] = i;
                 break;
             }
         }
     }
 
-    if (keyAt >= 0) {
-        lines[keyAt] = newLine;
-    } else if (sectionAt >= 0) {
-        lines.insert(sectionEnd, newLine);
-    } else {
+    QList<QByteArray> added;
+    for (qsizetype n = 0; n < values.size(); ++n) {
+        if (keyAt.at(n) >= 0)
+            lines[keyAt.at(n)] = newLines.at(n);
+        else
+            added.append(newLines.at(n));
+    }
+    if (sectionAt >= 0) {
+        for (qsizetype n = 0; n < added.size(); ++n)
+            lines.insert(sectionEnd + n, added.at(n));
+    } else if (!added.isEmpty()) {
         QByteArray header;
         if (!EncodeCp932(QLatin1Char('[') + section + QLatin1Char(']'), &header))
             return SaveResult::Unencodable;
         lines.append(header);
-        lines.append(newLine);
+        lines.append(added);
     }
 
+    bytes->clear();
+    for (const QByteArray &line : std::as_const(lines))
+        *bytes += line + "\r\n";
+    return SaveResult::Ok;
+}
+
+SaveResult WriteProfileStrings(const QString &section, const QList<ProfileValue> &values,
+                               const QString &path)
+{
     QByteArray bytes;
-    for (const QByteArray &line : lines)
-        bytes += line + "\r\n";
-    return WriteFileAtomically(path, bytes);
+    const SaveResult result = ProfileWithValues(section, values, path, &bytes);
+    return result == SaveResult::Ok ? WriteFileAtomically(path, bytes) : result;
+}
+
+SaveResult WriteProfileString(const QString &section, const QString &key,
+                              const QString &value, const QString &path)
+{
+    return WriteProfileStrings(section, {{key, value}}, path);
 }
 
 } // namespace kiro

@@ -2,6 +2,8 @@
 
 #include "TextFile.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 // A small INI profile store in code page 932 with CR LF lines, in the manner
@@ -18,8 +20,22 @@ qint64 GetProfileString(const QString &section, const QString &key,
                         const QString &defaultValue, QString *value,
                         int bufferSize, const QString &path);
 
-// Sets key in section to value, creating the file, the section or the key
-// when missing. The file is replaced atomically.
+struct ProfileValue {
+    QString key;
+    QString value;
+};
+
+// The file at path as it reads after setting each key of section to its
+// value: a key already there is set where it stands (its first occurrence,
+// the one the reader takes), a missing one is added at the end of the
+// section, a missing section at the end of the file. Every other line stays
+// as it was, byte for byte. A missing file reads as empty.
+SaveResult ProfileWithValues(const QString &section, const QList<ProfileValue> &values,
+                             const QString &path, QByteArray *bytes);
+
+// Sets the keys of section to their values in one replacement of the file.
+SaveResult WriteProfileStrings(const QString &section, const QList<ProfileValue> &values,
+                               const QString &path);
 SaveResult WriteProfileString(const QString &section, const QString &key,
                               const QString &value, const QString &path);
 

@@ -60,7 +60,7 @@ QList<QStringList> ReadRecordFile(const QString &path, bool *opened)
     return records;
 }
 
-SaveResult WriteRecordFile(const QString &path, const QList<Record> &records)
+SaveResult EncodeRecordFile(const QList<Record> &records, QByteArray *bytes)
 {
     QString text;
     for (const Record &record : records) {
@@ -75,9 +75,15 @@ SaveResult WriteRecordFile(const QString &path, const QList<Record> &records)
         }
         text += QLatin1String("\r\n");
     }
+    return EncodeCp932(text, bytes) ? SaveResult::Ok : SaveResult::Unencodable;
+}
+
+SaveResult WriteRecordFile(const QString &path, const QList<Record> &records)
+{
     QByteArray bytes;
-    if (!EncodeCp932(text, &bytes))
-        return SaveResult::Unencodable;
+    const SaveResult result = EncodeRecordFile(records, &bytes);
+    if (result != SaveResult::Ok)
+        return result;
     ++FileNo;
     return WriteFileAtomically(path, bytes);
 }

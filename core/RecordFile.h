@@ -30,8 +30,12 @@ QList<QStringList> ReadRecordFile(const QString &path, bool *opened = nullptr);
 // Parses one line the same way.
 QStringList ParseRecordLine(const QString &line);
 
-// Writes the records, replacing the file atomically. Text that code page 932
-// cannot hold is refused with SaveResult::Unencodable and nothing is written.
+// The records as the file holds them. Text that code page 932 cannot hold
+// (after folding) gives SaveResult::Unencodable.
+SaveResult EncodeRecordFile(const QList<Record> &records, QByteArray *bytes);
+
+// Writes the records, replacing the file atomically; on Unencodable nothing
+// is written.
 SaveResult WriteRecordFile(const QString &path, const QList<Record> &records);
 
 // The record's field as a number; text that is not a number gives 0.

@@ -204,13 +204,27 @@ QList<ExtensionEntry> ReadExtensionFile(const QString &path)
     return entries;
 }
 
-SaveResult WriteExtensionFile(const QString &path, const QList<ExtensionEntry> &entries)
+namespace {
+
+QList<Record> ExtensionRecords(const QList<ExtensionEntry> &entries)
 {
     QList<Record> records;
     records.reserve(entries.size());
     for (const ExtensionEntry &e : entries)
         records.append({RecordField::Text(e.name), RecordField::Number(e.check)});
-    return WriteRecordFile(path, records);
+    return records;
+}
+
+} // namespace
+
+SaveResult EncodeExtensionFile(const QList<ExtensionEntry> &entries, QByteArray *bytes)
+{
+    return EncodeRecordFile(ExtensionRecords(entries), bytes);
+}
+
+SaveResult WriteExtensionFile(const QString &path, const QList<ExtensionEntry> &entries)
+{
+    return WriteRecordFile(path, ExtensionRecords(entries));
 }
 
 void SetExtensionList(const QList<ExtensionEntry> &entries)

@@ -45,6 +45,7 @@ void CreateDefaultExtsnFile();
 // Creates an empty file at path when none exists.
 void EnsureFileExists(const QString &path);
 QList<ExtensionEntry> ReadExtensionFile(const QString &path);
+SaveResult EncodeExtensionFile(const QList<ExtensionEntry> &entries, QByteArray *bytes);
 SaveResult WriteExtensionFile(const QString &path, const QList<ExtensionEntry> &entries);
 // Fills ExtNames and ExtChecks from Extsn.fil (element 0 holds "" and 0).
 void LoadExtensionList();

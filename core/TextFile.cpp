@@ -6,6 +6,8 @@
 #include <QStringEncoder>
 
 #include <cmath>
+#include <memory>
+#include <vector>
 
 namespace kiro {
 
@@ -121,6 +123,28 @@ SaveResult WriteFileAtomically(const QString &path, const QByteArray &bytes)
         return SaveResult::IoError;
     }
     return file.commit() ? SaveResult::Ok : SaveResult::IoError;
+}
+
+SaveResult WriteFilesAtomically(const QList<FileContent> &files, QString *failedPath)
+{
+    std::vector<std::unique_ptr<QSaveFile>> written;
+    for (const FileContent &content : files) {
+        auto file = std::make_unique<QSaveFile>(content.path);
+        if (!file->open(QIODevice::WriteOnly) || file->write(content.bytes) != content.bytes.size()) {
+            if (failedPath)
+                *failedPath = content.path;
+            return SaveResult::IoError;   // the temporary files go with their objects
+        }
+        written.push_back(std::move(file));
+    }
+    for (qsizetype i = 0; i < qsizetype(written.size()); ++i) {
+        if (!written.at(i)->commit()) {
+            if (failedPath)
+                *failedPath = files.at(i).path;
+            return SaveResult::IoError;
+        }
+    }
+    return SaveResult::Ok;
 }
 
 QString TrimSpaces(const QString &s)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // The program's files are text in code page 932. Nothing is written that the
@@ -42,6 +43,18 @@ QString UnstorableCharacterMessage(const QString &character);
 
 // Writes bytes to a temporary file beside path, then renames it over path.
 SaveResult WriteFileAtomically(const QString &path, const QByteArray &bytes);
+
+struct FileContent {
+    QString path;
+    QByteArray bytes;
+};
+
+// Writes several files that belong together: each is first written whole
+// under a temporary name, and only when all of them are does each take its
+// real name. A file that cannot be written leaves every file as it was;
+// *failedPath names it. (Only a failed rename, after all are written, could
+// leave the files renamed before it replaced.)
+SaveResult WriteFilesAtomically(const QList<FileContent> &files, QString *failedPath = nullptr);
 
 // Removes leading and trailing space characters (U+0020) only.
 QString TrimSpaces(const QString &s);

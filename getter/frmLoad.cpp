@@ -6,12 +6,12 @@
 #include "TransferControl.h"
 #include "browser/BrowserSession.h"
 #include "browser/BrowserView.h"
+#include "browser/ExtensionListWidget.h"
 #include "browser/frmMain.h"
 #include "core/EventPump.h"
 #include "core/MessageSeam.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
-#include "core/SortedText.h"
 #include "core/TextFile.h"
 #include "resources/Resources.h"
 
@@ -45,19 +45,6 @@ QPointer<frmLoad> g_current;
 const QString kAbortText = QStringLiteral("要求処理が中断されました．");
 const QString kTickAll = QStringLiteral("全てチェックをつける");
 const QString kUntickAll = QStringLiteral("チェックを全てはずす");
-
-QListWidgetItem *InsertSorted(QListWidget *list, const QString &text)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts.append(list->item(i)->text());
-    const int row = SortedInsertIndex(texts, text);
-    auto *item = new QListWidgetItem(text);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    item->setCheckState(Qt::Unchecked);
-    list->insertItem(row, item);
-    return item;
-}
 
 QFont ListFont()
 {
@@ -384,25 +371,10 @@ void frmLoad::LoadTempSettings()
     ChkFileName->setChecked(chkFileName == 1);
     txtgrhkb->setText(QString::number(grhkb));
 
-    lstExtsn->clear();
     EnsureFileExists(ExtsnFilePath());
-    for (const ExtensionEntry &entry : ReadExtensionFile(ExtsnFilePath())) {
-        QListWidgetItem *item = InsertSorted(lstExtsn, entry.name);
-        item->setCheckState(entry.check == 1 ? Qt::Checked : Qt::Unchecked);
-    }
-
-    SetExtensionList(ShownExtensions());
+    ShowExtensions(lstExtsn, ReadExtensionFile(ExtsnFilePath()));
+    SetExtensionList(ExtensionsShown(lstExtsn));
     ClearSelection(lstExtsn);
-}
-
-QList<ExtensionEntry> frmLoad::ShownExtensions() const
-{
-    QList<ExtensionEntry> shown;
-    for (int i = 0; i < lstExtsn->count(); ++i) {
-        const QListWidgetItem *item = lstExtsn->item(i);
-        shown.append({item->text(), item->checkState() == Qt::Checked ? 1 : 0});
-    }
-    return shown;
 }
 
 void frmLoad::SetIdleCommon()
@@ -487,7 +459,7 @@ void frmLoad::Serch()
     // The settings dialog may have replaced the shared list since this
     // window loaded; the search uses the list shown here.
     if (lstExtsn->count() > 0)
-        SetExtensionList(ShownExtensions());
+        SetExtensionList(ExtensionsShown(lstExtsn));
     AbortFlag = 0;
 
     Button(QStringLiteral("Exit"))->setEnabled(false);

@@ -6,7 +6,6 @@
 #include <QMainWindow>
 
 struct FrameInfo;
-namespace kiro { struct ExtensionEntry; }
 class FileDownloader;
 class PageAnalyzer;
 class TransferControl;
@@ -68,7 +67,6 @@ private:
     void AnalyzePages();
     // Frames whose location could be read, of a frame list read once.
     int CountReadableFrames(const QList<FrameInfo> &frames) const;
-    QList<kiro::ExtensionEntry> ShownExtensions() const;
     void RunDownload();
     void cmdAllChk_Click();
     void cmdRefresh_Click();

@@ -6,9 +6,9 @@
 #include "VolumeList.h"
 
 #include "browser/BrowserView.h"
+#include "browser/ExtensionListWidget.h"
 #include "browser/frmMain.h"
 #include "core/MessageSeam.h"
-#include "core/SortedText.h"
 #include "core/ProfileIni.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
@@ -27,12 +27,11 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace {
 
 const QString kConfirm = QStringLiteral("確認");
-const QString kUnencodable = QStringLiteral("保存できない文字が含まれています。");
+const QString kRetry = QStringLiteral("再試行");
+const QString kLeaveWithoutSaving = QStringLiteral("保存せずに終了");
 const QString kQuoteInExtension = QStringLiteral("拡張子に「\"」は使用できません。");
 const QString kAddressTooLong = QStringLiteral("アドレスが長すぎるため、ホームページに設定できません。");
 const QString kFolderTooLong = QStringLiteral("フォルダのパスが長すぎるため、設定できません。");
@@ -61,7 +60,8 @@ QString FolderRefusal(const QString &folder)
 QString SaveFailedMessage(const QString &path)
 {
     return QStringLiteral("設定を保存できませんでした。\r\n") + QDir::toNativeSeparators(path)
-            + QStringLiteral("\r\nファイルに書き込めるか確認して下さい。");
+            + QStringLiteral("\r\nファイルに書き込めるか確認して下さい。\r\n"
+                             "「再試行」でもう一度保存し、「保存せずに終了」で変更を捨てて閉じます。");
 }
 
 template <typename T>
@@ -264,15 +264,8 @@ void frmUtl::Form_Load()
 
     const QString extsnPath = kiro::ExtsnFilePath();
     kiro::EnsureFileExists(extsnPath);
-    for (const kiro::ExtensionEntry &entry : kiro::ReadExtensionFile(extsnPath))
-        InsertExtension(entry.name, entry.check == 1);
-
-    QList<kiro::ExtensionEntry> entries;
-    for (int i = 0; i < lstExtsn->count(); ++i) {
-        const QListWidgetItem *item = lstExtsn->item(i);
-        entries.append({item->text(), item->checkState() == Qt::Checked ? 1 : 0});
-    }
-    kiro::SetExtensionList(entries);
+    kiro::ShowExtensions(lstExtsn, kiro::ReadExtensionFile(extsnPath));
+    kiro::SetExtensionList(kiro::ExtensionsShown(lstExtsn));
 
     lstExtsn->clearSelection();
     lstExtsn->setCurrentItem(nullptr);
@@ -349,18 +342,6 @@ void frmUtl::Drive_Change(int index)
     DirLB->setPath(root);
 }
 
-void frmUtl::InsertExtension(const QString &name, bool checked)
-{
-    QStringList texts;
-    texts.reserve(lstExtsn->count());
-    for (int i = 0; i < lstExtsn->count(); ++i)
-        texts.append(lstExtsn->item(i)->text());
-    auto *item = new QListWidgetItem(name);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-    lstExtsn->insertItem(kiro::SortedInsertIndex(texts, name), item);
-}
-
 bool frmUtl::ExtensionAcceptable(const QString &name)
 {
     // A double quote would end the name's field in Extsn.fil.
@@ -385,7 +366,7 @@ void frmUtl::cmdAdd_Click()
         txtExtsn->setFocus();
         return;
     }
-    InsertExtension(text, false);
+    kiro::InsertExtensionItem(lstExtsn, text, false);
     txtExtsn->clear();
     txtExtsn->setFocus();
 }
@@ -403,82 +384,92 @@ void frmUtl::cmdDel_Click()
 
 void frmUtl::cmdEnd_Click()
 {
-    if (!SaveSettings())
+    while (true) {
+        QString failedPath;
+        switch (SaveSettings(&failedPath)) {
+        case SaveOutcome::Saved:
+            CloseByProgram();
+            return;
+        case SaveOutcome::Refused:
+            return;   // told why; the edits stay for the user to mend
+        case SaveOutcome::NotWritten:
+            break;
+        }
+        const int choice = kiro::AskQuestion(SaveFailedMessage(failedPath), kConfirm,
+                                             {kRetry, kLeaveWithoutSaving});
+        if (choice == 0)
+            continue;
+        if (choice == 1) {
+            // The start page and the folder changed as they were picked; they
+            // go back to what the file holds.
+            kiro::LoadSettings();
+            CloseByProgram(QDialog::Rejected);
+        }
         return;
-    CloseByProgram();
+    }
 }
 
-bool frmUtl::SaveSettings()
+frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
 {
     using namespace kiro;
 
     const QString stdHp = AddressForStorage(TrimSpaces(StdHpAdrs));
     const QString fstHp = AddressForStorage(TrimSpaces(FstHpAdrs));
     const QString fstDir = TrimSpaces(FstDir);
-
-    QList<ExtensionEntry> entries;
-    entries.reserve(lstExtsn->count());
-    for (int i = 0; i < lstExtsn->count(); ++i) {
-        const QListWidgetItem *item = lstExtsn->item(i);
-        entries.append({item->text(), item->checkState() == Qt::Checked ? 1 : 0});
-    }
+    const QList<ExtensionEntry> entries = ExtensionsShown(lstExtsn);
 
     // Nothing is written unless all of it can be stored and read back whole.
     const QString folderRefusal = FolderRefusal(fstDir);
     if (!folderRefusal.isEmpty()) {
         ShowMessage(folderRefusal, kConfirm);
-        return false;
+        return SaveOutcome::Refused;
     }
     if (stdHp.size() > LongestStoredValue || fstHp.size() > LongestStoredValue) {
         ShowMessage(kAddressTooLong, kConfirm);
-        return false;
+        return SaveOutcome::Refused;
     }
     for (const ExtensionEntry &entry : entries) {
         if (!ExtensionAcceptable(entry.name))
-            return false;
+            return SaveOutcome::Refused;
     }
-
-    auto write = [](const char *key, const QString &value) {
-        IniWriteBuf = IniValueField(value);
-        const SaveResult result = WriteProfileString(IniSection, QLatin1String(key),
-                                                     IniWriteBuf, IniPath);
-        IniResult = result == SaveResult::Ok ? 1 : 0;
-        if (result == SaveResult::Unencodable)
-            ShowMessage(kUnencodable, kConfirm);
-        else if (result != SaveResult::Ok)
-            ShowMessage(SaveFailedMessage(IniPath), kConfirm);
-        return result == SaveResult::Ok;
-    };
-
-    if (!write("StdHpAdrs", stdHp) || !write("FstHpAdrs", fstHp) || !write("FstDir", fstDir))
-        return false;
-
-    chkSubURL = ChkSubURL->isChecked() ? 1 : 0;
-    if (!write("chkSubURL", QString::number(chkSubURL)))
-        return false;
-    chkFileName = ChkFileName->isChecked() ? 1 : 0;
-    if (!write("chkFileName", QString::number(chkFileName)))
-        return false;
 
     qint64 threshold = 0;
     if (!ParseThreshold(txtgrhkb->text(), &threshold)) {
         txtgrhkb->setText(QStringLiteral("0"));
         threshold = 0;
     }
-    grhkb = threshold;
-    if (!write("grhkb", FormatThreshold(grhkb)))
-        return false;
+    const int subUrl = ChkSubURL->isChecked() ? 1 : 0;
+    const int fileName = ChkFileName->isChecked() ? 1 : 0;
 
-    SetExtensionList(entries);
-    const SaveResult listResult = WriteExtensionFile(ExtsnFilePath(), entries);
-    if (listResult != SaveResult::Ok) {
-        ShowMessage(listResult == SaveResult::Unencodable ? kUnencodable
-                                                          : SaveFailedMessage(ExtsnFilePath()),
-                    kConfirm);
-        return false;
+    // KIRO.ini once with all its keys, Extsn.fil once, both or neither.
+    const QList<ProfileValue> values = {
+        {QStringLiteral("StdHpAdrs"), IniValueField(stdHp)},
+        {QStringLiteral("FstHpAdrs"), IniValueField(fstHp)},
+        {QStringLiteral("FstDir"), IniValueField(fstDir)},
+        {QStringLiteral("chkSubURL"), IniValueField(QString::number(subUrl))},
+        {QStringLiteral("chkFileName"), IniValueField(QString::number(fileName))},
+        {QStringLiteral("grhkb"), IniValueField(FormatThreshold(threshold))},
+    };
+    QByteArray iniBytes;
+    QByteArray listBytes;
+    if (ProfileWithValues(IniSection, values, IniPath, &iniBytes) != SaveResult::Ok
+        || EncodeExtensionFile(entries, &listBytes) != SaveResult::Ok) {
+        // Only the addresses are left unchecked above, and they are ASCII.
+        ShowMessage(UnstorableCharacterMessage(FirstUnstorableCharacter(stdHp + fstHp)), kConfirm);
+        return SaveOutcome::Refused;
     }
+    IniWriteBuf = values.last().value;
+    const SaveResult written = WriteFilesAtomically(
+            {{IniPath, iniBytes}, {ExtsnFilePath(), listBytes}}, failedPath);
+    IniResult = written == SaveResult::Ok ? 1 : 0;
+    if (written != SaveResult::Ok)
+        return SaveOutcome::NotWritten;
     ++FileNo;
 
+    chkSubURL = subUrl;
+    chkFileName = fileName;
+    grhkb = threshold;
+    SetExtensionList(entries);
     LoadSettings();
-    return true;
+    return SaveOutcome::Saved;
 }

@@ -16,7 +16,8 @@ class QPushButton;
 
 // The settings dialog, shown modally from the browser's "Utl". It loads the
 // stored settings when it is created and leaves only through "終了", which
-// saves every setting and the extension list.
+// saves every setting and the extension list; when the files cannot be
+// written, the user may try again or leave without saving.
 class frmUtl : public ProgramClosedDialog
 {
     Q_OBJECT
@@ -48,9 +49,13 @@ private:
     // Opens folder in DirLB and selects its volume in Drive without touching
     // FstDir; falls back to the nearest folder that can be opened.
     void ShowFolder(const QString &folder);
-    void InsertExtension(const QString &name, bool checked);
     bool ExtensionAcceptable(const QString &name);
-    bool SaveSettings();
+    enum class SaveOutcome {
+        Saved,        // both files written, the settings loaded again
+        Refused,      // a value cannot be stored; the user was told why
+        NotWritten,   // a file could not be written; nothing was changed
+    };
+    SaveOutcome SaveSettings(QString *failedPath);
     void ShowStartPage();
 
     CurrentPageProvider m_currentPage;

@@ -45,6 +45,9 @@ private Q_SLOTS:
     void profileMissingFileGivesDefault();
     void profileWriteKeepsOtherLines();
     void profileWriteCreatesFileAndSection();
+    void profileManyKeysAtOnce_data();
+    void profileManyKeysAtOnce();
+    void filesWrittenTogetherOrNotAtAll();
     void profileJapaneseFolderRoundTrip();
     void profileRefusesUnencodable();
     void recordsRoundTripByteForByte();
@@ -128,6 +131,65 @@ void TestCoreFiles::profileWriteCreatesFileAndSection()
     QCOMPARE(ReadAll(path), QByteArray("[KIRO.set]\r\nchkFileName=0\r\n"));
     // No temporary file is left beside it.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"KIRO.ini"});
+}
+
+void TestCoreFiles::profileManyKeysAtOnce_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("keys in place, new ones after the section's last key")
+            << QByteArray("[KIRO.set]\r\ngrhkb=1\r\nx=keep\r\n\r\n[Other]\r\ngrhkb=9\r\n")
+            << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nx=keep\r\nchkSubURL=1\r\nFstDir=/d\r\n\r\n[Other]\r\ngrhkb=9\r\n");
+    // The reader takes the first of two; so does the writer, and the second
+    // stays as it was.
+    QTest::newRow("duplicate key")
+            << QByteArray("[KIRO.set]\r\nGRHKB=5\r\nchkSubURL=0\r\ngrhkb=7\r\nFstDir=/old\r\n")
+            << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\ngrhkb=7\r\nFstDir=/d\r\n");
+    QTest::newRow("no section") << QByteArray("; only a comment\n")
+                                << QByteArray("; only a comment\r\n[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n");
+    QTest::newRow("no file") << QByteArray()
+                             << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n");
+}
+
+void TestCoreFiles::profileManyKeysAtOnce()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KIRO.ini");
+    if (!before.isEmpty())
+        WriteAll(path, before);
+    const QList<ProfileValue> values{{"grhkb", "2"}, {"chkSubURL", "1"}, {"FstDir", "/d"}};
+    QCOMPARE(WriteProfileStrings("KIRO.set", values, path), SaveResult::Ok);
+    QCOMPARE(ReadAll(path), after);
+    QString value;
+    GetProfileString("KIRO.set", "grhkb", QString(), &value, 11, path);
+    QCOMPARE(value, QStringLiteral("2"));
+}
+
+void TestCoreFiles::filesWrittenTogetherOrNotAtAll()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("KIRO.ini");
+    const QString list = dir.filePath("Extsn.fil");
+    WriteAll(ini, "old ini");
+    WriteAll(list, "old list");
+
+    // The second cannot be written (a folder stands in its way): the first
+    // keeps its old content too.
+    const QString blocked = dir.filePath("blocked");
+    QVERIFY(QDir().mkdir(blocked));
+    QString failed;
+    QCOMPARE(WriteFilesAtomically({{ini, "new ini"}, {blocked, "x"}}, &failed), SaveResult::IoError);
+    QCOMPARE(failed, blocked);
+    QCOMPARE(ReadAll(ini), QByteArray("old ini"));
+
+    QCOMPARE(WriteFilesAtomically({{ini, "new ini"}, {list, "new list"}}, &failed), SaveResult::Ok);
+    QCOMPARE(ReadAll(ini), QByteArray("new ini"));
+    QCOMPARE(ReadAll(list), QByteArray("new list"));
+    QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    left.sort();
+    QCOMPARE(left, (QStringList{"Extsn.fil", "KIRO.ini", "blocked"}));
 }
 
 void TestCoreFiles::profileJapaneseFolderRoundTrip()

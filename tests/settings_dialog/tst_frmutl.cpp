@@ -60,8 +60,8 @@ private Q_SLOTS:
     void checkBoxes();
     void savedFileReadsBackAndKeepsOtherLines();
     void closeRequestsRefused();
-    void saveFailureKeepsDialogOpen_data();
-    void saveFailureKeepsDialogOpen();
+    void saveFailure_data();
+    void saveFailure();
 
     void folderPickers();
     void folderRefused_data();
@@ -535,38 +535,99 @@ void TstFrmUtl::closeRequestsRefused()
     QCOMPARE(readFile(QStringLiteral("Extsn.fil")), QByteArray("\"jpg\",0\r\n"));
 }
 
-void TstFrmUtl::saveFailureKeepsDialogOpen_data()
+void TstFrmUtl::saveFailure_data()
 {
     QTest::addColumn<QString>("blocked");
-    QTest::newRow("settings file") << QStringLiteral("KIRO.ini");
-    QTest::newRow("extension file") << QStringLiteral("Extsn.fil");
+    QTest::addColumn<QList<int>>("answers");   // to each question in turn
+    QTest::addColumn<bool>("wayCleared");      // before the first "再試行"
+    QTest::newRow("settings file, left unsaved") << QStringLiteral("KIRO.ini") << QList<int>{1} << false;
+    QTest::newRow("extension file, left unsaved") << QStringLiteral("Extsn.fil") << QList<int>{1} << false;
+    QTest::newRow("extension file, tried again, then left") << QStringLiteral("Extsn.fil")
+                                                             << QList<int>{0, 0, 1} << false;
+    QTest::newRow("settings file, tried again once the way is clear")
+            << QStringLiteral("KIRO.ini") << QList<int>{0} << true;
+    QTest::newRow("extension file, tried again once the way is clear")
+            << QStringLiteral("Extsn.fil") << QList<int>{0} << true;
+    QTest::newRow("extension file, no answer") << QStringLiteral("Extsn.fil") << QList<int>{-1} << false;
 }
 
-void TstFrmUtl::saveFailureKeepsDialogOpen()
+// A save that cannot write its files never traps the user and never leaves
+// one file new and the other old.
+void TstFrmUtl::saveFailure()
 {
     QFETCH(QString, blocked);
-    // A folder where the file should be: it cannot be written, even by root.
-    QVERIFY(QDir().mkdir(kiro::AppDir + blocked));
+    QFETCH(QList<int>, answers);
+    QFETCH(bool, wayCleared);
+    const QByteArray iniBefore = "[Other]\r\nx=1\r\n[KIRO.set]\r\nUnknown=keep me\r\ngrhkb=0000000250\r\n";
+    const QByteArray listBefore = "\"jpg\",1\r\n";
+    writeFile(QStringLiteral("KIRO.ini"), iniBefore);
+    writeFile(QStringLiteral("Extsn.fil"), listBefore);
     frmUtl dlg;
     dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    // A folder where the file should be: it cannot be written, even by root.
+    QVERIFY(QFile::remove(kiro::AppDir + blocked));
+    QVERIFY(QDir().mkdir(kiro::AppDir + blocked));
+
     child<QLineEdit>(dlg, "txtExtsn")->setText(QStringLiteral("png"));
     child<QPushButton>(dlg, "cmdAdd")->click();
-    save(dlg);
+    child<QLineEdit>(dlg, "txtgrhkb")->setText(QStringLiteral("30"));
+    child<QPushButton>(dlg, "cmdSet3")->click();
+    QCOMPARE(kiro::FstHpAdrs, QString());
 
-    QVERIFY(dlg.isVisible());
-    QVERIFY(dlg.result() != QDialog::Accepted);
-    QCOMPARE(m_messages.size(), 1);
-    QVERIFY2(m_messages.first().text.startsWith(QStringLiteral("設定を保存できませんでした。")),
-             qPrintable(m_messages.first().text));
-    QVERIFY(m_messages.first().text.contains(blocked));
-    QCOMPARE(m_messages.first().title, QStringLiteral("確認"));
-    QCOMPARE(listTexts(dlg), QStringList{"png"});
-
-    // Once the way is clear, the same press saves.
-    QVERIFY(QDir().rmdir(kiro::AppDir + blocked));
+    QList<Message> questions;
+    QStringList choices;
+    const kiro::QuestionHandler previous = kiro::SetQuestionHandler(
+            [&](const QString &text, const QString &title, const QStringList &offered) {
+        questions.append({text, title});
+        choices = offered;
+        const int answer = answers.value(questions.size() - 1, -1);
+        if (answer == 0 && wayCleared)
+            QDir().rmdir(kiro::AppDir + blocked);
+        return answer;
+    });
     save(dlg);
-    QVERIFY(!dlg.isVisible());
-    QCOMPARE(readFile(QStringLiteral("Extsn.fil")), QByteArray("\"png\",0\r\n"));
+    kiro::SetQuestionHandler(previous);
+
+    QCOMPARE(questions.size(), answers.size());
+    QCOMPARE(choices, (QStringList{QStringLiteral("再試行"), QStringLiteral("保存せずに終了")}));
+    for (const Message &question : std::as_const(questions)) {
+        QVERIFY2(question.text.startsWith(QStringLiteral("設定を保存できませんでした。")),
+                 qPrintable(question.text));
+        QVERIFY(question.text.contains(blocked));
+        QCOMPARE(question.title, QStringLiteral("確認"));
+    }
+    QVERIFY(m_messages.isEmpty());
+
+    if (wayCleared) {
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(readFile(QStringLiteral("Extsn.fil")), QByteArray("\"jpg\",1\r\n\"png\",0\r\n"));
+        QCOMPARE(iniValue(QStringLiteral("grhkb")), padded(QStringLiteral("0000000030")));
+        if (blocked == QLatin1String("Extsn.fil"))
+            QVERIFY(readFile(QStringLiteral("KIRO.ini")).startsWith(
+                    "[Other]\r\nx=1\r\n[KIRO.set]\r\nUnknown=keep me\r\n"));
+        QCOMPARE(kiro::grhkb, qint64(30));
+        return;
+    }
+    // Neither file changed; the one that was not in the way is as it was.
+    QVERIFY(QFileInfo(kiro::AppDir + blocked).isDir());
+    const QString other = blocked == QLatin1String("KIRO.ini") ? QStringLiteral("Extsn.fil")
+                                                               : QStringLiteral("KIRO.ini");
+    QCOMPARE(readFile(other), blocked == QLatin1String("KIRO.ini") ? listBefore : iniBefore);
+    if (answers.last() == 1) {
+        // Left without saving: the settings are what the files hold.
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(kiro::FstHpAdrs, kiro::DefaultHomePage);
+        QCOMPARE(kiro::grhkb, blocked == QLatin1String("KIRO.ini") ? qint64(1) : qint64(250));
+    } else {
+        // No answer: back in the dialog with every edit in place.
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(listTexts(dlg), (QStringList{"jpg", "png"}));
+        QCOMPARE(child<QLineEdit>(dlg, "txtgrhkb")->text(), QStringLiteral("30"));
+        QCOMPARE(kiro::FstHpAdrs, QString());
+    }
 }
 
 // Drive and folder ---------------------------------------------------------------
