@@ -169,7 +169,7 @@ void frmUtl::BuildControls()
                    "Label6");
     lstExtsn = Named(new QListWidget, "lstExtsn");
     lstExtsn->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstExtsn->setMinimumSize(180, 190);
+    lstExtsn->setMinimumSize(160, 120);
     Label5 = Named(new QLabel(QStringLiteral("拡張子の追加・削除")), "Label5");
     txtExtsn = Named(new QLineEdit, "txtExtsn");
     txtExtsn->setMaximumWidth(140);
@@ -188,22 +188,25 @@ void frmUtl::BuildControls()
     Line1 = GreyLine("Line1");
     Line2 = GreyLine("Line2");
 
-    auto *frame2Layout = new QVBoxLayout(Frame2);
+    // Two columns, so that the dialog fits a screen of 600 pixels with a
+    // panel: the folder pickers on the left; the extensions, the threshold
+    // and the options on the right.
+    auto *frame2Layout = new QGridLayout(Frame2);
     auto *folderRow = new QHBoxLayout;
     folderRow->addWidget(Label2);
     folderRow->addWidget(lblFstDir, 1);
-    frame2Layout->addLayout(folderRow);
-    auto *pickerRow = new QHBoxLayout;
-    auto *driveColumn = new QVBoxLayout;
-    driveColumn->addWidget(Drive);
-    driveColumn->addStretch(1);
-    pickerRow->addLayout(driveColumn);
-    pickerRow->addWidget(DirLB, 1);
-    frame2Layout->addLayout(pickerRow);
-    frame2Layout->addWidget(Line1);
+    frame2Layout->addLayout(folderRow, 0, 0, 1, 3);
 
-    frame2Layout->addWidget(Label4);
-    frame2Layout->addWidget(Label6);
+    auto *pickers = new QVBoxLayout;
+    pickers->addWidget(Drive);
+    pickers->addWidget(DirLB, 1);
+    frame2Layout->addLayout(pickers, 1, 0);
+    Line1->setFrameShape(QFrame::VLine);
+    frame2Layout->addWidget(Line1, 1, 1);
+
+    auto *right = new QVBoxLayout;
+    right->addWidget(Label4);
+    right->addWidget(Label6);
     auto *extensionGrid = new QGridLayout;
     extensionGrid->addWidget(lstExtsn, 0, 0, 4, 1);
     extensionGrid->addWidget(Label5, 0, 1, 1, 2);
@@ -214,21 +217,25 @@ void frmUtl::BuildControls()
     extensionGrid->setColumnStretch(0, 1);
     extensionGrid->setColumnStretch(2, 1);
     extensionGrid->setAlignment(txtExtsn, Qt::AlignLeft);
-    frame2Layout->addLayout(extensionGrid);
-    frame2Layout->addWidget(Line2);
+    right->addLayout(extensionGrid, 1);
+    right->addWidget(Line2);
 
     auto *thresholdRow = new QHBoxLayout;
     thresholdRow->addWidget(txtgrhkb);
     thresholdRow->addWidget(Label3);
     thresholdRow->addStretch(1);
-    frame2Layout->addLayout(thresholdRow);
-    frame2Layout->addWidget(ChkSubURL);
-    frame2Layout->addWidget(ChkFileName);
+    right->addLayout(thresholdRow);
+    right->addWidget(ChkSubURL);
+    right->addWidget(ChkFileName);
     auto *exampleRow = new QHBoxLayout;
     exampleRow->addSpacing(24);
     exampleRow->addWidget(Label7);
     exampleRow->addStretch(1);
-    frame2Layout->addLayout(exampleRow);
+    right->addLayout(exampleRow);
+    frame2Layout->addLayout(right, 1, 2);
+    frame2Layout->setColumnStretch(0, 2);
+    frame2Layout->setColumnStretch(2, 3);
+    frame2Layout->setRowStretch(1, 1);
 
     cmdEnd = Button("cmdEnd", QStringLiteral("終了"));
     cmdEnd->setMinimumWidth(100);

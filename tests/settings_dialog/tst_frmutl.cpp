@@ -60,6 +60,8 @@ private Q_SLOTS:
     void checkBoxes();
     void savedFileReadsBackAndKeepsOtherLines();
     void closeRequestsRefused();
+    void fitsSmallScreen_data();
+    void fitsSmallScreen();
     void saveFailure_data();
     void saveFailure();
 
@@ -627,6 +629,48 @@ void TstFrmUtl::saveFailure()
         QCOMPARE(listTexts(dlg), (QStringList{"jpg", "png"}));
         QCOMPARE(child<QLineEdit>(dlg, "txtgrhkb")->text(), QStringLiteral("30"));
         QCOMPARE(kiro::FstHpAdrs, QString());
+    }
+}
+
+void TstFrmUtl::fitsSmallScreen_data()
+{
+    QTest::addColumn<QSize>("size");
+    // 1024 × 600 less a 40-pixel panel, a title bar and window borders; and
+    // the smallest the dialog allows.
+    QTest::newRow("1024 x 600 with a panel") << QSize(1000, 520);
+    QTest::newRow("its minimum") << QSize();
+}
+
+// On a small screen every control, "終了" first of all, is on screen and
+// large enough to use.
+void TstFrmUtl::fitsSmallScreen()
+{
+    QFETCH(QSize, size);
+    writeFile(QStringLiteral("Extsn.fil"), "\"avi\",1\r\n\"bmp\",1\r\n\"gif\",1\r\n\"jpeg\",1\r\n");
+    frmUtl dlg;
+    const QSize minimum = dlg.minimumSizeHint().expandedTo(dlg.minimumSize());
+    QVERIFY2(minimum.width() <= 1000 && minimum.height() <= 520,
+             qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.resize(size.isValid() ? size : minimum);
+    QTRY_COMPARE(dlg.size(), size.isValid() ? size : minimum);
+
+    const QRect visible = dlg.rect();
+    for (const char *name : {"Frame1", "Label1", "lblHP", "cmdSet1", "cmdSet2", "cmdSet3", "Frame2",
+                             "Label2", "lblFstDir", "Drive", "DirLB", "Label4", "Label6", "lstExtsn",
+                             "Label5", "txtExtsn", "cmdAdd", "cmdDel", "txtgrhkb", "Label3",
+                             "ChkSubURL", "ChkFileName", "Label7", "Line1", "Line2", "cmdEnd"}) {
+        auto *control = child<QWidget>(dlg, name);
+        QVERIFY2(control->isVisible(), name);
+        const QRect area(control->mapTo(&dlg, QPoint(0, 0)), control->size());
+        QVERIFY2(visible.contains(area), qPrintable(QStringLiteral("%1 at %2,%3 %4 x %5").arg(name)
+                 .arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
+        const QSize needed = control->minimumSizeHint();
+        QVERIFY2(qobject_cast<QFrame *>(control) && !qobject_cast<QLabel *>(control)
+                         ? area.height() > 0 : (area.width() >= qMin(needed.width(), 40)
+                                                && area.height() >= needed.height()),
+                 name);
     }
 }
 
