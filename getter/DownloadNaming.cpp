@@ -215,6 +215,18 @@ QString FileItemResultText(const QString &oldText, const QString &result)
     return text + QLatin1Char(' ') + result;
 }
 
+FileItemParts SplitFileItemText(const QString &text, bool hasResult)
+{
+    if (!hasResult)
+        return {text, QString()};
+    QString address = text.left(FileItemTextWidth);
+    qsizetype end = address.size();
+    while (end > 0 && address.at(end - 1) == QLatin1Char(' '))
+        --end;
+    address.truncate(end);
+    return {address, text.mid(FileItemTextWidth + 1)};
+}
+
 QString KilobyteText(qint64 receivedBytes)
 {
     return QString::number(RoundHalfEven(double(receivedBytes) / 1024.0 + 0.5))

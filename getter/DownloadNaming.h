@@ -45,6 +45,15 @@ QString JoinPath(const QString &folder, const QString &name);
 QString FileItemResultText(const QString &oldText, const QString &result);
 inline constexpr int FileItemTextWidth = 150;
 
+// What an item of the file list shows: before a download its text is the
+// whole address, however long; once a download has written its result
+// (hasResult), the filled address without its fill and the result.
+struct FileItemParts {
+    QString address;
+    QString result;
+};
+FileItemParts SplitFileItemText(const QString &text, bool hasResult);
+
 // A kept file's size for its list item: bytes / 1024 + 0.5, rounded with
 // halves to the even number, then "kb" ("37kb"; 1025 bytes give "2kb").
 QString KilobyteText(qint64 receivedBytes);

@@ -26,6 +26,7 @@ public:
     virtual int FileItemCount() const = 0;
     virtual bool IsFileItemTicked(int i) const = 0;
     virtual QString FileItemText(int i) const = 0;
+    // The item's text once its download has a result (FileItemResultText).
     virtual void SetFileItemText(int i, const QString &text) = 0;
     virtual void SetCurrentFileItem(int i) = 0;   // scrolls the list to it
 };

@@ -2,6 +2,7 @@
 
 #include "DownloadNaming.h"
 #include "FileDownloader.h"
+#include "FileItemDelegate.h"
 #include "PageAnalyzer.h"
 #include "TransferControl.h"
 #include "browser/BrowserSession.h"
@@ -30,7 +31,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -100,65 +100,6 @@ protected:
 
 private:
     QColor m_colour = Qt::black;
-};
-
-// Draws an item of lstFile across the visible width of the list: the address
-// on the left, shortened in the middle when it does not fit, and the result of
-// its download in a column at the right edge, where it is seen without
-// scrolling. The item's text stays as the download wrote it: the address
-// filled to its fixed width, a blank, the result.
-class FileItemDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        // Only the height counts: every item spans the list's width.
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setWidth(1);
-        return size;
-    }
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override
-    {
-        QStyleOptionViewItem opt(option);
-        initStyleOption(&opt, index);
-        const QString text = opt.text;
-        QString result;
-        if (text.size() > kiro::FileItemTextWidth) {
-            result = text.mid(kiro::FileItemTextWidth + 1);
-            opt.text = text.left(kiro::FileItemTextWidth).trimmed();
-        }
-        opt.textElideMode = Qt::ElideMiddle;
-        const QWidget *widget = opt.widget;
-        QStyle *style = widget ? widget->style() : QApplication::style();
-        if (result.isEmpty()) {
-            style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
-            return;
-        }
-
-        const int margin = opt.fontMetrics.horizontalAdvance(QLatin1Char(' ')) * 2;
-        const int resultWidth = opt.fontMetrics.horizontalAdvance(result) + 2 * margin;
-        // The row's background and highlight across its whole width first.
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
-        QStyleOptionViewItem left(opt);
-        left.rect.setRight(opt.rect.right() - resultWidth);
-        style->drawControl(QStyle::CE_ItemViewItem, &left, painter, widget);
-
-        const QRect resultRect(left.rect.right() + 1 + margin, opt.rect.top(),
-                               resultWidth - 2 * margin, opt.rect.height());
-        const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
-                : (opt.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
-        painter->save();
-        painter->setFont(opt.font);
-        painter->setPen(opt.palette.color(group, (opt.state & QStyle::State_Selected)
-                                                         ? QPalette::HighlightedText
-                                                         : QPalette::Text));
-        painter->drawText(resultRect, Qt::AlignRight | Qt::AlignVCenter, result);
-        painter->restore();
-    }
 };
 
 QLabel *Caption(const QString &name, const QString &text)
@@ -730,8 +671,10 @@ QString frmLoad::FileItemText(int i) const
 
 void frmLoad::SetFileItemText(int i, const QString &text)
 {
-    if (QListWidgetItem *item = lstFile->item(i))
+    if (QListWidgetItem *item = lstFile->item(i)) {
         item->setText(text);
+        FileItemDelegate::MarkResult(item);
+    }
 }
 
 void frmLoad::SetCurrentFileItem(int i)

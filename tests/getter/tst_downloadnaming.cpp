@@ -65,6 +65,8 @@ private Q_SLOTS:
     void joinPath();
     void itemText_data();
     void itemText();
+    void itemShown_data();
+    void itemShown();
     void kilobytes_data();
     void kilobytes();
     void threshold_data();
@@ -259,6 +261,37 @@ void TestDownloadNaming::itemText()
     QFETCH(QString, result);
     QFETCH(QString, expected);
     QCOMPARE(FileItemResultText(oldText, result), expected);
+}
+
+void TestDownloadNaming::itemShown_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("result");   // "" before a download
+
+    QTest::newRow("short, listed") << "http://h/a.jpg" << "";
+    QTest::newRow("short, downloaded") << "http://h/a.jpg" << "37kb";
+    QTest::newRow("151 characters, listed") << "http://h/" + QString(138, 'x') + ".jpg" << "";
+    QTest::newRow("300 characters, listed") << "http://h/" + QString(287, 'y') + ".jpg" << "";
+    QTest::newRow("blank at 151, listed") << "http://h/" + QString(141, 'z') + " and more.jpg" << "";
+    QTest::newRow("300 characters, downloaded") << "http://h/" + QString(287, 'y') + ".jpg"
+                                                << QStringLiteral("ダウンロード失敗");
+}
+
+// What lstFile shows of an item: the whole address until a download has put
+// its result behind it.
+void TestDownloadNaming::itemShown()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, result);
+    if (result.isEmpty()) {
+        const FileItemParts shown = SplitFileItemText(address, false);
+        QCOMPARE(shown.address, address);
+        QCOMPARE(shown.result, QString());
+        return;
+    }
+    const FileItemParts shown = SplitFileItemText(FileItemResultText(address, result), true);
+    QCOMPARE(shown.address, address.left(FileItemTextWidth));
+    QCOMPARE(shown.result, result);
 }
 
 void TestDownloadNaming::kilobytes_data()

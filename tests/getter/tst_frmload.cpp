@@ -8,6 +8,7 @@
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "getter/DownloadNaming.h"
+#include "getter/FileItemDelegate.h"
 #include "getter/Inet.h"
 #include "getter/TransferControl.h"
 #include "getter/frmLoad.h"
@@ -180,6 +181,7 @@ private Q_SLOTS:
     void missingExtensionFile();
     void framesets_data();
     void framesets();
+    void longAddressShownWhole();
 
 private:
     QString url(const QString &path) const { return m_server.baseUrl() + path; }
@@ -832,6 +834,31 @@ void FrmLoadTest::framesets()
     QCOMPARE(found, expected);
     QCOMPARE(PageURLs.size(), 3);
     QCOMPARE(PageURLs.at(0), url("/frames/index.html"));
+}
+
+// An address longer than the item's fixed width is drawn whole until its
+// download puts a result behind it.
+void FrmLoadTest::longAddressShownWhole()
+{
+    const QString name = QString(200, QLatin1Char('x')) + QStringLiteral(".jpg");
+    m_server.addPage("/long.html", "<html><body><a href=\"" + name.toLatin1() + "\">x</a></body></html>");
+    m_server.addRoute("/" + name, TestResponse::bytes(QByteArray(37000, 'x'), "image/jpeg"));
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/long.html"));
+    QVERIFY(w);
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QListWidget *list = fileList(w);
+    QCOMPARE(itemTexts(list), QStringList{url("/" + name)});
+    QVERIFY(url("/" + name).size() > FileItemTextWidth + 1);
+    FileItemParts shown = FileItemDelegate::PartsOf(list->model()->index(0, 0));
+    QCOMPARE(shown.address, url("/" + name));
+    QCOMPARE(shown.result, QString());
+
+    list->item(0)->setCheckState(Qt::Checked);
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
+    shown = FileItemDelegate::PartsOf(list->model()->index(0, 0));
+    QCOMPARE(shown.address, url("/" + name).left(FileItemTextWidth));
+    QCOMPARE(shown.result, QStringLiteral("37kb"));
 }
 
 QTEST_MAIN(FrmLoadTest)

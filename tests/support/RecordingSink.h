@@ -19,6 +19,7 @@ public:
     struct Item {
         QString text;
         bool ticked = false;
+        bool hasResult = false;
     };
 
     QList<Item> items;                // lstFile
@@ -40,7 +41,7 @@ public:
 
     // The part of an item's text behind its filled address.
     QString Result(int i) const { return items.at(i).text.mid(kiro::FileItemTextWidth + 1); }
-    bool Untouched(int i) const { return items.at(i).text.size() <= kiro::FileItemTextWidth; }
+    bool Untouched(int i) const { return !items.at(i).hasResult; }
 
     void SetStatusText(const QString &text) override
     {
@@ -71,6 +72,7 @@ public:
     void SetFileItemText(int i, const QString &text) override
     {
         items[i].text = text;
+        items[i].hasResult = true;
         if (onItemText)
             onItemText(i);
     }
