@@ -17,7 +17,6 @@ namespace {
 const QString AlreadyThereText = QStringLiteral("既に登録あり");
 const QString AtOrBelowSizeText = QStringLiteral("指定容量以下");
 const QString FailedText = QStringLiteral("ダウンロード失敗");
-const QString AbortText = QStringLiteral("要求処理が中断されました．");
 
 // A regular file of exactly this name is there already. Where the file
 // system ignores letter case, "C.JPG" does not count for "c.jpg".
@@ -136,7 +135,7 @@ bool FileDownloader::GoOnAfterItem()
 {
     kiro::PumpEventsThrottled();
     if (kiro::AbortFlag == 1) {
-        m_sink.SetStatusText(AbortText);
+        m_sink.SetStatusText(kiro::AbortedText);
         return false;
     }
     return true;

@@ -2,6 +2,16 @@
 
 #include <QString>
 
+namespace kiro {
+
+// The status text of a search or a download that a stop request ended.
+inline const QString AbortedText = QStringLiteral("要求処理が中断されました．");
+// The status text of a search in which the expression engine gave up on some
+// page's text, so that files may be missing from the list.
+inline const QString AnalysisErrorText = QStringLiteral("ＨＴＭＬの解析中にエラーが発生しました．");
+
+} // namespace kiro
+
 // What the getter's search, transfers and download show in their window. The
 // window implements it; tests use a recording one.
 class GetterSink

@@ -16,8 +16,6 @@ namespace {
 const QString AnalysingText = QStringLiteral("ＨＴＭＬを解析しています。しばらくお待ち下さい。");
 const QString NoAddressText = QStringLiteral("ＨＴＭＬアドレスが存在しない．");
 const QString NoFilesSuffix = QStringLiteral("は画像ファイルが存在しない．");
-const QString AbortedText = QStringLiteral("要求処理が中断されました．");
-const QString MatchErrorText = QStringLiteral("ＨＴＭＬの解析中にエラーが発生しました．");
 
 // Empties every later copy of a non-empty entry among the first count
 // entries; the earliest one stays.
@@ -78,21 +76,19 @@ void PageAnalyzer::BeginSearch()
 
 void PageAnalyzer::ReportAborted()
 {
-    m_sink.SetStatusText(AbortedText);
+    m_sink.SetStatusText(kiro::AbortedText);
 }
 
 void PageAnalyzer::ReportMatchError()
 {
     m_analysisFailed = true;
-    m_pageMatchError = true;
-    m_sink.SetStatusText(MatchErrorText);
+    m_sink.SetStatusText(kiro::AnalysisErrorText);
 }
 
 void PageAnalyzer::AnalyzePage(const QString &url)
 {
     const QString pageFolder = kiro::PageFolder(url);
     const QString pageAddress = kiro::TrimSpaces(url);
-    m_pageMatchError = false;
     m_vars.PageLinks = QStringList{pageAddress};
     m_sink.SetStatusText(AnalysingText);
 
@@ -189,10 +185,6 @@ void PageAnalyzer::AnalyzePage(const QString &url)
             return;
         }
     }
-
-    // The transfers' texts have covered it since; the list may lack files.
-    if (m_pageMatchError)
-        m_sink.SetStatusText(MatchErrorText);
 }
 
 void PageAnalyzer::AnalyzeSubPage(const QString &url)

@@ -31,7 +31,8 @@ public:
     // Whether some page given to AnalyzePage since BeginSearch gave text.
     bool anyPageText() const { return m_anyPageText; }
     // Whether the expression engine gave up on some text since BeginSearch,
-    // so that files may be missing from the list.
+    // so that files may be missing from the list. The window shows it when
+    // the search is over (later transfers cover the text shown meanwhile).
     bool analysisFailed() const { return m_analysisFailed; }
 
 private:
@@ -57,5 +58,4 @@ private:
     QString m_searchedPage;   // the page the sub-pages are linked from
     bool m_anyPageText = false;
     bool m_analysisFailed = false;
-    bool m_pageMatchError = false;
 };

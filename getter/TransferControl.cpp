@@ -10,7 +10,6 @@
 
 namespace {
 
-const QString AbortedText = QStringLiteral("要求処理が中断されました．");
 const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
 const QString CompletedText = QStringLiteral("要求処理が完了し，すべてのデータが受信されました．");
 
@@ -121,7 +120,7 @@ TransferControl::WaitResult TransferControl::Fetch(const QString &url, TransferM
     if (done && !d->cancelledInWait)
         return WaitResult::Done;
 
-    d->sink.SetStatusText(AbortedText);
+    d->sink.SetStatusText(kiro::AbortedText);
     d->inet.Cancel();
     if (mode == TransferMode::File && vars.TransferDone == 0)
         vars.ReceivedBytes = 0;

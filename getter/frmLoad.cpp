@@ -42,7 +42,6 @@ namespace {
 
 QPointer<frmLoad> g_current;
 
-const QString kAbortText = QStringLiteral("要求処理が中断されました．");
 const QString kTickAll = QStringLiteral("全てチェックをつける");
 const QString kUntickAll = QStringLiteral("チェックを全てはずす");
 
@@ -421,11 +420,14 @@ void frmLoad::Serch()
     lblDLFname->setText(QStringLiteral("★★　ＨＴＭＬ読込中．★★"));
     lblKB->clear();
 
-    AnalyzePages();
+    const bool analysisFailed = AnalyzePages();
 
     Timer->stop();
     if (AbortFlag == 1) {
         ResetToIdle();
+        // Returning to idle empties the status bar; this text must stay.
+        if (analysisFailed)
+            SetStatusText(kiro::AnalysisErrorText);
         return;
     }
     PaintBlinker(false);
@@ -442,7 +444,7 @@ void frmLoad::Serch()
     lstFile->setUpdatesEnabled(true);
 }
 
-void frmLoad::AnalyzePages()
+bool frmLoad::AnalyzePages()
 {
     lblDLFname->setText(QStringLiteral("★★　ＨＴＭＬ解析中．★★"));
     m_vars.BaseURL = TargetURL;
@@ -452,7 +454,7 @@ void frmLoad::AnalyzePages()
     if (!browser || !browser->WB()) {
         ShowMessage(QStringLiteral("ＵＲＬを取得できません。再起動してください。"), QStringLiteral("エラー"));
         AbortFlag = 1;
-        return;
+        return false;
     }
 
     QList<FrameInfo> frames;
@@ -462,7 +464,7 @@ void frmLoad::AnalyzePages()
         for (const FrameInfo &frame : std::as_const(frames)) {
             PumpEvents();
             if (AbortFlag == 1) {
-                SetStatusText(kAbortText);
+                SetStatusText(kiro::AbortedText);
                 break;
             }
             PageURLs.append(frame.readable ? frame.location : QString());
@@ -475,13 +477,18 @@ void frmLoad::AnalyzePages()
     for (const QString &page : std::as_const(PageURLs)) {
         PumpEvents();
         if (AbortFlag == 1) {
-            SetStatusText(kAbortText);
+            SetStatusText(kiro::AbortedText);
             break;
         }
         m_analyzer->AnalyzePage(page);
     }
 
     lblDLFname->setText(QStringLiteral("★★　ＨＴＭＬ解析終了．★★"));
+    // Later pages' transfer texts have covered it since; a stopped search
+    // keeps its own text.
+    const bool analysisFailed = m_analyzer->analysisFailed() && AbortFlag == 0;
+    if (analysisFailed)
+        SetStatusText(kiro::AnalysisErrorText);
     if (!m_analyzer->anyPageText() && AbortFlag == 0) {
         ShowMessage(QStringLiteral("ＨＴＭＬデータが取得できないため、解析できません。"));
         AbortFlag = 1;
@@ -490,6 +497,7 @@ void frmLoad::AnalyzePages()
                                    "対象ファイルを見つけることができません"));
         AbortFlag = 1;
     }
+    return analysisFailed;
 }
 
 int frmLoad::CountReadableFrames(const QList<FrameInfo> &frames) const

@@ -64,7 +64,9 @@ private:
     void Serch();
     void DownLoad();
     void Stop();
-    void AnalyzePages();
+    // True when the analysis of some page's text failed (and the search was
+    // not stopped): the window then shows so when the search is over.
+    bool AnalyzePages();
     // Frames whose location could be read, of a frame list read once.
     int CountReadableFrames(const QList<FrameInfo> &frames) const;
     void RunDownload();

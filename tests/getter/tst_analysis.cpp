@@ -83,6 +83,7 @@ private Q_SLOTS:
     void stopWhileWaitingForASubPage();
     void stopBetweenSubPages();
     void longLinesAndDataAddresses();
+    void engineGivingUpIsReported();
 
 private:
     QString Url(const QString &target) const { return m_server.url(target).toString(); }
@@ -392,6 +393,29 @@ void tst_Analysis::longLinesAndDataAddresses()
     QCOMPARE(found.size(), count + 1);
     QCOMPARE(found.first(), m_server.baseUrl() + "/d/b.jpg");
     QCOMPARE(found.last(), m_server.baseUrl() + "/d/f" + QString::number(count - 1) + ".jpg");
+    QVERIFY(!g.analyzer.analysisFailed());
+}
+
+// A page in UTF-16 holding half a character: the engine gives up on its
+// text, and the search says so, whatever comes after it.
+void tst_Analysis::engineGivingUpIsReported()
+{
+    QString text = QStringLiteral("<img src=a.jpg>") + QChar(0xD800);
+    QByteArray body("\xFF\xFE", 2);
+    for (const QChar c : text) {
+        body.append(char(c.unicode() & 0xff));
+        body.append(char(c.unicode() >> 8));
+    }
+    m_server.addRoute("/broken.html", TestResponse::page(body));
+    m_server.addRoute("/good.html", TestResponse::page("<img src=g.jpg>"));
+
+    Getter g;
+    const QStringList found = g.Search({Url("/broken.html"), Url("/good.html")}, 0);
+    QCOMPARE(found, QStringList{Url("/g.jpg")});
+    QVERIFY(g.analyzer.analysisFailed());
+    QVERIFY(g.sink.statusLog.contains(QStringLiteral("ＨＴＭＬの解析中にエラーが発生しました．")));
+
+    g.Search({Url("/good.html")}, 0);
     QVERIFY(!g.analyzer.analysisFailed());
 }
 

@@ -149,6 +149,19 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// A page in UTF-16 that carries half a character: the expression engine
+// gives up on its text.
+QByteArray brokenUtf16Page(const QString &html)
+{
+    const QString text = html + QChar(0xD800);
+    QByteArray body("\xFF\xFE", 2);
+    for (const QChar c : text) {
+        body.append(char(c.unicode() & 0xff));
+        body.append(char(c.unicode() >> 8));
+    }
+    return body;
+}
+
 QByteArray framesetPage(const QString &left, const QString &right)
 {
     return QStringLiteral("<html><frameset cols=\"50%,50%\"><frame src=\"%1\"><frame src=\"%2\">"
@@ -182,6 +195,8 @@ private Q_SLOTS:
     void framesets_data();
     void framesets();
     void longAddressShownWhole();
+    void analysisErrorShown_data();
+    void analysisErrorShown();
 
 private:
     QString url(const QString &path) const { return m_server.baseUrl() + path; }
@@ -859,6 +874,56 @@ void FrmLoadTest::longAddressShownWhole()
     shown = FileItemDelegate::PartsOf(list->model()->index(0, 0));
     QCOMPARE(shown.address, url("/" + name).left(FileItemTextWidth));
     QCOMPARE(shown.result, QStringLiteral("37kb"));
+}
+
+void FrmLoadTest::analysisErrorShown_data()
+{
+    QTest::addColumn<bool>("framed");
+    QTest::newRow("first frame, then a frame with files") << true;
+    QTest::newRow("nothing found") << false;
+}
+
+// When the analysis of some text failed, the user sees it once the search is
+// over, whatever came after it.
+void FrmLoadTest::analysisErrorShown()
+{
+    QFETCH(bool, framed);
+    const QString analysisError = QStringLiteral("ＨＴＭＬの解析中にエラーが発生しました．");
+    const QByteArray plain = "<html><body><a href=\"b.jpg\">b</a></body></html>";
+    m_server.addPage("/err/index.html", framesetPage(QStringLiteral("broken.html"), QStringLiteral("good.html")));
+    m_server.addPage("/err/broken.html", plain);
+    m_server.addPage("/err/good.html", "<html><body><a href=\"g.jpg\">g</a></body></html>");
+    const QString shown = framed ? QStringLiteral("/err/index.html") : QStringLiteral("/err/broken.html");
+    QVERIFY(showPage(shown));
+    if (framed) {
+        QTRY_VERIFY_WITH_TIMEOUT([&] {
+            QList<FrameInfo> frames;
+            return m_browser->WB()->ReadFrames(&frames) && frames.size() == 2;
+        }(), 20000);
+    }
+    QPointer<frmLoad> w = openGetter(shown);
+    QVERIFY(w);
+    m_server.addRoute(QStringLiteral("/err/broken.html"),
+                      TestResponse::page(brokenUtf16Page(QString::fromLatin1(plain)), "text/html"));
+
+    QStringList statusAtMessage;
+    SetMessageHandler([&](const QString &text, const QString &title) {
+        m_messages.append({text, title});
+        statusAtMessage << control<QStatusBar>(w, "SB")->currentMessage();
+    });
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    SetMessageHandler([this](const QString &text, const QString &title) { m_messages.append({text, title}); });
+
+    QCOMPARE(control<QStatusBar>(w, "SB")->currentMessage(), analysisError);
+    if (framed) {
+        QCOMPARE(m_messages, QList<Message>());
+        QCOMPARE(enabledControls(w), Listed);
+        QCOMPARE(itemTexts(fileList(w)), QStringList{url("/err/g.jpg")});
+    } else {
+        QCOMPARE(m_messages, QList<Message>({{NoFiles, Confirm}}));
+        QCOMPARE(statusAtMessage, QStringList{analysisError});
+        QCOMPARE(enabledControls(w), IdleEmpty);
+    }
 }
 
 QTEST_MAIN(FrmLoadTest)
