@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPointer>
 #include <QWheelEvent>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineNewWindowRequest>
@@ -70,16 +69,20 @@ public:
         // The engine would show the source in a new window, which the
         // browser window never opens.
         if (action == ViewSource) {
-            m_view->ViewSource();
+            if (m_view)
+                m_view->ViewSource();
             return;
         }
         QWebEnginePage::triggerAction(action, checked);
     }
 
+    // The view is going: nothing the page still does may reach it.
+    void DetachView() { m_view = nullptr; }
+
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
     {
-        return m_view->RaiseBeforeNavigate2(url);
+        return m_view && m_view->RaiseBeforeNavigate2(url);
     }
 
     // The engine's own dialogs carry English titles; these say the same in
@@ -113,6 +116,8 @@ protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
                                   int lineNumber, const QString &sourceID) override
     {
+        if (!m_view)
+            return;
         if (!message.startsWith(FrameReportMark)) {
             QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
             return;
@@ -142,6 +147,7 @@ BrowserView::BrowserView(QWidget *parent)
 {
     auto *webPage = new BrowserPage(this);
     webPage->profile()->setHttpAcceptLanguage(QString::fromLatin1(kiro::AcceptLanguage));
+    m_page = webPage;
     setPage(webPage);
     // The page's surface is a child widget the engine may replace; each one
     // is watched for Ctrl with the wheel.
@@ -162,7 +168,17 @@ BrowserView::BrowserView(QWidget *parent)
     });
 }
 
-BrowserView::~BrowserView() = default;
+BrowserView::~BrowserView()
+{
+    // The page outlives this part of the view and answers its pending frame
+    // reads from its own destructor: those answers must find nobody.
+    m_alive.reset();
+    m_frameReadTimeout.stop();
+    if (m_page) {
+        m_page->DetachView();
+        disconnect(m_page, nullptr, this, nullptr);
+    }
+}
 
 void BrowserView::GoBack()
 {
@@ -206,10 +222,10 @@ QString BrowserView::LocationURL() const
 
 void BrowserView::ReadFramesAsync(std::function<void(bool, const QList<FrameInfo> &)> done)
 {
-    QPointer<BrowserView> self(this);
+    const std::weak_ptr<int> alive = m_alive;
     page()->runJavaScript(ReadFramesScript, QWebEngineScript::ApplicationWorld,
-                          [self, done](const QVariant &result) {
-        if (!self)
+                          [alive, done](const QVariant &result) {
+        if (alive.expired())
             return;
         if (result.typeId() != QMetaType::QVariantList) {
             done(false, {});
@@ -240,6 +256,8 @@ bool BrowserView::ReadFrames(QList<FrameInfo> *frames, const std::function<bool(
     // The answer may come after this call has given up; it then lands here
     // and nowhere else.
     auto answer = std::make_shared<Answer>();
+    // The view may go while this waits (its window closed for good).
+    const std::weak_ptr<int> alive = m_alive;
     ReadFramesAsync([answer](bool ok, const QList<FrameInfo> &read) {
         answer->done = true;
         answer->ok = ok;
@@ -253,7 +271,7 @@ bool BrowserView::ReadFrames(QList<FrameInfo> *frames, const std::function<bool(
     QTimer wake;
     wake.start(50);
     while (!answer->done) {
-        if (giveUp && giveUp())
+        if (alive.expired() || (giveUp && giveUp()))
             return false;
         if (elapsed.hasExpired(timeoutMs))
             return false;

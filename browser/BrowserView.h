@@ -7,6 +7,7 @@
 #include <QWebEngineView>
 
 #include <functional>
+#include <memory>
 
 class QWebEngineNewWindowRequest;
 
@@ -66,11 +67,11 @@ public:
 
     // The document's frames, read asynchronously; done gets ok = false when
     // the document or its frame list cannot be read. done is not called when
-    // the view is gone before the answer.
+    // the view is gone (or going) before the answer.
     void ReadFramesAsync(std::function<void(bool ok, const QList<FrameInfo> &frames)> done);
     // The same, waiting for the answer while the window stays live (events
     // are handled). Returns false when the list cannot be read, when giveUp()
-    // turns true or after timeoutMs.
+    // turns true, when the view is destroyed meanwhile or after timeoutMs.
     bool ReadFrames(QList<FrameInfo> *frames, const std::function<bool()> &giveUp = {},
                     int timeoutMs = 5000);
     // The number of frames of the document as last seen: when a navigation
@@ -108,6 +109,9 @@ private:
     void OnFrameNavigated(const QString &url, int topFrameCount);
     void ReleaseFrameReports(int frameCount);
 
+    class BrowserPage *m_page = nullptr;
+    // Lives exactly as long as the view; answers that come later see it gone.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     bool m_pageLoading = false;
     bool m_newDocument = false;
     bool m_frameReadPending = false;
