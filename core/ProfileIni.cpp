@@ -25,26 +25,14 @@ QList<QByteArray> ReadLines(const QString &path, bool *exists)
     return lines;
 }
 
-QString TrimBlanks(const QString &s)
-{
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    while (begin < end && blank(s.at(begin)))
-        ++begin;
-    while (end > begin && blank(s.at(end - 1)))
-        --end;
-    return s.mid(begin, end - begin);
-}
-
 // The section name of a "[name]" line, or a null string for other lines.
 QString SectionName(const QString &line)
 {
-    const QString t = TrimBlanks(line);
+    const QStringView t = TrimBlanks(line);
     if (!t.startsWith(QLatin1Char('[')))
         return {};
     const qsizetype close = t.indexOf(QLatin1Char(']'));
-    return TrimBlanks(close < 0 ? t.mid(1) : t.mid(1, close - 1));
+    return TrimBlanks(close < 0 ? t.mid(1) : t.mid(1, close - 1)).toString();
 }
 
 bool SplitKeyLine(const QString &line, QString *key, QString *value)
@@ -52,11 +40,11 @@ bool SplitKeyLine(const QString &line, QString *key, QString *value)
     const qsizetype eq = line.indexOf(QLatin1Char('='));
     if (eq < 0)
         return false;
-    const QString k = TrimBlanks(line.left(eq));
+    const QStringView k = TrimBlanks(QStringView(line).left(eq));
     if (k.isEmpty() || k.startsWith(QLatin1Char(';')))
         return false;
-    *key = k;
-    *value = TrimBlanks(line.mid(eq + 1));
+    *key = k.toString();
+    *value = TrimBlanks(QStringView(line).mid(eq + 1)).toString();
     return true;
 }
 

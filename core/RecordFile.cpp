@@ -11,10 +11,8 @@ QStringList ParseRecordLine(const QString &line)
     QStringList fields;
     const qsizetype n = line.size();
     qsizetype i = 0;
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
     while (true) {
-        while (i < n && blank(line.at(i)))
-            ++i;
+        i += LeadingBlanks(QStringView(line).mid(i));
         if (i < n && line.at(i) == QLatin1Char('"')) {
             const qsizetype close = line.indexOf(QLatin1Char('"'), i + 1);
             if (close < 0) {
@@ -29,8 +27,9 @@ QStringList ParseRecordLine(const QString &line)
             i = comma + 1;
         } else {
             const qsizetype comma = line.indexOf(QLatin1Char(','), i);
-            const QString raw = comma < 0 ? line.mid(i) : line.mid(i, comma - i);
-            fields.append(raw.trimmed());
+            const QStringView raw = comma < 0 ? QStringView(line).mid(i)
+                                              : QStringView(line).mid(i, comma - i);
+            fields.append(TrimBlanks(raw).toString());
             if (comma < 0)
                 break;
             i = comma + 1;
@@ -53,9 +52,10 @@ QList<QStringList> ReadRecordFile(const QString &path, bool *opened)
     for (QByteArray raw : lines) {
         if (raw.endsWith('\r'))
             raw.chop(1);
-        if (raw.trimmed().isEmpty())
+        const QString line = DecodeCp932(raw);
+        if (TrimBlanks(line).isEmpty())
             continue;
-        records.append(ParseRecordLine(DecodeCp932(raw)));
+        records.append(ParseRecordLine(line));
     }
     return records;
 }
@@ -93,7 +93,7 @@ int RecordNumber(const QStringList &fields, int index)
     if (index >= fields.size())
         return 0;
     bool ok = false;
-    const int n = fields.at(index).trimmed().toInt(&ok);
+    const int n = TrimBlanks(fields.at(index)).toInt(&ok);
     return ok ? n : 0;
 }
 

@@ -147,15 +147,74 @@ SaveResult WriteFilesAtomically(const QList<FileContent> &files, QString *failed
     return SaveResult::Ok;
 }
 
+namespace {
+
+bool IsSpace(QChar c)
+{
+    return c == QLatin1Char(' ');
+}
+
+bool IsBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+template <typename Pred>
+qsizetype CountLeading(QStringView s, Pred pred)
+{
+    qsizetype n = 0;
+    while (n < s.size() && pred(s.at(n)))
+        ++n;
+    return n;
+}
+
+template <typename Pred>
+qsizetype CountTrailing(QStringView s, Pred pred)
+{
+    qsizetype n = 0;
+    while (n < s.size() && pred(s.at(s.size() - 1 - n)))
+        ++n;
+    return n;
+}
+
+template <typename Pred>
+QStringView Trim(QStringView s, Pred pred)
+{
+    const qsizetype begin = CountLeading(s, pred);
+    return s.mid(begin, s.size() - begin - CountTrailing(s.mid(begin), pred));
+}
+
+} // namespace
+
+QStringView TrimSpaces(QStringView s)
+{
+    return Trim(s, IsSpace);
+}
+
 QString TrimSpaces(const QString &s)
 {
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && s.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && s.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return s.mid(begin, end - begin);
+    const QStringView trimmed = TrimSpaces(QStringView(s));
+    return trimmed.size() == s.size() ? s : trimmed.toString();
+}
+
+qsizetype LeadingSpaces(QStringView s)
+{
+    return CountLeading(s, IsSpace);
+}
+
+qsizetype TrailingSpaces(QStringView s)
+{
+    return CountTrailing(s, IsSpace);
+}
+
+QStringView TrimBlanks(QStringView s)
+{
+    return Trim(s, IsBlank);
+}
+
+qsizetype LeadingBlanks(QStringView s)
+{
+    return CountLeading(s, IsBlank);
 }
 
 qint64 RoundHalfEven(double value)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringView>
 
 // The program's files are text in code page 932. Nothing is written that the
 // code page cannot hold, and nothing is written half: a file is replaced whole.
@@ -56,8 +57,17 @@ struct FileContent {
 // leave the files renamed before it replaced.)
 SaveResult WriteFilesAtomically(const QList<FileContent> &files, QString *failedPath = nullptr);
 
-// Removes leading and trailing space characters (U+0020) only.
-QString TrimSpaces(const QString &s);
+// The program's two trimming rules. Spaces: U+0020 only, what "removing
+// spaces" means wherever the program removes them (addresses, extension
+// names, link values, the file list's fill). Blanks: spaces and tabs, what the
+// profile and record readers drop around names, values and fields, and what
+// is ignored around a number.
+QStringView TrimSpaces(QStringView s);
+QString TrimSpaces(const QString &s);   // shares s when there is nothing to trim
+qsizetype LeadingSpaces(QStringView s);
+qsizetype TrailingSpaces(QStringView s);
+QStringView TrimBlanks(QStringView s);
+qsizetype LeadingBlanks(QStringView s);
 
 // Rounds to the nearest whole number, a half to the even neighbour.
 qint64 RoundHalfEven(double value);

@@ -59,9 +59,7 @@ public:
 
     void TrimLeadingSpaces()
     {
-        qsizetype n = 0;
-        while (n < m_text.size() && m_text.at(n) == QLatin1Char(' '))
-            ++n;
+        const qsizetype n = LeadingSpaces(m_text);
         if (n == 0)
             return;
         m_text.remove(0, n);
@@ -188,10 +186,7 @@ QString ResolveParentRefs(const QString &address)
     }
     QString &s = head.Text();
     s.append(QStringView(address).mid(read));
-    qsizetype end = s.size();
-    while (end > 0 && s.at(end - 1) == QLatin1Char(' '))
-        --end;
-    s.truncate(end);
+    s.chop(TrailingSpaces(s));
     return s;
 }
 

@@ -70,8 +70,7 @@ bool IsReservedOnWindows(const QString &name)
     qsizetype stemEnd = name.indexOf(QLatin1Char('.'));
     if (stemEnd < 0)
         stemEnd = name.size();
-    while (stemEnd > 0 && name.at(stemEnd - 1) == QLatin1Char(' '))
-        --stemEnd;
+    stemEnd -= TrailingSpaces(QStringView(name).left(stemEnd));
     if (stemEnd < 3 || stemEnd > 4)
         return false;
     const QString stem = name.left(stemEnd).toUpper();
@@ -220,10 +219,7 @@ FileItemParts SplitFileItemText(const QString &text, bool hasResult)
     if (!hasResult)
         return {text, QString()};
     QString address = text.left(FileItemTextWidth);
-    qsizetype end = address.size();
-    while (end > 0 && address.at(end - 1) == QLatin1Char(' '))
-        --end;
-    address.truncate(end);
+    address.chop(TrailingSpaces(address));
     return {address, text.mid(FileItemTextWidth + 1)};
 }
 

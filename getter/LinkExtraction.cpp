@@ -2,6 +2,7 @@
 
 #include "core/EcmaRegExp.h"
 #include "core/Shared.h"
+#include "core/TextFile.h"
 
 #include <initializer_list>
 
@@ -76,13 +77,7 @@ LinkScanResult RunLinkPass(const QRegularExpression &pattern, const QList<int> &
                 break;
             }
         }
-        qsizetype begin = 0;
-        qsizetype end = value.size();
-        while (begin < end && value.at(begin) == QLatin1Char(' '))
-            ++begin;
-        while (end > begin && value.at(end - 1) == QLatin1Char(' '))
-            --end;
-        StoreAt(links, n, value.mid(begin, end - begin).toString());
+        StoreAt(links, n, TrimSpaces(value).toString());
         if (hooks.pumpEvents)
             hooks.pumpEvents();
         if (AbortFlag == 1) {

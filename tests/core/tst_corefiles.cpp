@@ -54,6 +54,8 @@ private Q_SLOTS:
     void recordsMalformedLinesDoNotStopOthers();
     void recordsRefuseUnencodable();
     void roundHalfEven();
+    void trimmingRules_data();
+    void trimmingRules();
     void foldedBeforeEncoding_data();
     void foldedBeforeEncoding();
     void unstorableCharacterNamed_data();
@@ -276,6 +278,37 @@ void TestCoreFiles::roundHalfEven()
     QCOMPARE(RoundHalfEven(3.5), qint64(4));
     QCOMPARE(RoundHalfEven(-0.5), qint64(0));
     QCOMPARE(RoundHalfEven(1.5001), qint64(2));
+}
+
+void TestCoreFiles::trimmingRules_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("spaces");   // TrimSpaces
+    QTest::addColumn<QString>("blanks");   // TrimBlanks
+    QTest::newRow("both ends") << "  a b  " << "a b" << "a b";
+    QTest::newRow("tabs are blanks, not spaces") << "\t a\t" << "\t a\t" << "a";
+    QTest::newRow("only spaces") << "    " << "" << "";
+    QTest::newRow("empty") << "" << "" << "";
+    QTest::newRow("line ends stay") << " a\r\n" << "a\r\n" << "a\r\n";
+    QTest::newRow("ideographic space stays") << QStringLiteral("\u3000a\u3000")
+                                             << QStringLiteral("\u3000a\u3000") << QStringLiteral("\u3000a\u3000");
+    QTest::newRow("no-break space stays") << QStringLiteral(" \u00A0a ") << QStringLiteral("\u00A0a")
+                                          << QStringLiteral("\u00A0a");
+}
+
+void TestCoreFiles::trimmingRules()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, spaces);
+    QFETCH(QString, blanks);
+    QCOMPARE(TrimSpaces(text), spaces);
+    QCOMPARE(TrimSpaces(QStringView(text)).toString(), spaces);
+    QCOMPARE(TrimBlanks(text).toString(), blanks);
+    if (spaces.isEmpty()) {
+        QCOMPARE(LeadingSpaces(text), text.size());
+    } else {
+        QCOMPARE(text.mid(LeadingSpaces(text)).chopped(TrailingSpaces(text)), spaces);
+    }
 }
 
 void TestCoreFiles::foldedBeforeEncoding_data()
