@@ -10,10 +10,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QTemporaryFile>
-
-#include <cmath>
 
 namespace kiro {
 
@@ -102,17 +101,35 @@ bool DownloadFolderVolumeUsable(const QString &folder)
 #endif
 }
 
-qint64 ParseSettingNumber(const QString &text, qint64 defaultValue)
+bool ParseNumber(QStringView text, qint64 *value)
 {
+    static const QRegularExpression numeric(
+            QStringLiteral("^[+-]?(\\d+(\\.\\d*)?|\\.\\d+)([eE][+-]?\\d+)?$"));
+    const QString t = TrimBlanks(text.toString().normalized(QString::NormalizationForm_KC)).toString();
+    if (!numeric.match(t).hasMatch())
+        return false;
+
     bool ok = false;
-    const QString t = text.trimmed();
-    const qint64 n = t.toLongLong(&ok);
-    if (ok)
-        return n;
-    const double d = t.toDouble(&ok);
-    if (ok && qAbs(d) < 9.0e18)
-        return RoundHalfEven(d);
-    return defaultValue;
+    qint64 n = t.toLongLong(&ok);
+    if (!ok) {
+        const double d = t.toDouble(&ok);
+        if (!ok)
+            return false;
+        if (d >= double(LargestThreshold))
+            n = LargestThreshold;
+        else if (d <= -double(LargestThreshold))
+            n = -LargestThreshold;
+        else
+            n = RoundHalfEven(d);
+    }
+    *value = qBound(-LargestThreshold, n, LargestThreshold);
+    return true;
+}
+
+QString FormatThreshold(qint64 value)
+{
+    const QString digits = QString::number(qAbs(value)).rightJustified(10, QLatin1Char('0'));
+    return value < 0 ? QLatin1Char('-') + digits : digits;
 }
 
 void LoadSettings()
@@ -149,12 +166,14 @@ void LoadSettings()
                         QStringLiteral("確認"));
         }
     }
-    if (read("grhkb", 11))
-        grhkb = ParseSettingNumber(IniReadBuf, 1);
-    if (read("chkSubURL", 2))
-        chkSubURL = int(ParseSettingNumber(IniReadBuf, 0));
-    if (read("chkFileName", 2))
-        chkFileName = int(ParseSettingNumber(IniReadBuf, 0));
+    // A value that is not a number keeps the key's default.
+    qint64 n = 0;
+    if (read("grhkb", 11) && ParseNumber(IniReadBuf, &n))
+        grhkb = n;
+    if (read("chkSubURL", 2) && ParseNumber(IniReadBuf, &n))
+        chkSubURL = int(n);
+    if (read("chkFileName", 2) && ParseNumber(IniReadBuf, &n))
+        chkFileName = int(n);
 }
 
 QString ExtsnFilePath()

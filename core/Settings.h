@@ -52,8 +52,22 @@ void LoadExtensionList();
 // Replaces ExtNames and ExtChecks with the entries (element 0 holds "" and 0).
 void SetExtensionList(const QList<ExtensionEntry> &entries);
 
-// Text of a Long or Integer setting as the loader converts it; text that is
-// not a number keeps the default.
-qint64 ParseSettingNumber(const QString &text, qint64 defaultValue);
+// The threshold's largest magnitude: the loader reads ten characters of it.
+constexpr qint64 LargestThreshold = 9999999999LL;
+
+// A number as the program reads one, wherever it comes from: the threshold
+// and the two options in KIRO.ini, the threshold typed in the settings
+// dialog and in the getter. Plain decimals with an optional sign, fraction and
+// exponent, full-width digits allowed, blanks around them ignored; a fraction
+// rounds to the nearest whole number, a half to the even neighbour; the result
+// is kept within ±LargestThreshold. Returns false, leaving *value alone, when
+// the text is not such a number (the empty text included). What happens then
+// is the caller's: the loader keeps the key's default, the dialog shows and
+// saves 0, the getter searches with 0.
+bool ParseNumber(QStringView text, qint64 *value);
+
+// The threshold as KIRO.ini holds it: ten digits with leading zeros, a minus
+// sign in front of a negative value.
+QString FormatThreshold(qint64 value);
 
 } // namespace kiro

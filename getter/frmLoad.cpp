@@ -386,14 +386,9 @@ void frmLoad::TB_ButtonClick(const QString &key)
 
 void frmLoad::Serch()
 {
-    const QString threshold = txtgrhkb->text();
-    if (threshold.isEmpty()) {
-        grhkb = 0;
-    } else {
-        bool ok = false;
-        const double value = threshold.trimmed().toDouble(&ok);
-        grhkb = ok && qAbs(value) < 9.0e18 ? RoundHalfEven(value) : 0;
-    }
+    // An empty box, or one that holds no number, is a threshold of 0.
+    qint64 threshold = 0;
+    grhkb = ParseNumber(txtgrhkb->text(), &threshold) ? threshold : 0;
     chkSubURL = ChkSubURL->isChecked() ? 1 : 0;
     chkFileName = ChkFileName->isChecked() ? 1 : 0;
     // The settings dialog may have replaced the shared list since this

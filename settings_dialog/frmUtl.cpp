@@ -441,7 +441,7 @@ frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
     }
 
     qint64 threshold = 0;
-    if (!ParseThreshold(txtgrhkb->text(), &threshold)) {
+    if (!ParseNumber(txtgrhkb->text(), &threshold)) {
         txtgrhkb->setText(QStringLiteral("0"));
         threshold = 0;
     }

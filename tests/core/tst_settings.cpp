@@ -26,6 +26,8 @@ private Q_SLOTS:
     void existingExtensionFileLeftAlone();
     void loadSettings_data();
     void loadSettings();
+    void numbers_data();
+    void numbers();
     void reloadResetsDeletedKeys();
     void missingVolumeFallsBackWithMessage();
     void fullLengthFolderIsRead();
@@ -139,6 +141,14 @@ void TestSettings::loadSettings_data()
     QTest::newRow("threshold with zeros") << QByteArray("grhkb=0000000250\r\n") << qint64(250) << 0 << 0 << d << d;
     QTest::newRow("negative cut to zero") << QByteArray("grhkb=-0000000005\r\n") << qint64(0) << 0 << 0 << d << d;
     QTest::newRow("not a number keeps default") << QByteArray("grhkb=abc\r\nchkSubURL=x\r\n") << qint64(1) << 0 << 0 << d << d;
+    QTest::newRow("fractional threshold, half to even")
+            << QByteArray("grhkb=2.5\r\n") << qint64(2) << 0 << 0 << d << d;
+    QTest::newRow("fractional threshold, rounded up")
+            << QByteArray("grhkb=3.5\r\n") << qint64(4) << 0 << 0 << d << d;
+    QTest::newRow("full-width digits") << QByteArray("grhkb=\x82\x54\x82\x4f\r\n") << qint64(50) << 0 << 0 << d << d;
+    QTest::newRow("duplicate key: the first counts")
+            << QByteArray("grhkb=0000000007\r\nchkSubURL=1\r\ngrhkb=0000000008\r\nchkSubURL=0\r\n")
+            << qint64(7) << 1 << 0 << d << d;
     QTest::newRow("options") << QByteArray("chkSubURL=1\r\nchkFileName=1\r\n") << qint64(1) << 1 << 1 << d << d;
     QTest::newRow("option cut to one character") << QByteArray("chkSubURL=10\r\n") << qint64(1) << 1 << 0 << d << d;
     QTest::newRow("empty address keeps default") << QByteArray("StdHpAdrs=\r\n") << qint64(1) << 0 << 0 << d << d;
@@ -162,6 +172,46 @@ void TestSettings::loadSettings()
     QTEST(FstHpAdrs, "fstHp");
     QCOMPARE(FstDir, AppDir);
     QVERIFY(m_messages.isEmpty());
+}
+
+void TestSettings::numbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("isNumber");
+    QTest::addColumn<qint64>("value");
+    QTest::newRow("digits") << "12" << true << qint64(12);
+    QTest::newRow("leading zeros") << "0000000250" << true << qint64(250);
+    QTest::newRow("sign") << "-5" << true << qint64(-5);
+    QTest::newRow("plus") << "+7" << true << qint64(7);
+    QTest::newRow("half down to even") << "2.5" << true << qint64(2);
+    QTest::newRow("half up to even") << "13.5" << true << qint64(14);
+    QTest::newRow("fraction") << "1.6" << true << qint64(2);
+    QTest::newRow("fraction without whole part") << ".5" << true << qint64(0);
+    QTest::newRow("exponent") << "1e3" << true << qint64(1000);
+    QTest::newRow("blanks around") << " \t40 " << true << qint64(40);
+    QTest::newRow("full-width") << QStringLiteral("\uFF11\uFF12") << true << qint64(12);
+    QTest::newRow("ideographic space") << QStringLiteral("\u30008") << true << qint64(8);
+    QTest::newRow("kept within ten digits") << "123456789012" << true << LargestThreshold;
+    QTest::newRow("kept within ten digits, negative") << "-1e20" << true << -LargestThreshold;
+    QTest::newRow("empty") << "" << false << qint64(0);
+    QTest::newRow("letters") << "abc" << false << qint64(0);
+    QTest::newRow("digits and letters") << "12kb" << false << qint64(0);
+    QTest::newRow("infinity") << "inf" << false << qint64(0);
+    QTest::newRow("hexadecimal") << "0x10" << false << qint64(0);
+    QTest::newRow("inner blank") << "1 2" << false << qint64(0);
+}
+
+// One reading of a number for the loader, the settings dialog and the getter.
+void TestSettings::numbers()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, isNumber);
+    QFETCH(qint64, value);
+    qint64 n = -77;
+    QCOMPARE(ParseNumber(text, &n), isNumber);
+    QCOMPARE(n, isNumber ? value : qint64(-77));
+    if (isNumber && value >= 0)
+        QCOMPARE(FormatThreshold(value).size(), 10);
 }
 
 void TestSettings::reloadResetsDeletedKeys()

@@ -695,6 +695,8 @@ void FrmLoadTest::temporarySettings_data()
     QTest::newRow("half goes to even, down") << "12.5" << qint64(12);
     QTest::newRow("half goes to even, up") << "13.5" << qint64(14);
     QTest::newRow("large") << "40" << qint64(40);
+    // Read as the settings dialog reads it.
+    QTest::newRow("full-width digits") << QStringLiteral("\uFF14\uFF10") << qint64(40);
 }
 
 // Temporary settings reach the search and the download that follows, never
@@ -713,7 +715,7 @@ void FrmLoadTest::temporarySettings()
 
     auto *box = control<QLineEdit>(w, "txtgrhkb");
     box->clear();
-    QTest::keyClicks(box, threshold);
+    box->insert(threshold);   // as typed, or committed by an input method
     for (const char *name : {"ChkSubURL", "ChkFileName"}) {
         auto *option = control<QCheckBox>(w, name);
         // On the box itself: the widget may be wider than its text.
