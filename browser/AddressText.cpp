@@ -1,5 +1,7 @@
 #include "AddressText.h"
 
+#include "core/WebAddress.h"
+
 namespace kiro {
 
 namespace {
@@ -64,11 +66,6 @@ int DecodeUtf8At(const QString &s, qsizetype i, char32_t *codePoint)
     return length;
 }
 
-bool StartsWithHttps(const QString &url)
-{
-    return url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
-}
-
 } // namespace
 
 void DecodePercent(QString &s)
@@ -103,12 +100,7 @@ void DecodePercent(QString &s)
 
 QString FolderPart(const QString &url)
 {
-    // Position counted from 1, as the slashes of the scheme prefix are.
-    const qsizetype p = url.lastIndexOf(QLatin1Char('/')) + 1;
-    const qsizetype schemeEnd = StartsWithHttps(url) ? 8 : 7;
-    if (p > schemeEnd)
-        return url.left(p);
-    return url + QLatin1Char('/');
+    return FolderOf(url);
 }
 
 bool ContainsWebAddress(const QString &text)

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class BrowserPage;
 class QWebEngineNewWindowRequest;
 
 // One frame of the shown document. A frame of another site cannot be read:
@@ -109,7 +110,7 @@ private:
     void OnFrameNavigated(const QString &url, int topFrameCount);
     void ReleaseFrameReports(int frameCount);
 
-    class BrowserPage *m_page = nullptr;
+    BrowserPage *m_page = nullptr;
     // Lives exactly as long as the view; answers that come later see it gone.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     bool m_pageLoading = false;

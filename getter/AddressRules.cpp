@@ -12,11 +12,6 @@ const QLatin1String HttpPrefix("http://");
 const QLatin1String HttpsPrefix("https://");
 const QLatin1String ParentStep("../");
 
-bool IsHttps(QStringView address)
-{
-    return address.startsWith(HttpsPrefix, Qt::CaseInsensitive);
-}
-
 // The address without its query and fragment.
 QStringView WithoutQuery(QStringView address)
 {
@@ -77,31 +72,16 @@ private:
 
 } // namespace
 
-bool StartsWithWebScheme(QStringView address)
-{
-    return address.startsWith(HttpPrefix, Qt::CaseInsensitive)
-            || address.startsWith(HttpsPrefix, Qt::CaseInsensitive);
-}
-
-int SchemePrefixLength(QStringView address)
-{
-    return IsHttps(address) ? 8 : 7;
-}
-
 QString PageFolder(const QString &pageAddress)
 {
-    const QStringView address = WithoutQuery(pageAddress);
-    const qsizetype p = address.lastIndexOf(QLatin1Char('/')) + 1;
-    if (p > SchemePrefixLength(address))
-        return address.left(p).toString();
-    return address.toString() + QLatin1Char('/');
+    return FolderOf(WithoutQuery(pageAddress));
 }
 
 QString JoinToPage(const QString &link, const QString &pageAddress, const QString &pageFolder)
 {
     if (!link.startsWith(QLatin1Char('/')) || !StartsWithWebScheme(pageAddress))
         return pageFolder + link;
-    const bool https = IsHttps(pageAddress);
+    const bool https = StartsWithHttps(pageAddress);
     if (link.startsWith(QLatin1String("//")))
         return (https ? QLatin1String("https:") : QLatin1String("http:")) + link;
     // Scheme, host and port: up to the first "/", "?" or "#" after the "//".
@@ -121,8 +101,8 @@ QString CollapseSlashes(const QString &address)
 {
     if (TrimSpaces(address).isEmpty())
         return QString();
-    const bool https = IsHttps(address);
-    const qsizetype prefixLength = https ? 8 : 7;
+    const bool https = StartsWithHttps(address);
+    const qsizetype prefixLength = SchemePrefixLength(address);
     const qsizetype firstPair = address.indexOf(QLatin1String("//"), prefixLength);
     // Most addresses are in this form already.
     if (firstPair < 0 && address.startsWith(https ? HttpsPrefix : HttpPrefix))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/WebAddress.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -8,13 +10,6 @@
 // text as the page wrote it, without parsing it as a URL, so that every
 // search lists the same addresses for the same page.
 namespace kiro {
-
-// Whether the text begins with "http://" or "https://", in any letter case.
-bool StartsWithWebScheme(QStringView address);
-
-// 8 for an address beginning with "https://" (any case), otherwise 7: the part
-// of an address that the rules below leave to the scheme.
-int SchemePrefixLength(QStringView address);
 
 // The folder of a page address, ending in "/": the address, without its query
 // and fragment, up to its last "/" when that lies after the scheme's "//";

@@ -1,6 +1,7 @@
 #include "DownloadNaming.h"
 
 #include "core/TextFile.h"
+#include "core/WebAddress.h"
 
 #include <QCryptographicHash>
 #include <QStringView>
@@ -144,11 +145,6 @@ QString UnderscoreSlashesAndDots(QStringView text)
 
 } // namespace
 
-int SchemeLength(const QString &url)
-{
-    return url.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) ? 8 : 7;
-}
-
 QString SafeName(const QString &name)
 {
     QString safe = name;
@@ -170,7 +166,7 @@ QString SafeName(const QString &name)
 
 QString DownloadSubDirName(const QString &baseUrl)
 {
-    const QString name = SafeName(UnderscoreSlashesAndDots(QStringView(baseUrl).mid(SchemeLength(baseUrl))));
+    const QString name = SafeName(UnderscoreSlashesAndDots(QStringView(baseUrl).mid(SchemePrefixLength(baseUrl))));
     // An empty name would put the files straight into the download folder.
     return name.isEmpty() ? QStringLiteral("_") : name;
 }
@@ -178,7 +174,7 @@ QString DownloadSubDirName(const QString &baseUrl)
 QString UrlPrefixFor(const QString &fileUrl)
 {
     const qsizetype slash = fileUrl.lastIndexOf(QLatin1Char('/'));
-    const int skip = SchemeLength(fileUrl);
+    const int skip = SchemePrefixLength(fileUrl);
     if (slash <= skip)
         return QString();
     return UnderscoreSlashesAndDots(QStringView(fileUrl).mid(skip, slash - skip));

@@ -8,10 +8,6 @@
 // file outside the page's sub-folder.
 namespace kiro {
 
-// Characters before the host part of an address: 8 for "https://" (any
-// letter case), otherwise the 7 of "http://".
-int SchemeLength(const QString &url);
-
 // A name the file system takes as one plain entry in a folder: path
 // separators, characters Windows or Linux forbid, control characters and
 // half characters (an unpaired UTF-16 surrogate) become "_"; names of dots

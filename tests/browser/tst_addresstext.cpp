@@ -1,4 +1,5 @@
 #include "browser/AddressText.h"
+#include "core/WebAddress.h"
 
 #include <QTest>
 
@@ -11,6 +12,8 @@ private Q_SLOTS:
     void decodePercent();
     void folderPart_data();
     void folderPart();
+    void scheme_data();
+    void scheme();
     void containsWebAddress_data();
     void containsWebAddress();
 };
@@ -72,6 +75,32 @@ void AddressTextTest::folderPart()
     QFETCH(QString, url);
     QFETCH(QString, expected);
     QCOMPARE(kiro::FolderPart(url), expected);
+}
+
+void AddressTextTest::scheme_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("web");
+    QTest::addColumn<int>("prefix");
+    QTest::newRow("http") << "http://h/" << true << 7;
+    QTest::newRow("https") << "https://h/" << true << 8;
+    QTest::newRow("https in capitals") << "HTTPS://h/" << true << 8;
+    QTest::newRow("Http mixed") << "Http://h/" << true << 7;
+    QTest::newRow("https with one slash") << "https:/h/" << false << 7;
+    QTest::newRow("ftp") << "ftp://h/" << false << 7;
+    QTest::newRow("httpx") << "httpx://h/" << false << 7;
+    QTest::newRow("empty") << "" << false << 7;
+}
+
+// The one count of the scheme that the folder, the sub-folder and file names
+// and the address rules share.
+void AddressTextTest::scheme()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, web);
+    QFETCH(int, prefix);
+    QCOMPARE(kiro::StartsWithWebScheme(address), web);
+    QCOMPARE(kiro::SchemePrefixLength(address), prefix);
 }
 
 void AddressTextTest::containsWebAddress_data()
