@@ -10,6 +10,7 @@
 #include "core/Shared.h"
 
 #include "RecordingSink.h"
+#include "TestFiles.h"
 #include "TestServer.h"
 
 #include <QTest>
@@ -400,13 +401,8 @@ void tst_Analysis::longLinesAndDataAddresses()
 // text, and the search says so, whatever comes after it.
 void tst_Analysis::engineGivingUpIsReported()
 {
-    QString text = QStringLiteral("<img src=a.jpg>") + QChar(0xD800);
-    QByteArray body("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        body.append(char(c.unicode() & 0xff));
-        body.append(char(c.unicode() >> 8));
-    }
-    m_server.addRoute("/broken.html", TestResponse::page(body));
+    m_server.addRoute("/broken.html",
+                      TestResponse::page(Utf16LeBody(QStringLiteral("<img src=a.jpg>") + QChar(0xD800))));
     m_server.addRoute("/good.html", TestResponse::page("<img src=g.jpg>"));
 
     Getter g;

@@ -12,10 +12,10 @@
 #include "core/Shared.h"
 
 #include "RecordingSink.h"
+#include "TestFiles.h"
 #include "TestServer.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QMap>
 #include <QRegularExpression>
@@ -54,27 +54,6 @@ struct Getter {
             sink.items.append({urls.at(i), !unticked.contains(i)});
     }
 };
-
-// Every entry under root, folders with a final "/", sorted.
-QStringList Listing(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    const QDir base(root);
-    while (it.hasNext()) {
-        it.next();
-        out.append(base.relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : ""));
-    }
-    out.sort();
-    return out;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QByteArray Body(int size, char fill)
 {
@@ -152,7 +131,7 @@ void TestDownload::nothingTicked()
     QVERIFY(g.sink.currentItems.isEmpty());
     QVERIFY(g.sink.Untouched(0));
     QCOMPARE(server.totalRequests(), 0);
-    QCOMPARE(Listing(m_root), QStringList{"Down/"});
+    QCOMPARE(TreeListing(m_root), QStringList{"Down/"});
 }
 
 // The page and file addresses of the examples, served through the loopback
@@ -179,9 +158,9 @@ void TestDownload::namingExamples()
     QCOMPARE(server.requestCount("http://d.e.f/a/b/c.jpg"), 2);
     const QString dir = m_root + "/Down/a_b_c_photo_index_html";
     QCOMPARE(g.sink.labels.value(GetterSink::Label::DLDir), dir);
-    QCOMPARE(ReadAll(dir + "/c.jpg"), body);
-    QCOMPARE(ReadAll(dir + "/d_e_f_a_b@c.jpg"), body);
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/a_b_c_photo_index_html/",
+    QCOMPARE(FileBytes(dir + "/c.jpg"), body);
+    QCOMPARE(FileBytes(dir + "/d_e_f_a_b@c.jpg"), body);
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/a_b_c_photo_index_html/",
                                            "Down/a_b_c_photo_index_html/c.jpg",
                                            "Down/a_b_c_photo_index_html/d_e_f_a_b@c.jpg"}));
 }
@@ -226,9 +205,9 @@ void TestDownload::downloadFolderWithAndWithoutSeparator()
     QVERIFY(g.sink.Untouched(1));
     QCOMPARE(g.sink.Result(2), "2kb");
     QCOMPARE(server.requestCount("/a/e.gif"), 0);
-    QCOMPARE(ReadAll(dir + "/c.jpg"), Body(37000, 'c'));
-    QCOMPARE(ReadAll(dir + "/d.png"), Body(2048, 'd'));
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/c.jpg",
+    QCOMPARE(FileBytes(dir + "/c.jpg"), Body(37000, 'c'));
+    QCOMPARE(FileBytes(dir + "/d.png"), Body(2048, 'd'));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/c.jpg",
                                            "Down/" + sub + "/d.png"}));
 }
 
@@ -264,8 +243,8 @@ void TestDownload::sameDownloadTwice()
     const QString sub = PageFolder(server, "/p.html");
     QCOMPARE(sub, QStringLiteral("127_0_0_1_%1_p_html").arg(server.port()));
     for (int k = 0; k < 3; ++k)
-        QCOMPARE(ReadAll(QStringLiteral("%1/Down/%2/f%3.jpg").arg(m_root, sub).arg(k)), Body(4000 + k, char('x' + k)));
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/f0.jpg",
+        QCOMPARE(FileBytes(QStringLiteral("%1/Down/%2/f%3.jpg").arg(m_root, sub).arg(k)), Body(4000 + k, char('x' + k)));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/f0.jpg",
                                            "Down/" + sub + "/f1.jpg", "Down/" + sub + "/f2.jpg"}));
 }
 
@@ -297,15 +276,15 @@ void TestDownload::sameNameFromTwoFolders()
     QCOMPARE(g.sink.Result(0), "3kb");
     if (option == 1) {
         QCOMPARE(g.sink.Result(1), "3kb");
-        QCOMPARE(ReadAll(dir + "/" + host + "_x@c.jpg"), Body(3000, 'x'));
-        QCOMPARE(ReadAll(dir + "/" + host + "_y@c.jpg"), Body(3000, 'y'));
-        QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/" + host + "_x@c.jpg",
+        QCOMPARE(FileBytes(dir + "/" + host + "_x@c.jpg"), Body(3000, 'x'));
+        QCOMPARE(FileBytes(dir + "/" + host + "_y@c.jpg"), Body(3000, 'y'));
+        QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/" + host + "_x@c.jpg",
                                                "Down/" + sub + "/" + host + "_y@c.jpg"}));
     } else {
         QCOMPARE(g.sink.Result(1), AlreadyThere);
         QCOMPARE(server.requestCount("/y/c.jpg"), 0);
-        QCOMPARE(ReadAll(dir + "/c.jpg"), Body(3000, 'x'));
-        QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/c.jpg"}));
+        QCOMPARE(FileBytes(dir + "/c.jpg"), Body(3000, 'x'));
+        QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/c.jpg"}));
     }
 }
 
@@ -352,7 +331,7 @@ void TestDownload::threshold()
         }
     }
     expected.sort();
-    QCOMPARE(Listing(m_root), expected);
+    QCOMPARE(TreeListing(m_root), expected);
 }
 
 void TestDownload::failedTransfers()
@@ -378,8 +357,8 @@ void TestDownload::failedTransfers()
     QVERIFY(g.sink.statusLog.contains(QStringLiteral("通信中にエラーが発生しました．")));
 
     const QString sub = PageFolder(server, "/p.html");
-    QCOMPARE(ReadAll(m_root + "/Down/" + sub + "/good.jpg"), Body(5000, 'o'));
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/good.jpg"}));
+    QCOMPARE(FileBytes(m_root + "/Down/" + sub + "/good.jpg"), Body(5000, 'o'));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/good.jpg"}));
 }
 
 // A file that appears under the target name while a slow transfer runs is
@@ -407,8 +386,8 @@ void TestDownload::failedItemKeepsFileItDidNotWrite()
 
     QVERIFY(planted);
     QCOMPARE(g.sink.Result(0), Failed);
-    QCOMPARE(ReadAll(target), QByteArray("theirs"));
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/late.jpg"}));
+    QCOMPARE(FileBytes(target), QByteArray("theirs"));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/late.jpg"}));
 }
 
 void TestDownload::stop_data()
@@ -455,7 +434,7 @@ void TestDownload::stop()
     QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), duringTransfer ? "2" : "1");
 
     const QString sub = PageFolder(server, "/p.html");
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/first.jpg"}));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/first.jpg"}));
 }
 
 void TestDownload::httpsPage()
@@ -479,8 +458,8 @@ void TestDownload::httpsPage()
     const QString host = QStringLiteral("127_0_0_1_%1").arg(server.port());
     const QString sub = host + "_p_index_html";
     QCOMPARE(g.sink.Result(0), "3kb");
-    QCOMPARE(ReadAll(m_root + "/Down/" + sub + "/" + host + "_p@a.jpg"), Body(3000, 'a'));
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/" + host + "_p@a.jpg"}));
+    QCOMPARE(FileBytes(m_root + "/Down/" + sub + "/" + host + "_p@a.jpg"), Body(3000, 'a'));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/" + host + "_p@a.jpg"}));
 }
 
 void TestDownload::hostileNames()
@@ -523,7 +502,7 @@ void TestDownload::hostileNames()
             QVERIFY(QRegularExpression("^L+~[0-9a-f]{8}\\.jpg$").match(name).hasMatch());
             QVERIFY(name.toUtf8().size() <= 255);
         }
-        QCOMPARE(ReadAll(dir + "/" + name), Body(2000 + k, char('a' + k)));
+        QCOMPARE(FileBytes(dir + "/" + name), Body(2000 + k, char('a' + k)));
         expected.append("Down/" + sub + "/" + name);
     }
     // Addresses that name no file are not requested.
@@ -532,7 +511,7 @@ void TestDownload::hostileNames()
     QCOMPARE(server.totalRequests(), tails.size());
 
     expected.sort();
-    QCOMPARE(Listing(m_root), expected);
+    QCOMPARE(TreeListing(m_root), expected);
 }
 
 // Many image hosts give a file only to a request from their own page.

@@ -14,13 +14,13 @@
 #include "getter/frmLoad.h"
 #include "resources/Resources.h"
 
+#include "TestFiles.h"
 #include "TestServer.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -128,38 +128,11 @@ void tickWhere(QListWidget *list, const std::function<bool(const QString &)> &pi
     }
 }
 
-// Every entry under root, folders with a final "/", sorted.
-QStringList listing(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    const QDir base(root);
-    while (it.hasNext()) {
-        it.next();
-        out << base.relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : "");
-    }
-    out.sort();
-    return out;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // A page in UTF-16 that carries half a character: the expression engine
 // gives up on its text.
 QByteArray brokenUtf16Page(const QString &html)
 {
-    const QString text = html + QChar(0xD800);
-    QByteArray body("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        body.append(char(c.unicode() & 0xff));
-        body.append(char(c.unicode() >> 8));
-    }
-    return body;
+    return Utf16LeBody(html + QChar(0xD800));
 }
 
 QByteArray framesetPage(const QString &left, const QString &right)
@@ -470,8 +443,8 @@ void FrmLoadTest::searchStopDownload()
                      qPrintable(text));
     }
     const QString sub = DownloadSubDirName(url("/gallery.html"));
-    QCOMPARE(listing(m_dlDir), QStringList({sub + "/", sub + "/a.jpg", sub + "/b.zip"}));
-    QCOMPARE(readAll(pageFolder("/gallery.html") + "/a.jpg"), QByteArray(37000, 'a'));
+    QCOMPARE(TreeListing(m_dlDir), QStringList({sub + "/", sub + "/a.jpg", sub + "/b.zip"}));
+    QCOMPARE(FileBytes(pageFolder("/gallery.html") + "/a.jpg"), QByteArray(37000, 'a'));
 }
 
 // Listed → Downloading directly; "DownLoad" with nothing ticked; the tick-all
@@ -489,7 +462,7 @@ void FrmLoadTest::downloadFromListedAndTickAll()
     w->TB_ButtonClick(QStringLiteral("DownLoad"));
     QCOMPARE(m_messages, QList<Message>({{NothingTicked, Confirm}}));
     QCOMPARE(enabledControls(w), Listed);
-    QCOMPARE(listing(m_dlDir), QStringList());
+    QCOMPARE(TreeListing(m_dlDir), QStringList());
     m_messages.clear();
 
     auto *allChk = control<QPushButton>(w, "cmdAllChk");
@@ -518,7 +491,7 @@ void FrmLoadTest::downloadFromListedAndTickAll()
     QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
     QCOMPARE(enabledControls(w), IdleKept);
     const QString sub = DownloadSubDirName(url("/gallery.html"));
-    QCOMPARE(listing(m_dlDir),
+    QCOMPARE(TreeListing(m_dlDir),
              QStringList({sub + "/", sub + "/a.jpg", sub + "/b.zip", sub + "/t_a.gif"}));
 }
 
@@ -683,7 +656,7 @@ void FrmLoadTest::interruptDownload()
         QCOMPARE(control<QPushButton>(w, "cmdAllChk")->text(), TickAll);
     }
     const QString sub = DownloadSubDirName(url("/two.html"));
-    QCOMPARE(listing(m_dlDir), QStringList({sub + "/", sub + "/one.jpg"}));
+    QCOMPARE(TreeListing(m_dlDir), QStringList({sub + "/", sub + "/one.jpg"}));
 }
 
 void FrmLoadTest::temporarySettings_data()
@@ -710,8 +683,8 @@ void FrmLoadTest::temporarySettings()
     QVERIFY(w);
     const QString iniPath = m_appDir.filePath(QStringLiteral("KIRO.ini"));
     const QString extsnPath = m_appDir.filePath(QStringLiteral("Extsn.fil"));
-    const QByteArray iniBefore = readAll(iniPath);
-    const QByteArray extsnBefore = readAll(extsnPath);
+    const QByteArray iniBefore = FileBytes(iniPath);
+    const QByteArray extsnBefore = FileBytes(extsnPath);
 
     auto *box = control<QLineEdit>(w, "txtgrhkb");
     box->clear();
@@ -746,11 +719,11 @@ void FrmLoadTest::temporarySettings()
     QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
     const QString sub = DownloadSubDirName(url("/gallery.html"));
     const QString kept = sub + "/" + SaveNameFor(url("/img/a.jpg"), 1);
-    QCOMPARE(listing(m_dlDir), 37000 > expected * 1024 ? QStringList({sub + "/", kept})
+    QCOMPARE(TreeListing(m_dlDir), 37000 > expected * 1024 ? QStringList({sub + "/", kept})
                                                        : QStringList({sub + "/"}));
 
-    QCOMPARE(readAll(iniPath), iniBefore);
-    QCOMPARE(readAll(extsnPath), extsnBefore);
+    QCOMPARE(FileBytes(iniPath), iniBefore);
+    QCOMPARE(FileBytes(extsnPath), extsnBefore);
 
     QTest::mouseClick(control<QPushButton>(w, "cmdRefresh"), Qt::LeftButton);
     QCOMPARE(box->text(), QStringLiteral("1"));

@@ -1,0 +1,35 @@
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+QStringList TreeListing(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    const QDir base(root);
+    while (it.hasNext()) {
+        it.next();
+        out.append(base.relativeFilePath(it.filePath()) + (it.fileInfo().isDir() ? "/" : ""));
+    }
+    out.sort();
+    return out;
+}
+
+QByteArray FileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray Utf16LeBody(const QString &text)
+{
+    QByteArray body("\xFF\xFE", 2);
+    for (const QChar c : text) {
+        body.append(char(c.unicode() & 0xff));
+        body.append(char(c.unicode() >> 8));
+    }
+    return body;
+}

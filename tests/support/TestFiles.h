@@ -1,0 +1,19 @@
+#pragma once
+
+// Small helpers the tests share for what lands on disk and what a server
+// sends.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Every entry under root, relative to it, folders with a final "/", sorted:
+// a missing, extra, leftover or misplaced file changes it.
+QStringList TreeListing(const QString &root);
+
+// The whole file, or "<missing>" when it cannot be read.
+QByteArray FileBytes(const QString &path);
+
+// text as a UTF-16 little-endian body with its byte order mark, each code
+// unit as it is (an unpaired surrogate included).
+QByteArray Utf16LeBody(const QString &text);
