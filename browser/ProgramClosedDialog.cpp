@@ -49,7 +49,7 @@ void ProgramClosedDialog::closeEvent(QCloseEvent *event)
         return;
     }
     event->ignore();
-    kiro::ShowMessage(QStringLiteral("このボタンでは終了できません。"), QStringLiteral("確認"));
+    kiro::ShowMessage(kiro::CloseBoxRefusedText, QStringLiteral("確認"));
 }
 
 void ProgramClosedDialog::keyPressEvent(QKeyEvent *event)

@@ -378,7 +378,7 @@ void frmMain::closeEvent(QCloseEvent *event)
     // refused; a close from the program's code goes ahead.
     if (!m_unloading && event->spontaneous()) {
         event->ignore();
-        kiro::ShowMessage(QStringLiteral("このボタンでは終了できません。"), QStringLiteral("確認"));
+        kiro::ShowMessage(kiro::CloseBoxRefusedText, QStringLiteral("確認"));
         return;
     }
     event->accept();

@@ -13,6 +13,9 @@ namespace kiro {
 
 using MessageHandler = std::function<void(const QString &text, const QString &title)>;
 
+// Every window refuses its own close box with this message.
+inline const QString CloseBoxRefusedText = QStringLiteral("このボタンでは終了できません。");
+
 // Installs handler and returns the one it replaces.
 MessageHandler SetMessageHandler(MessageHandler handler);
 void ShowMessage(const QString &text, const QString &title = QStringLiteral("確認"));

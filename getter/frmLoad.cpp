@@ -596,7 +596,7 @@ void frmLoad::closeEvent(QCloseEvent *event)
     if (event->spontaneous()) {
         // The close box: only "Exit" ends this window.
         event->ignore();
-        ShowMessage(QStringLiteral("このボタンでは終了できません。"));
+        ShowMessage(CloseBoxRefusedText);
         return;
     }
     event->accept();

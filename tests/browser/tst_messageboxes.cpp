@@ -19,11 +19,11 @@ void OnBox(const std::function<void(QMessageBox *)> &act)
 {
     QTimer::singleShot(0, [act] {
         QMessageBox *box = nullptr;
-        QTest::qWaitFor([&] {
+        const bool up = QTest::qWaitFor([&] {
             box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             return box && box->isVisible();
         }, 5000);
-        act(box);
+        act(up ? box : nullptr);
     });
 }
 
