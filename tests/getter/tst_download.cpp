@@ -538,7 +538,7 @@ void TestDownload::searchedPageIsTheReferer()
     g.downloader.DownloadFiles();
     QCOMPARE(g.sink.Result(0), Failed);
     const QString sub = PageFolder(server, "/gallery/index.html");
-    QCOMPARE(Listing(m_root), (QStringList{"Down/", "Down/" + PageFolder(server, "/elsewhere.html") + "/",
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + PageFolder(server, "/elsewhere.html") + "/",
                                            "Down/" + sub + "/", "Down/" + sub + "/a.jpg",
                                            "Down/" + sub + "/b.jpg"}));
 }
