@@ -41,6 +41,65 @@ const QString ReadFramesScript = QStringLiteral(
         "  try { return String(window.frames[i].location.href); } catch (e) { return null; }"
         "})");
 
+// The document of the page (frame -1) or of one of its frames, as ShownDocument
+// holds it: its location, then pairs of a kind ("a" an address, "s" a srcset,
+// "c" a computed background image) and a value; null when it cannot be read.
+const QString ReadDocumentScript = QStringLiteral(
+        "(function (frame) {"
+        "  var w = window;"
+        "  if (frame >= 0) {"
+        "    if (frame >= window.frames.length) return null;"
+        "    w = window.frames[frame];"
+        "  }"
+        "  var d, location;"
+        "  try { d = w.document; location = String(w.location.href); } catch (e) { return null; }"
+        "  var out = [location];"
+        "  if (!d) return out;"
+        "  var add = function (kind, value) {"
+        "    if (typeof value === 'string' && value !== '') out.push(kind, value);"
+        "  };"
+        "  var view = d.defaultView || w;"
+        "  var all = d.getElementsByTagName('*');"
+        "  for (var i = 0; i < all.length; ++i) {"
+        "    var e = all[i];"
+        "    if (e.namespaceURI === 'http://www.w3.org/1999/xhtml') {"
+        "      var name = e.localName;"
+        "      if (name === 'img') {"
+        "        add('a', e.currentSrc); add('a', e.src); add('s', e.getAttribute('srcset'));"
+        "      } else if (name === 'source') {"
+        "        add('s', e.getAttribute('srcset'));"
+        "      } else if (name === 'a') {"
+        "        add('a', e.href);"
+        "      }"
+        "    }"
+        "    var style = view.getComputedStyle(e);"
+        "    if (style && style.backgroundImage && style.backgroundImage !== 'none')"
+        "      add('c', style.backgroundImage);"
+        "  }"
+        "  return out;"
+        "})(%1)");
+
+// Runs the event loop until answered holds; false when giveUp() turns true,
+// the view behind alive goes, or timeoutMs pass first.
+bool WaitForAnswer(const std::function<bool()> &answered, const std::weak_ptr<int> &alive,
+                   const std::function<bool()> &giveUp, int timeoutMs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    // Wakes the wait below now and then, so that giveUp and the time-out are
+    // seen even when nothing else happens.
+    QTimer wake;
+    wake.start(50);
+    while (!answered()) {
+        if (alive.expired() || (giveUp && giveUp()))
+            return false;
+        if (elapsed.hasExpired(timeoutMs))
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
 // When the frame list does not answer after a page has loaded, its frames'
 // reports are still delivered, counted as having no frame list.
 constexpr int FrameReadTimeoutMs = 3000;
@@ -264,22 +323,49 @@ bool BrowserView::ReadFrames(QList<FrameInfo> *frames, const std::function<bool(
         answer->frames = read;
     });
 
-    QElapsedTimer elapsed;
-    elapsed.start();
-    // Wakes the wait below now and then, so that giveUp and the time-out are
-    // seen even when nothing else happens.
-    QTimer wake;
-    wake.start(50);
-    while (!answer->done) {
-        if (alive.expired() || (giveUp && giveUp()))
-            return false;
-        if (elapsed.hasExpired(timeoutMs))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
+    if (!WaitForAnswer([answer] { return answer->done; }, alive, giveUp, timeoutMs))
+        return false;
     if (frames)
         *frames = answer->frames;
     return answer->ok;
+}
+
+bool BrowserView::ReadDocument(int frame, ShownDocument *document,
+                               const std::function<bool()> &giveUp, int timeoutMs)
+{
+    struct Answer
+    {
+        bool done = false;
+        QVariant result;
+    };
+    auto answer = std::make_shared<Answer>();
+    const std::weak_ptr<int> alive = m_alive;
+    page()->runJavaScript(ReadDocumentScript.arg(qMax(frame, -1)), QWebEngineScript::ApplicationWorld,
+                          [answer](const QVariant &result) {
+        answer->done = true;
+        answer->result = result;
+    });
+    if (!WaitForAnswer([answer] { return answer->done; }, alive, giveUp, timeoutMs))
+        return false;
+    if (answer->result.typeId() != QMetaType::QVariantList)
+        return false;
+    const QVariantList entries = answer->result.toList();
+    if (entries.isEmpty())
+        return false;
+    ShownDocument read;
+    read.location = entries.at(0).toString();
+    for (qsizetype i = 1; i + 1 < entries.size(); i += 2) {
+        const QString kind = entries.at(i).toString();
+        kiro::LiveDocumentValue value;
+        value.kind = kind == QLatin1String("s") ? kiro::LiveDocumentValue::Srcset
+                : kind == QLatin1String("c") ? kiro::LiveDocumentValue::Css
+                                             : kiro::LiveDocumentValue::Address;
+        value.text = entries.at(i + 1).toString();
+        read.values.append(value);
+    }
+    if (document)
+        *document = std::move(read);
+    return true;
 }
 
 void BrowserView::TakeNewWindowNavigation(const QUrl &url)

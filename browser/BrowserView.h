@@ -1,5 +1,7 @@
 #pragma once
 
+#include "getter/PageViewLinks.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,15 @@ struct FrameInfo
 {
     bool readable = false;
     QString location;
+};
+
+// What one document of the shown page names: its address, and in document
+// order the sources and srcsets of its pictures, the targets of its links and
+// the computed background images of its elements.
+struct ShownDocument
+{
+    QString location;
+    QList<kiro::LiveDocumentValue> values;
 };
 
 // The page view of the browser window, offering the members and events the
@@ -75,6 +86,12 @@ public:
     // turns true, when the view is destroyed meanwhile or after timeoutMs.
     bool ReadFrames(QList<FrameInfo> *frames, const std::function<bool()> &giveUp = {},
                     int timeoutMs = 5000);
+    // Reads the shown page's document (frame -1) or that of its frame of the
+    // given index, waiting like ReadFrames. Returns false when that document
+    // cannot be read (no such frame, a frame of another site), when giveUp()
+    // turns true, when the view is destroyed meanwhile or after timeoutMs.
+    bool ReadDocument(int frame, ShownDocument *document, const std::function<bool()> &giveUp = {},
+                      int timeoutMs = 15000);
     // The number of frames of the document as last seen: when a navigation
     // completes, it is the count at that moment (0 for a page's new
     // document); -1 when the document offers no frame list.

@@ -143,6 +143,7 @@ void LoadSettings()
     grhkb = 1;
     chkSubURL = 0;
     chkFileName = 0;
+    chkPageView = 0;
 
     auto read = [](const char *key, int bufferSize) {
         IniResult = GetProfileString(IniSection, QLatin1String(key), QString(),
@@ -174,6 +175,8 @@ void LoadSettings()
         chkSubURL = int(n);
     if (read("chkFileName", 2) && ParseNumber(IniReadBuf, &n))
         chkFileName = int(n);
+    if (read("chkPageView", 2) && ParseNumber(IniReadBuf, &n))
+        chkPageView = int(n);
 }
 
 QString ExtsnFilePath()

@@ -22,7 +22,7 @@ void OverrideProgramFolder(const QString &folder);
 // downloads then default to the user's download folder.
 bool AppDirIsUserDataFolder();
 
-// Reads KIRO.ini into the six settings, starting from their defaults. May
+// Reads KIRO.ini into the seven settings, starting from their defaults. May
 // show the message about a download folder whose volume is not usable.
 void LoadSettings();
 

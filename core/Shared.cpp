@@ -11,6 +11,7 @@ QString FstDir;
 qint64 grhkb = 1;
 int chkSubURL = 0;
 int chkFileName = 0;
+int chkPageView = 0;
 int AbortFlag = 0;
 QString TargetURL;
 QString FavAdrs;

@@ -11,6 +11,8 @@
 #include <QSet>
 #include <QVarLengthArray>
 
+#include <utility>
+
 namespace {
 
 const QString AnalysingText = QStringLiteral("ＨＴＭＬを解析しています。しばらくお待ち下さい。");
@@ -91,6 +93,7 @@ void PageAnalyzer::AnalyzePage(const QString &url)
     const QString pageAddress = kiro::TrimSpaces(url);
     m_vars.PageLinks = QStringList{pageAddress};
     m_sink.SetStatusText(AnalysingText);
+    m_pageViewLinked.clear();
 
     // A frame is asked for from the page that holds it, as the browser did.
     const QString base = kiro::TrimSpaces(m_vars.BaseURL);
@@ -168,6 +171,13 @@ void PageAnalyzer::AnalyzePage(const QString &url)
         }
     }
 
+    if (kiro::chkPageView == 1 && kiro::AbortFlag == 0) {
+        QList<PageViewEntry> own;
+        if (!pageFailed)
+            CollectFromPageText(m_vars.HtmlText, pageAddress, own);
+        AppendPageViewFiles(pageAddress, own);
+    }
+
     if (m_vars.FoundCount != 0) {
         kiro::FileURLs = QStringList(m_vars.FoundCount);
     } else {
@@ -196,6 +206,8 @@ void PageAnalyzer::AnalyzeSubPage(const QString &url)
     // error text stays in view.
     if (m_transfer.LastFailed())
         return;
+    if (kiro::chkPageView == 1)
+        CollectFromPageText(m_vars.SubHtmlText, url, m_pageViewLinked);
     ExamineSubPageText(url);
 }
 
@@ -214,15 +226,21 @@ void PageAnalyzer::ExamineSubPageText(const QString &url)
     NormaliseCandidates(firstNew, url);
 }
 
-void PageAnalyzer::NormaliseCandidates(qsizetype from, const QString &url)
+QList<PageAnalyzer::Extension> PageAnalyzer::ListedExtensions()
 {
-    const QString pageFolder = kiro::PageFolder(url);
     QList<Extension> extensions;
     for (qsizetype k = 1; k < kiro::ExtNames.size(); ++k) {
         const QString &name = kiro::ExtNames.at(k);
         extensions.append({QLatin1Char('.') + kiro::UpperSameLength(kiro::TrimSpaces(name)),
                            name.size(), kiro::ExtChecks.value(k, 0) != 0});
     }
+    return extensions;
+}
+
+void PageAnalyzer::NormaliseCandidates(qsizetype from, const QString &url)
+{
+    const QString pageFolder = kiro::PageFolder(url);
+    const QList<Extension> extensions = ListedExtensions();
 
     QStringList &files = m_vars.CandidateFiles;
     // The entries of earlier pages are in their final form already, and going
@@ -246,12 +264,65 @@ void PageAnalyzer::NormaliseCandidates(qsizetype from, const QString &url)
         }
     }
 
-    for (qsizetype i = from; i < files.size(); ++i) {
-        QString &file = files[i];
-        if (file.contains(QLatin1String("../")))
-            file = kiro::ResolveParentRefs(file);
-        if (file.contains(QLatin1String("//")))
-            file = kiro::CollapseSlashes(file);
+    for (qsizetype i = from; i < files.size(); ++i)
+        FinishCandidate(files[i]);
+}
+
+void PageAnalyzer::FinishCandidate(QString &entry)
+{
+    if (entry.contains(QLatin1String("../")))
+        entry = kiro::ResolveParentRefs(entry);
+    if (entry.contains(QLatin1String("//")))
+        entry = kiro::CollapseSlashes(entry);
+}
+
+void PageAnalyzer::CollectFromPageText(const QString &text, const QString &url,
+                                       QList<PageViewEntry> &into)
+{
+    const QStringList found = kiro::PageViewHtmlAddresses(text, [] {
+        kiro::PumpEventsThrottled();
+        return kiro::AbortFlag == 1;
+    });
+    for (const QString &address : found)
+        into.append({address, url});
+}
+
+void PageAnalyzer::AppendPageViewFiles(const QString &url, QList<PageViewEntry> entries)
+{
+    // The page's own text first, then the page as the browser view shows it,
+    // then the pages it links to.
+    if (m_liveDocument) {
+        const QStringList live = kiro::LiveDocumentAddresses(m_liveDocument(url));
+        for (const QString &address : live)
+            entries.append({address, url});
+    }
+    entries += std::exchange(m_pageViewLinked, {});
+
+    QSet<QString> listed;
+    listed.reserve(m_vars.FoundCount + entries.size());
+    for (qsizetype i = 0; i < m_vars.FoundCount && i < m_vars.FoundFiles.size(); ++i)
+        listed.insert(m_vars.FoundFiles.at(i));
+
+    const QList<Extension> extensions = ListedExtensions();
+    QString page;
+    QString pageFolder;
+    for (PageViewEntry &entry : entries) {
+        if (kiro::AbortFlag == 1) {
+            ReportAborted();
+            return;
+        }
+        if (entry.page != page) {
+            page = entry.page;
+            pageFolder = kiro::PageFolder(page);
+        }
+        QString file = std::move(entry.address);
+        NormaliseCandidate(file, page, pageFolder, extensions);
+        FinishCandidate(file);
+        if (file.isEmpty() || listed.contains(file))
+            continue;
+        listed.insert(file);
+        kiro::StoreAt(m_vars.FoundFiles, m_vars.FoundCount, file);
+        ++m_vars.FoundCount;
     }
 }
 

@@ -3,9 +3,12 @@
 #include "GetterSink.h"
 #include "GetterVars.h"
 #include "LinkExtraction.h"
+#include "PageViewLinks.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class TransferControl;
 
@@ -17,6 +20,13 @@ class PageAnalyzer
 {
 public:
     PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferControl &transfer);
+
+    // The values of the browser view's live document for a searched page (the
+    // page handed over or one of its frames), in document order; none when the
+    // view does not show that page or cannot be read.
+    using LiveDocumentReader = std::function<QList<kiro::LiveDocumentValue>(const QString &page)>;
+    // Where the search reads the page as shown when chkPageView is 1.
+    void SetLiveDocumentReader(LiveDocumentReader reader) { m_liveDocument = std::move(reader); }
 
     // A search starts: forgets what the pages of the previous one gave.
     void BeginSearch();
@@ -42,10 +52,24 @@ private:
         bool ticked;
     };
 
+    // An address found on the page and where it was found.
+    struct PageViewEntry {
+        QString address;
+        QString page;
+    };
+
+    static QList<Extension> ListedExtensions();
     void ExamineSubPageText(const QString &url);
     void NormaliseCandidates(qsizetype from, const QString &url);
     void NormaliseCandidate(QString &entry, const QString &url, const QString &pageFolder,
                             const QList<Extension> &extensions) const;
+    static void FinishCandidate(QString &entry);
+    void CollectFromPageText(const QString &text, const QString &url,
+                             QList<PageViewEntry> &into);
+    // Appends to FoundFiles the files that chkPageView finds for the page at
+    // url and that are not listed yet: those of entries (its own text), of
+    // the page as shown, then of the pages it links to.
+    void AppendPageViewFiles(const QString &url, QList<PageViewEntry> entries);
     void NormalisePageLink(QString &link, const QString &pageAddress,
                            const QString &pageFolder) const;
     void ReportMatchError();
@@ -55,6 +79,10 @@ private:
     GetterSink &m_sink;
     TransferControl &m_transfer;
     kiro::LinkScanHooks m_hooks;
+    LiveDocumentReader m_liveDocument;
+    // What chkPageView collects in one AnalyzePage call from the texts of the
+    // pages the page links to.
+    QList<PageViewEntry> m_pageViewLinked;
     QString m_searchedPage;   // the page the sub-pages are linked from
     bool m_anyPageText = false;
     bool m_analysisFailed = false;

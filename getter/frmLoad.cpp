@@ -123,6 +123,7 @@ frmLoad::frmLoad(QWidget *parent)
     if (frmMain *browser = frmMain::instance(); browser && browser->WB())
         Inet->SetSession(BrowserSessionOf(browser->WB()->page()->profile()));
     m_analyzer = new PageAnalyzer(m_vars, *this, *Inet);
+    m_analyzer->SetLiveDocumentReader([this](const QString &page) { return ReadShownDocument(page); });
     m_downloader = new FileDownloader(m_vars, *this, *Inet);
 
     BuildControls();
@@ -253,6 +254,8 @@ void frmLoad::BuildControls()
     ChkSubURL->setObjectName(QStringLiteral("ChkSubURL"));
     ChkFileName = new QCheckBox(QStringLiteral("ダウンロードするファイル名にURL名を加える"));
     ChkFileName->setObjectName(QStringLiteral("ChkFileName"));
+    ChkPageView = new QCheckBox(QStringLiteral("表示中のページからも収集する"));
+    ChkPageView->setObjectName(QStringLiteral("ChkPageView"));
     lstExtsn = new QListWidget;
     lstExtsn->setObjectName(QStringLiteral("lstExtsn"));
     lstExtsn->setMaximumHeight(120);
@@ -268,6 +271,7 @@ void frmLoad::BuildControls()
     options->addLayout(threshold);
     options->addWidget(ChkSubURL);
     options->addWidget(ChkFileName);
+    options->addWidget(ChkPageView);
     options->addStretch();
     auto *extensions = new QVBoxLayout;
     extensions->addWidget(lstExtsn);
@@ -309,6 +313,7 @@ void frmLoad::LoadTempSettings()
 {
     ChkSubURL->setChecked(chkSubURL == 1);
     ChkFileName->setChecked(chkFileName == 1);
+    ChkPageView->setChecked(chkPageView == 1);
     txtgrhkb->setText(QString::number(grhkb));
 
     EnsureFileExists(ExtsnFilePath());
@@ -335,6 +340,7 @@ void frmLoad::SetIdleCommon()
     txtgrhkb->setEnabled(true);
     ChkSubURL->setEnabled(true);
     ChkFileName->setEnabled(true);
+    ChkPageView->setEnabled(true);
     cmdRefresh->setEnabled(true);
 }
 
@@ -391,6 +397,7 @@ void frmLoad::Serch()
     grhkb = ParseNumber(txtgrhkb->text(), &threshold) ? threshold : 0;
     chkSubURL = ChkSubURL->isChecked() ? 1 : 0;
     chkFileName = ChkFileName->isChecked() ? 1 : 0;
+    chkPageView = ChkPageView->isChecked() ? 1 : 0;
     // The settings dialog may have replaced the shared list since this
     // window loaded; the search uses the list shown here.
     if (lstExtsn->count() > 0)
@@ -408,6 +415,7 @@ void frmLoad::Serch()
     txtgrhkb->setEnabled(true);
     ChkSubURL->setEnabled(false);
     ChkFileName->setEnabled(false);
+    ChkPageView->setEnabled(false);
     cmdRefresh->setEnabled(false);
 
     BlinkState = 1;
@@ -469,14 +477,16 @@ bool frmLoad::AnalyzePages()
     m_vars.FoundCount = 0;
     m_vars.FoundFiles = QStringList{QString()};
     m_analyzer->BeginSearch();
-    for (const QString &page : std::as_const(PageURLs)) {
+    for (qsizetype i = 0; i < PageURLs.size(); ++i) {
         PumpEvents();
         if (AbortFlag == 1) {
             SetStatusText(kiro::AbortedText);
             break;
         }
-        m_analyzer->AnalyzePage(page);
+        m_searchedPage = i;
+        m_analyzer->AnalyzePage(PageURLs.at(i));
     }
+    m_searchedPage = -1;
 
     lblDLFname->setText(QStringLiteral("★★　ＨＴＭＬ解析終了．★★"));
     // Later pages' transfer texts have covered it since; a stopped search
@@ -503,6 +513,22 @@ int frmLoad::CountReadableFrames(const QList<FrameInfo> &frames) const
     return count;
 }
 
+QList<LiveDocumentValue> frmLoad::ReadShownDocument(const QString &page) const
+{
+    frmMain *browser = frmMain::instance();
+    if (m_searchedPage < 0 || page.isEmpty() || !browser || !browser->WB())
+        return {};
+    // Element 0 is the page itself; the others are its frames in order.
+    ShownDocument document;
+    if (!browser->WB()->ReadDocument(int(m_searchedPage) - 1, &document,
+                                     [] { return AbortFlag == 1; }))
+        return {};
+    // The view may have gone on to another page since the search began.
+    if (!SameDocumentAddress(document.location, page))
+        return {};
+    return document.values;
+}
+
 void frmLoad::DownLoad()
 {
     bool anyTicked = false;
@@ -524,6 +550,7 @@ void frmLoad::DownLoad()
     txtgrhkb->setEnabled(false);
     ChkSubURL->setEnabled(false);
     ChkFileName->setEnabled(false);
+    ChkPageView->setEnabled(false);
     cmdRefresh->setEnabled(false);
 
     BlinkState = 1;

@@ -2,6 +2,7 @@
 
 #include "GetterSink.h"
 #include "GetterVars.h"
+#include "PageViewLinks.h"
 
 #include <QMainWindow>
 
@@ -69,6 +70,9 @@ private:
     bool AnalyzePages();
     // Frames whose location could be read, of a frame list read once.
     int CountReadableFrames(const QList<FrameInfo> &frames) const;
+    // The browser view's live document for the element of PageURLs being
+    // analysed: the page, or one of its frames.
+    QList<kiro::LiveDocumentValue> ReadShownDocument(const QString &page) const;
     void RunDownload();
     void cmdAllChk_Click();
     void cmdRefresh_Click();
@@ -108,6 +112,7 @@ private:
     QLabel *Label2 = nullptr;
     QCheckBox *ChkSubURL = nullptr;
     QCheckBox *ChkFileName = nullptr;
+    QCheckBox *ChkPageView = nullptr;
     QListWidget *lstExtsn = nullptr;
     QPushButton *cmdRefresh = nullptr;
     QStatusBar *SB = nullptr;
@@ -121,5 +126,6 @@ private:
     int BlinkState = 0;
     int AllChecked = 0;
     int m_runDepth = 0;
+    qsizetype m_searchedPage = -1;   // the element of PageURLs being analysed
     bool m_unloaded = false;
 };

@@ -169,7 +169,8 @@ void frmUtl::BuildControls()
                    "Label6");
     lstExtsn = Named(new QListWidget, "lstExtsn");
     lstExtsn->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstExtsn->setMinimumSize(160, 120);
+    // Low enough that the third option still fits a 600-pixel screen.
+    lstExtsn->setMinimumSize(160, 100);
     Label5 = Named(new QLabel(QStringLiteral("拡張子の追加・削除")), "Label5");
     txtExtsn = Named(new QLineEdit, "txtExtsn");
     txtExtsn->setMaximumWidth(140);
@@ -185,6 +186,7 @@ void frmUtl::BuildControls()
     ChkFileName = Named(new QCheckBox(
             QStringLiteral("ダウンロードするファイル名にURL名を加える")), "ChkFileName");
     Label7 = Named(new QLabel(QStringLiteral("［例：www_example_com@file1.jpg］")), "Label7");
+    chkPageView = Named(new QCheckBox(QStringLiteral("表示中のページからも収集する")), "chkPageView");
     Line1 = GreyLine("Line1");
     Line2 = GreyLine("Line2");
 
@@ -232,6 +234,7 @@ void frmUtl::BuildControls()
     exampleRow->addWidget(Label7);
     exampleRow->addStretch(1);
     right->addLayout(exampleRow);
+    right->addWidget(chkPageView);
     frame2Layout->addLayout(right, 1, 2);
     frame2Layout->setColumnStretch(0, 2);
     frame2Layout->setColumnStretch(2, 3);
@@ -266,6 +269,7 @@ void frmUtl::Form_Load()
     lblFstDir->setToolTip(kiro::FstDir);
     ChkSubURL->setChecked(kiro::chkSubURL == 1);
     ChkFileName->setChecked(kiro::chkFileName == 1);
+    chkPageView->setChecked(kiro::chkPageView == 1);
     ShowFolder(kiro::FstDir);
     txtgrhkb->setText(QString::number(kiro::grhkb));
 
@@ -447,6 +451,7 @@ frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
     }
     const int subUrl = ChkSubURL->isChecked() ? 1 : 0;
     const int fileName = ChkFileName->isChecked() ? 1 : 0;
+    const int pageView = chkPageView->isChecked() ? 1 : 0;
 
     // KIRO.ini once with all its keys, Extsn.fil once, both or neither.
     const QList<ProfileValue> values = {
@@ -455,6 +460,7 @@ frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
         {QStringLiteral("FstDir"), IniValueField(fstDir)},
         {QStringLiteral("chkSubURL"), IniValueField(QString::number(subUrl))},
         {QStringLiteral("chkFileName"), IniValueField(QString::number(fileName))},
+        {QStringLiteral("chkPageView"), IniValueField(QString::number(pageView))},
         {QStringLiteral("grhkb"), IniValueField(FormatThreshold(threshold))},
     };
     QByteArray iniBytes;
@@ -475,6 +481,7 @@ frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
 
     chkSubURL = subUrl;
     chkFileName = fileName;
+    kiro::chkPageView = pageView;
     grhkb = threshold;
     SetExtensionList(entries);
     LoadSettings();

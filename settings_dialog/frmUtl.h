@@ -82,6 +82,7 @@ private:
     QLabel *Label3 = nullptr;
     QCheckBox *ChkSubURL = nullptr;
     QCheckBox *ChkFileName = nullptr;
+    QCheckBox *chkPageView = nullptr;
     QLabel *Label7 = nullptr;
     QFrame *Line1 = nullptr;
     QFrame *Line2 = nullptr;

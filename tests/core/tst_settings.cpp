@@ -28,6 +28,8 @@ private Q_SLOTS:
     void loadSettings();
     void numbers_data();
     void numbers();
+    void pageViewOption_data();
+    void pageViewOption();
     void reloadResetsDeletedKeys();
     void missingVolumeFallsBackWithMessage();
     void fullLengthFolderIsRead();
@@ -212,6 +214,31 @@ void TestSettings::numbers()
     QCOMPARE(n, isNumber ? value : qint64(-77));
     if (isNumber && value >= 0)
         QCOMPARE(FormatThreshold(value).size(), 10);
+}
+
+void TestSettings::pageViewOption_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("pageView");
+    QTest::newRow("older file without the key") << QByteArray("chkSubURL=1\r\nchkFileName=1\r\n") << 0;
+    QTest::newRow("on") << QByteArray("chkPageView=1\r\n") << 1;
+    QTest::newRow("off") << QByteArray("chkPageView=0\r\n") << 0;
+    QTest::newRow("padded as the dialog writes it")
+            << QByteArray("chkPageView=1" + QByteArray(199, ' ') + "\r\n") << 1;
+    QTest::newRow("cut to one character") << QByteArray("chkPageView=10\r\n") << 1;
+    QTest::newRow("not a number keeps default") << QByteArray("chkPageView=x\r\n") << 0;
+    QTest::newRow("empty value") << QByteArray("chkPageView=\r\n") << 0;
+}
+
+void TestSettings::pageViewOption()
+{
+    QFETCH(QByteArray, ini);
+    // Each load starts from the default, whatever an earlier one left.
+    chkPageView = 1;
+    writeIni(ini);
+    LoadSettings();
+    QTEST(chkPageView, "pageView");
+    QVERIFY(m_messages.isEmpty());
 }
 
 void TestSettings::reloadResetsDeletedKeys()

@@ -59,6 +59,7 @@ private Q_SLOTS:
     void threshold();
     void checkBoxes_data();
     void checkBoxes();
+    void pageViewAddedToOlderFile();
     void savedFileReadsBackAndKeepsOtherLines();
     void closeRequestsRefused();
     void fitsSmallScreen_data();
@@ -417,30 +418,78 @@ void TstFrmUtl::checkBoxes_data()
 {
     QTest::addColumn<bool>("subUrl");
     QTest::addColumn<bool>("fileName");
-    QTest::newRow("first ticked") << true << false;
-    QTest::newRow("second ticked") << false << true;
+    QTest::addColumn<bool>("pageView");
+    QTest::newRow("first ticked") << true << false << false;
+    QTest::newRow("second ticked") << false << true << false;
+    QTest::newRow("third ticked") << false << false << true;
 }
 
 void TstFrmUtl::checkBoxes()
 {
     QFETCH(bool, subUrl);
     QFETCH(bool, fileName);
+    QFETCH(bool, pageView);
 
     writeFile(QStringLiteral("KIRO.ini"),
               QByteArray("[KIRO.set]\r\nchkSubURL=") + (subUrl ? "0" : "1")
-                      + "\r\nchkFileName=" + (fileName ? "0" : "1") + "\r\n");
+                      + "\r\nchkFileName=" + (fileName ? "0" : "1")
+                      + "\r\nchkPageView=" + (pageView ? "0" : "1") + "\r\n");
     frmUtl dlg;
     auto *sub = child<QCheckBox>(dlg, "ChkSubURL");
     auto *name = child<QCheckBox>(dlg, "ChkFileName");
+    auto *view = child<QCheckBox>(dlg, "chkPageView");
+    QCOMPARE(view->text(), QStringLiteral("表示中のページからも収集する"));
     QCOMPARE(sub->isChecked(), !subUrl);
     QCOMPARE(name->isChecked(), !fileName);
+    QCOMPARE(view->isChecked(), !pageView);
     sub->setChecked(subUrl);
     name->setChecked(fileName);
+    view->setChecked(pageView);
     save(dlg);
     QCOMPARE(iniValue(QStringLiteral("chkSubURL")), padded(subUrl ? "1" : "0"));
     QCOMPARE(iniValue(QStringLiteral("chkFileName")), padded(fileName ? "1" : "0"));
+    QCOMPARE(iniValue(QStringLiteral("chkPageView")), padded(pageView ? "1" : "0"));
     QCOMPARE(kiro::chkSubURL, subUrl ? 1 : 0);
     QCOMPARE(kiro::chkFileName, fileName ? 1 : 0);
+    QCOMPARE(kiro::chkPageView, pageView ? 1 : 0);
+
+    frmUtl again;
+    QCOMPARE(child<QCheckBox>(again, "chkPageView")->isChecked(), pageView);
+}
+
+// A file written before the page-view option existed reads it as off; the
+// next save adds the key at the end of its section and leaves every other
+// line as it was.
+void TstFrmUtl::pageViewAddedToOlderFile()
+{
+    writeFile(QStringLiteral("KIRO.ini"), "[KIRO.set]\r\ngrhkb=0000000250\r\n[Tail]\r\ny=2\r\n");
+    {
+        frmUtl first;
+        save(first);
+    }
+    // The same file as a program without the option wrote it.
+    QByteArray older = readFile(QStringLiteral("KIRO.ini"));
+    const qsizetype at = older.indexOf("chkPageView=");
+    QVERIFY(at > 0);
+    older.remove(at, older.indexOf("\r\n", at) + 2 - at);
+    writeFile(QStringLiteral("KIRO.ini"), older);
+
+    kiro::chkPageView = 1;
+    frmUtl dlg;
+    QCOMPARE(kiro::chkPageView, 0);
+    auto *view = child<QCheckBox>(dlg, "chkPageView");
+    QVERIFY(!view->isChecked());
+    view->setChecked(true);
+    save(dlg);
+    QCOMPARE(kiro::chkPageView, 1);
+
+    QByteArray expected = older;
+    expected.insert(expected.indexOf("[Tail]"), "chkPageView=" + padded("1").toLatin1() + "\r\n");
+    QCOMPARE(readFile(QStringLiteral("KIRO.ini")), expected);
+    kiro::chkPageView = 0;
+    kiro::LoadSettings();
+    QCOMPARE(kiro::chkPageView, 1);
+    QVERIFY(m_messages.isEmpty());
 }
 
 void TstFrmUtl::savedFileReadsBackAndKeepsOtherLines()
@@ -669,7 +718,8 @@ void TstFrmUtl::fitsSmallScreen()
     for (const char *name : {"Frame1", "Label1", "lblHP", "cmdSet1", "cmdSet2", "cmdSet3", "Frame2",
                              "Label2", "lblFstDir", "Drive", "DirLB", "Label4", "Label6", "lstExtsn",
                              "Label5", "txtExtsn", "cmdAdd", "cmdDel", "txtgrhkb", "Label3",
-                             "ChkSubURL", "ChkFileName", "Label7", "Line1", "Line2", "cmdEnd"}) {
+                             "ChkSubURL", "ChkFileName", "Label7", "chkPageView", "Line1",
+                             "Line2", "cmdEnd"}) {
         auto *control = child<QWidget>(dlg, name);
         QVERIFY2(control->isVisible(), name);
         const QRect area(control->mapTo(&dlg, QPoint(0, 0)), control->size());
