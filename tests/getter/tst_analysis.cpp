@@ -39,9 +39,10 @@ struct Getter {
     Getter() { transfer.inet().setRetryWait(20); }
 
     // A search over the given pages, as the window runs it.
-    QStringList Search(const QStringList &pages, int subPages)
+    QStringList Search(const QStringList &pages, int subPages, int pageView = 0)
     {
         chkSubURL = subPages;
+        chkPageView = pageView;
         AbortFlag = 0;
         vars.FoundCount = 0;
         vars.FoundFiles = QStringList{QString()};
@@ -85,6 +86,11 @@ private Q_SLOTS:
     void stopBetweenSubPages();
     void longLinesAndDataAddresses();
     void engineGivingUpIsReported();
+    void pageViewFiles_data();
+    void pageViewFiles();
+    void pageViewAcrossPages();
+    void pageViewShownDocument();
+    void pageViewHostileText();
 
 private:
     QString Url(const QString &target) const { return m_server.url(target).toString(); }
@@ -103,6 +109,7 @@ void tst_Analysis::init()
     m_server.clearRequestLog();
     AbortFlag = 0;
     chkSubURL = 0;
+    chkPageView = 0;
     FileURLs.clear();
     ExtNames = QStringList{QString(), "avi", "bmp", "gif", "jpeg", "jpg", "lzh", "mov",
                            "mpeg", "mpg", "ra", "ram", "rm", "zip"};
@@ -413,6 +420,191 @@ void tst_Analysis::engineGivingUpIsReported()
 
     g.Search({Url("/good.html")}, 0);
     QVERIFY(!g.analyzer.analysisFailed());
+}
+
+void tst_Analysis::pageViewFiles_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QStringList>("partFiles");   // the three expressions' list, as without the option
+    QTest::addColumn<QStringList>("files");       // with the option
+
+    QTest::newRow("images only in srcset")
+            << QByteArray(R"x(<img srcset="a.jpg 1x, b.jpg 2x" alt="">
+                             <picture><source srcset="c.jpeg 480w, d.gif 800w"><img srcset="e.jpg"></picture>)x")
+            << QStringList{""}
+            << QStringList{"{base}/d/a.jpg", "{base}/d/b.jpg", "{base}/d/c.jpeg", "{base}/d/d.gif",
+                           "{base}/d/e.jpg"};
+    QTest::newRow("lazy attributes after the page's list")
+            << QByteArray(R"x(<img src="blank.gif" data-original="l1.jpg"><div data-bg="url(l2.jpg)"></div>
+                             <img data-src="l3.jpg" data-srcset="l4.jpg 2x"><a data-zoom-image="big/l5.jpg">z</a>)x")
+            << QStringList{"{base}/d/blank.gif", "{base}/d/l3.jpg"}
+            << QStringList{"{base}/d/blank.gif", "{base}/d/l3.jpg", "{base}/d/l1.jpg", "{base}/d/l2.jpg",
+                           "{base}/d/l4.jpg", "{base}/d/big/l5.jpg"};
+    QTest::newRow("inline style and style block")
+            << QByteArray(R"x(<style>.g { background: url('img/s1.jpg') } /* url(no.jpg) */</style>
+                             <div style="background-image:url(&quot;img/s2.gif&quot;)">x</div>
+                             <p style='background:url(/s3.jpg) no-repeat'>y</p>)x")
+            << QStringList{""}
+            << QStringList{"{base}/d/img/s1.jpg", "{base}/d/img/s2.gif", "{base}/s3.jpg"};
+    QTest::newRow("commas in srcset addresses")
+            << QByteArray(R"x(<img srcset="img/a,b.jpg 2x, c.jpg?x=1,2 3x">)x")
+            << QStringList{""}
+            << QStringList{"{base}/d/img/a,b.jpg", "{base}/d/c.jpg"};
+    QTest::newRow("found by both, listed once")
+            << QByteArray(R"x(<img src="a.jpg" srcset="a.jpg 1x, b.jpg 2x, a.jpg?w=2 3x">)x")
+            << QStringList{"{base}/d/a.jpg"}
+            << QStringList{"{base}/d/a.jpg", "{base}/d/b.jpg"};
+    QTest::newRow("each address normalised as the expressions' are")
+            << QByteArray(R"x(<img srcset="../up.jpg 1x, /root.jpg 2x, //cdn.host/x.jpg 3x, count.CGI?f=a.jpg 4x,
+                                          go.php?u=http://other/t.zip 5x, index.html 6x, A.JPG?s=1 7x,
+                                          notes.txt 8x, HTTP://Other/cap.jpg 9x">)x")
+            << QStringList{"http://other/t.zip", "http://Other/cap.jpg"}   // written-out addresses
+            << QStringList{"http://other/t.zip", "http://Other/cap.jpg", "{base}/up.jpg", "{base}/root.jpg",
+                           "http://cdn.host/x.jpg", "{base}/d/A.JPG"};
+    QTest::newRow("unticked extension dropped")
+            << QByteArray(R"x(<img srcset="a.bmp 1x, b.jpg 2x">)x")
+            << QStringList{""}
+            << QStringList{"{base}/d/b.jpg"};
+}
+
+// With the option the page's srcsets, lazy attributes and CSS add their files
+// after the page's own list; without it the list is the expressions' alone.
+// Either way the page is asked for once, and nothing else.
+void tst_Analysis::pageViewFiles()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QStringList, partFiles);
+    QFETCH(QStringList, files);
+    ExtChecks[ExtNames.indexOf("bmp")] = 0;
+    m_server.addPage("/d/p.html", body);
+
+    Getter g;
+    int liveReads = 0;
+    g.analyzer.SetLiveDocumentReader([&](const QString &) {
+        ++liveReads;
+        return QList<LiveDocumentValue>();
+    });
+    QCOMPARE(g.Search({Url("/d/p.html")}, 0, 0), WithBase(partFiles, m_server.baseUrl()));
+    QCOMPARE(liveReads, 0);
+    const QList<TestRequest> withoutOption = m_server.requestLog();
+    m_server.clearRequestLog();
+
+    QCOMPARE(g.Search({Url("/d/p.html")}, 0, 1), WithBase(files, m_server.baseUrl()));
+    QCOMPARE(liveReads, 1);
+    QCOMPARE(g.vars.FoundCount, files.size());
+    QCOMPARE(m_server.requestLog().size(), 1);
+    QCOMPARE(withoutOption.size(), 1);
+    QCOMPARE(m_server.requestLog().first().target, withoutOption.first().target);
+
+    // Off again: exactly the expressions' list once more.
+    QCOMPARE(g.Search({Url("/d/p.html")}, 0, 0), WithBase(partFiles, m_server.baseUrl()));
+}
+
+// The pages a page links to and the frames of a frameset: each page's
+// additions follow its own list, and no addition repeats anything already
+// listed in the search (the expressions' own lists still repeat across frames).
+void tst_Analysis::pageViewAcrossPages()
+{
+    m_server.addPage("/d/p.html", R"x(<img src="top.jpg" srcset="top2.jpg 2x"> <a href="s1.html">1</a>
+                                     <a href="s2.html">2</a>)x");
+    m_server.addPage("/d/s1.html", R"x(<img src="one.jpg" data-src="lazy1.jpg" srcset="top2.jpg 2x, one2.jpg 3x">)x");
+    m_server.addPage("/d/s2.html", R"x(<div style="background:url(bg.jpg)"></div>)x");
+    m_server.addPage("/f/f1.html", R"x(<img src="c.jpg" srcset="e.jpg 2x">)x");
+    m_server.addPage("/f/f2.html", R"x(<img src="c.jpg" srcset="e.jpg 2x, g.jpg 3x">)x");
+
+    Getter g;
+    const QStringList partList = g.Search({Url("/d/p.html")}, 1, 0);
+    QCOMPARE(partList, WithBase({"{base}/d/top.jpg", "{base}/d/one.jpg", "{base}/d/lazy1.jpg"},
+                                m_server.baseUrl()));
+    QStringList withoutOption;
+    for (const TestRequest &r : m_server.requestLog())
+        withoutOption << r.target;
+    m_server.clearRequestLog();
+
+    QCOMPARE(g.Search({Url("/d/p.html")}, 1, 1),
+             WithBase({"{base}/d/top.jpg", "{base}/d/one.jpg", "{base}/d/lazy1.jpg", "{base}/d/top2.jpg",
+                       "{base}/d/one2.jpg", "{base}/d/bg.jpg"},
+                      m_server.baseUrl()));
+    QStringList withOption;
+    for (const TestRequest &r : m_server.requestLog())
+        withOption << r.target;
+    QCOMPARE(withOption, withoutOption);
+    QCOMPARE(withOption, QStringList({"/d/p.html", "/d/s1.html", "/d/s2.html"}));
+
+    QCOMPARE(g.Search({Url("/f/f1.html"), Url("/f/f2.html")}, 0, 0),
+             WithBase({"{base}/f/c.jpg", "{base}/f/c.jpg"}, m_server.baseUrl()));
+    QCOMPARE(g.Search({Url("/f/f1.html"), Url("/f/f2.html")}, 0, 1),
+             WithBase({"{base}/f/c.jpg", "{base}/f/e.jpg", "{base}/f/c.jpg", "{base}/f/g.jpg"},
+                      m_server.baseUrl()));
+}
+
+// What the browser view's document gives comes after the page's own text
+// and before the pages it links to, joined to the page it was read from.
+void tst_Analysis::pageViewShownDocument()
+{
+    m_server.addPage("/d/p.html", R"x(<img src="a.jpg" srcset="b.jpg 2x"> <a href="s1.html">1</a>)x");
+    m_server.addPage("/d/s1.html", R"x(<img srcset="sub.jpg 2x">)x");
+    m_server.addPage("/d/missing.html", "");
+    m_server.addRoute("/d/missing.html", TestResponse::status(404));
+
+    Getter g;
+    QStringList asked;
+    g.analyzer.SetLiveDocumentReader([&](const QString &page) {
+        using V = LiveDocumentValue;
+        asked << page;
+        return QList<V>{
+            {V::Address, m_server.baseUrl() + "/d/a.jpg"},
+            {V::Address, m_server.baseUrl() + "/d/gallery/1.jpg"},
+            {V::Srcset, QStringLiteral("gallery/2.jpg 1x, gallery/2b.jpg 2x")},
+            {V::Css, QStringLiteral("url(\"%1/d/bg.gif\"), none").arg(m_server.baseUrl())},
+            {V::Address, m_server.baseUrl() + "/d/next.html"},
+            {V::Address, QStringLiteral("sub.jpg")},
+        };
+    });
+    QCOMPARE(g.Search({Url("/d/p.html")}, 1, 1),
+             WithBase({"{base}/d/a.jpg", "{base}/d/b.jpg", "{base}/d/gallery/1.jpg", "{base}/d/gallery/2.jpg",
+                       "{base}/d/gallery/2b.jpg", "{base}/d/bg.gif", "{base}/d/sub.jpg"},
+                      m_server.baseUrl()));
+    QCOMPARE(asked, QStringList{Url("/d/p.html")});
+    QCOMPARE(m_server.totalRequests(), 2);
+
+    // A page whose text could not be fetched may still be shown.
+    asked.clear();
+    QCOMPARE(g.Search({Url("/d/missing.html")}, 0, 1).first(), Url("/d/a.jpg"));
+    QCOMPARE(asked, QStringList{Url("/d/missing.html")});
+
+    // A stop during the read adds nothing from it.
+    g.analyzer.SetLiveDocumentReader([&](const QString &) {
+        AbortFlag = 1;
+        return QList<LiveDocumentValue>{{LiveDocumentValue::Address, Url("/d/late.jpg")}};
+    });
+    g.Search({Url("/d/p.html")}, 0, 1);
+    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QVERIFY(!g.vars.FoundFiles.contains(Url("/d/late.jpg")));
+}
+
+// A large page full of hostile markup: the addition reads it once, finds
+// what is there, and leaves the expressions' list alone.
+void tst_Analysis::pageViewHostileText()
+{
+    QByteArray body = "<img title=\"" + QByteArray(200 * 1024, 'x') + "\" srcset=\"first.jpg 2x\">";
+    body += "<div style=\"" + QByteArray("url(").repeated(20000) + "n.jpg" + QByteArray(20000, ')') + "\">";
+    const int count = 20000;
+    for (int i = 0; i < count; ++i)
+        body += "<img src=\"t" + QByteArray::number(i) + ".jpg\" data-srcset=\"f" + QByteArray::number(i)
+                + ".jpg 2x, t" + QByteArray::number(i) + ".jpg 1x\">";
+    body += "<img srcset=\"never.jpg\" alt=\"unclosed";
+    m_server.addPage("/d/p.html", body);
+
+    Getter g;
+    const QStringList found = g.Search({Url("/d/p.html")}, 0, 1);
+    QCOMPARE(found.size(), 2 * count + 1);
+    QCOMPARE(found.at(0), Url("/d/t0.jpg"));
+    QCOMPARE(found.at(count - 1), Url("/d/t" + QString::number(count - 1) + ".jpg"));
+    QCOMPARE(found.at(count), Url("/d/first.jpg"));
+    QCOMPARE(found.at(count + 1), Url("/d/f0.jpg"));
+    QCOMPARE(found.last(), Url("/d/f" + QString::number(count - 1) + ".jpg"));
+    QVERIFY(!found.contains(Url("/d/never.jpg")));
 }
 
 QTEST_GUILESS_MAIN(tst_Analysis)

@@ -59,9 +59,11 @@ const QString TickAll = QStringLiteral("全てチェックをつける");
 const QString UntickAll = QStringLiteral("チェックを全てはずす");
 
 // The enabled controls of each state, in the order enabledControls() lists them.
-const QString IdleEmpty = QStringLiteral("Exit Serch lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+const QString IdleEmpty = QStringLiteral(
+        "Exit Serch lstExtsn ChkSubURL ChkFileName ChkPageView cmdRefresh txtgrhkb");
 const QString IdleKept = QStringLiteral(
-        "Exit Serch DownLoad lstFile cmdAllChk lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+        "Exit Serch DownLoad lstFile cmdAllChk lstExtsn ChkSubURL ChkFileName ChkPageView cmdRefresh "
+        "txtgrhkb");
 const QString Searching = QStringLiteral("Stop lstFile cmdAllChk txtgrhkb Timer");
 const QString Listed = QStringLiteral("DownLoad Stop lstFile cmdAllChk txtgrhkb");
 const QString Downloading = QStringLiteral("Exit Stop lstFile Timer");
@@ -76,7 +78,7 @@ QString enabledControls(frmLoad *w)
         if (w->Button(QLatin1String(key))->isEnabled())
             on << QLatin1String(key);
     }
-    for (const char *name : {"lstFile", "cmdAllChk", "lstExtsn", "ChkSubURL", "ChkFileName",
+    for (const char *name : {"lstFile", "cmdAllChk", "lstExtsn", "ChkSubURL", "ChkFileName", "ChkPageView",
                              "cmdRefresh", "txtgrhkb"}) {
         if (w->findChild<QWidget *>(QLatin1String(name))->isEnabled())
             on << QLatin1String(name);
@@ -170,6 +172,8 @@ private Q_SLOTS:
     void longAddressShownWhole();
     void analysisErrorShown_data();
     void analysisErrorShown();
+    void pageShownByScript_data();
+    void pageShownByScript();
 
 private:
     QString url(const QString &path) const { return m_server.baseUrl() + path; }
@@ -349,6 +353,7 @@ void FrmLoadTest::formLoad()
              QStringLiteral("現在のページに記述されているＵＲＬからも収集する"));
     QCOMPARE(control<QCheckBox>(w, "ChkFileName")->text(),
              QStringLiteral("ダウンロードするファイル名にURL名を加える"));
+    QCOMPARE(control<QCheckBox>(w, "ChkPageView")->text(), QStringLiteral("表示中のページからも収集する"));
     for (const char *name : {"lblDLFname", "lblKB", "lblRight", "lblNow", "lblAll", "PBar1", "SB"})
         QVERIFY2(w->findChild<QWidget *>(QLatin1String(name)), name);
 
@@ -356,6 +361,7 @@ void FrmLoadTest::formLoad()
     // case ignored, and none of them highlighted.
     QCOMPARE(control<QLineEdit>(w, "txtgrhkb")->text(), QStringLiteral("1"));
     QVERIFY(!control<QCheckBox>(w, "ChkSubURL")->isChecked());
+    QVERIFY(!control<QCheckBox>(w, "ChkPageView")->isChecked());
     auto *extensions = control<QListWidget>(w, "lstExtsn");
     QCOMPARE(itemTexts(extensions), QStringList({"Bmp", "gif", "jpg", "png", "ZIP"}));
     QCOMPARE(ticks(extensions), QList<bool>({false, true, true, true, true}));
@@ -689,7 +695,7 @@ void FrmLoadTest::temporarySettings()
     auto *box = control<QLineEdit>(w, "txtgrhkb");
     box->clear();
     box->insert(threshold);   // as typed, or committed by an input method
-    for (const char *name : {"ChkSubURL", "ChkFileName"}) {
+    for (const char *name : {"ChkSubURL", "ChkFileName", "ChkPageView"}) {
         auto *option = control<QCheckBox>(w, name);
         // On the box itself: the widget may be wider than its text.
         QTest::mouseClick(option, Qt::LeftButton, {}, QPoint(8, option->height() / 2));
@@ -706,6 +712,7 @@ void FrmLoadTest::temporarySettings()
     QCOMPARE(grhkb, expected);
     QCOMPARE(chkSubURL, 1);
     QCOMPARE(chkFileName, 1);
+    QCOMPARE(chkPageView, 1);
     QCOMPARE(ExtNames, QStringList({"", "Bmp", "gif", "jpg", "png", "ZIP"}));
     QCOMPARE(ExtChecks, QList<int>({0, 1, 0, 1, 1, 1}));
     QStringList found = itemTexts(fileList(w));
@@ -730,6 +737,8 @@ void FrmLoadTest::temporarySettings()
     QCOMPARE(grhkb, qint64(1));
     QVERIFY(!control<QCheckBox>(w, "ChkSubURL")->isChecked());
     QVERIFY(!control<QCheckBox>(w, "ChkFileName")->isChecked());
+    QVERIFY(!control<QCheckBox>(w, "ChkPageView")->isChecked());
+    QCOMPARE(chkPageView, 0);
     QCOMPARE(ticks(extensions), QList<bool>({false, true, true, true, true}));
     QCOMPARE(ExtChecks, QList<int>({0, 0, 1, 1, 1, 1}));
     QVERIFY(extensions->selectedItems().isEmpty());
@@ -899,6 +908,110 @@ void FrmLoadTest::analysisErrorShown()
         QCOMPARE(statusAtMessage, QStringList{analysisError});
         QCOMPARE(enabledControls(w), IdleEmpty);
     }
+}
+
+void FrmLoadTest::pageShownByScript_data()
+{
+    QTest::addColumn<QString>("shown");          // the page the browser shows
+    QTest::addColumn<QString>("handedOver");     // the address box when "Fget" is pressed
+    QTest::addColumn<bool>("pageView");
+    QTest::addColumn<QStringList>("searchedPages");
+    QTest::addColumn<QStringList>("files");      // empty: nothing is found
+
+    const QStringList gallery = {"/show/big/p1.jpg", "/show/thumb/t1.gif", "/show/thumb/t1-2x.gif",
+                                 "/show/big/p2.jpg", "/show/thumb/t2.gif", "/show/thumb/t2-2x.gif",
+                                 "/show/bg/hero.jpg"};
+    QTest::newRow("gallery, option off")
+            << "/show/gallery.html" << "" << false << QStringList{"/show/gallery.html"} << QStringList{};
+    QTest::newRow("gallery, option on")
+            << "/show/gallery.html" << "" << true << QStringList{"/show/gallery.html"} << gallery;
+    const QStringList framePages = {"/show/frames.html", "/show/gallery.html", "/show/plain.html"};
+    QTest::newRow("frames, option off")
+            << "/show/frames.html" << "" << false << framePages << QStringList{"/show/plain.jpg"};
+    QTest::newRow("frames, option on")
+            << "/show/frames.html" << "" << true << framePages
+            << gallery + QStringList{"/show/plain.jpg"};
+    // The view shows another document than the one searched: it adds nothing.
+    QTest::newRow("another address handed over, option on")
+            << "/show/gallery.html" << "/show/plain.html" << true << QStringList{"/show/plain.html"}
+            << QStringList{"/show/plain.jpg"};
+}
+
+// A gallery that a script builds once the page has loaded is found only with
+// the option on, from the document the browser view shows, in its order; the
+// pages asked for are the same either way.
+void FrmLoadTest::pageShownByScript()
+{
+    QFETCH(QString, shown);
+    QFETCH(QString, handedOver);
+    QFETCH(bool, pageView);
+    QFETCH(QStringList, searchedPages);
+    QFETCH(QStringList, files);
+
+    m_server.addPage("/show/gallery.html",
+                     "<html><head><style>.hero { width: 20px; height: 20px; }</style></head><body>"
+                     "<div id=\"g\"></div><script>"
+                     "window.addEventListener('load', function () { setTimeout(function () {"
+                     "  var g = document.getElementById('g');"
+                     "  for (var i = 1; i <= 2; ++i) {"
+                     "    var a = document.createElement('a');"
+                     "    a.setAttribute('hr' + 'ef', ['big/p', i, '.j', 'pg'].join(''));"
+                     "    var img = document.createElement('img');"
+                     "    img.setAttribute('sr' + 'cset', ['thumb/t', i, '-2x.g', 'if 2x'].join(''));"
+                     "    img.setAttribute('sr' + 'c', ['thumb/t', i, '.g', 'if'].join(''));"
+                     "    a.appendChild(img); g.appendChild(a);"
+                     "  }"
+                     "  var hero = document.createElement('div'); hero.className = 'hero';"
+                     "  hero.style.backgroundImage = 'ur' + 'l(bg/hero.j' + 'pg)'; g.appendChild(hero);"
+                     "  document.body.setAttribute('data-built', '1');"
+                     "}, 50); });"
+                     "</script></body></html>");
+    m_server.addPage("/show/plain.html", "<html><body><img src=\"plain.jpg\"></body></html>");
+    m_server.addPage("/show/frames.html", framesetPage(QStringLiteral("gallery.html"), QStringLiteral("plain.html")));
+    const QByteArray gif = QByteArray::fromBase64("R0lGODlhAQABAIAAAAAAAP///yH5BAEAAAAALAAAAAABAAEAAAIBRAA7");
+    for (const char *name : {"/show/thumb/t1.gif", "/show/thumb/t2.gif", "/show/thumb/t1-2x.gif",
+                             "/show/thumb/t2-2x.gif"})
+        m_server.addRoute(QLatin1String(name), TestResponse::bytes(gif, "image/gif"));
+
+    QVERIFY(showPage(shown));
+    // The gallery has been built, in its frame too.
+    const int galleryFrame = shown == QLatin1String("/show/frames.html") ? 0 : -1;
+    QTRY_VERIFY_WITH_TIMEOUT([&] {
+        ShownDocument document;
+        if (!m_browser->WB()->ReadDocument(galleryFrame, &document))
+            return false;
+        for (const LiveDocumentValue &value : std::as_const(document.values)) {
+            if (value.kind == LiveDocumentValue::Css)
+                return true;
+        }
+        return false;
+    }(), 20000);
+    if (!handedOver.isEmpty())
+        m_browser->TURLBox()->setText(url(handedOver));
+    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
+    QPointer<frmLoad> w = frmLoad::Current();
+    QVERIFY(w && QTest::qWaitForWindowExposed(w));
+    if (pageView)
+        control<QCheckBox>(w, "ChkPageView")->setChecked(true);
+    m_server.clearRequestLog();
+
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(chkPageView, pageView ? 1 : 0);
+    QStringList searched;
+    for (const TestRequest &request : m_server.requestLog())
+        searched << request.target;
+    QCOMPARE(searched, searchedPages);
+    if (files.isEmpty()) {
+        QCOMPARE(m_messages, QList<Message>({{NoFiles, Confirm}}));
+        QCOMPARE(enabledControls(w), IdleEmpty);
+        return;
+    }
+    QCOMPARE(m_messages, QList<Message>());
+    QCOMPARE(enabledControls(w), Listed);
+    QStringList expected;
+    for (const QString &file : std::as_const(files))
+        expected << url(file);
+    QCOMPARE(itemTexts(fileList(w)), expected);
 }
 
 QTEST_MAIN(FrmLoadTest)
