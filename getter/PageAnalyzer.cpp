@@ -306,7 +306,7 @@ void PageAnalyzer::AppendPageViewFiles(const QString &url, QList<PageViewEntry> 
     const QList<Extension> extensions = ListedExtensions();
     QString page;
     QString pageFolder;
-    for (PageViewEntry &entry : entries) {
+    for (const PageViewEntry &entry : std::as_const(entries)) {
         if (kiro::AbortFlag == 1) {
             ReportAborted();
             return;
@@ -315,7 +315,8 @@ void PageAnalyzer::AppendPageViewFiles(const QString &url, QList<PageViewEntry> 
             page = entry.page;
             pageFolder = kiro::PageFolder(page);
         }
-        QString file = std::move(entry.address);
+        // Stored with spaces removed, as every match of the expressions is.
+        QString file = kiro::TrimSpaces(entry.address);
         NormaliseCandidate(file, page, pageFolder, extensions);
         FinishCandidate(file);
         if (file.isEmpty() || listed.contains(file))
