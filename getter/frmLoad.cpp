@@ -4,6 +4,7 @@
 #include "FileDownloader.h"
 #include "FileItemDelegate.h"
 #include "PageAnalyzer.h"
+#include "RepaintPacer.h"
 #include "TransferControl.h"
 #include "browser/BrowserSession.h"
 #include "browser/BrowserView.h"
@@ -30,11 +31,14 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
+
+#include <utility>
 
 using namespace kiro;
 
@@ -101,6 +105,26 @@ private:
     QColor m_colour = Qt::black;
 };
 
+// lstFile. Its rows are all of one height and span the list's width, so a
+// changed item text or tick never moves another row; the plain list view would
+// lay out every row again for each such change, which a download makes once
+// per file.
+class FileList : public QListWidget
+{
+public:
+    FileList()
+    {
+        setUniformItemSizes(true);
+    }
+
+protected:
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles) override
+    {
+        QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    }
+};
+
 QLabel *Caption(const QString &name, const QString &text)
 {
     auto *label = new QLabel(text);
@@ -125,6 +149,13 @@ frmLoad::frmLoad(QWidget *parent)
     m_analyzer = new PageAnalyzer(m_vars, *this, *Inet);
     m_analyzer->SetLiveDocumentReader([this](const QString &page) { return ReadShownDocument(page); });
     m_downloader = new FileDownloader(m_vars, *this, *Inet);
+    m_pacer = new RepaintPacer(this);
+    m_pacer->BeforeFrame = [this] {
+        if (std::exchange(m_scrollPending, false)) {
+            if (QListWidgetItem *item = lstFile->currentItem())
+                lstFile->scrollToItem(item);
+        }
+    };
 
     BuildControls();
     Form_Load();
@@ -228,11 +259,10 @@ void frmLoad::BuildControls()
     counts->addWidget(PBar1, 1);
     grid->addLayout(counts, row++, 0, 1, 7);
 
-    lstFile = new QListWidget;
+    lstFile = new FileList;
     lstFile->setObjectName(QStringLiteral("lstFile"));
     lstFile->setFont(ListFont());
     lstFile->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    lstFile->setUniformItemSizes(true);
     lstFile->setItemDelegate(new FileItemDelegate(lstFile));
     grid->addWidget(lstFile, row++, 0, 1, 7);
     grid->setRowStretch(row - 1, 1);
@@ -372,6 +402,10 @@ void frmLoad::TB_ButtonClick(const QString &key)
     if (startsRun && m_runDepth > 0)
         return;
     ++m_runDepth;
+    // A run changes labels, texts and items thousands of times a second; the
+    // screen shows them at a human rate.
+    if (startsRun)
+        m_pacer->Begin();
     if (key == QLatin1String("Exit")) {
         Timer->stop();
         AbortFlag = 1;
@@ -386,6 +420,8 @@ void frmLoad::TB_ButtonClick(const QString &key)
     }
     if (!self)
         return;
+    if (startsRun)
+        m_pacer->End();
     if (--m_runDepth == 0 && m_unloaded)
         deleteLater();
 }
@@ -438,13 +474,16 @@ void frmLoad::Serch()
     Button(QStringLiteral("DownLoad"))->setEnabled(true);
     AllChecked = 0;
     cmdAllChk->setText(kTickAll);
-    lstFile->setUpdatesEnabled(false);
-    for (const QString &url : std::as_const(FileURLs)) {
-        auto *item = new QListWidgetItem(url, lstFile);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Unchecked);
+    // All rows at once: one insertion for the view, not one per address.
+    const int first = lstFile->count();
+    lstFile->addItems(FileURLs);
+    {
+        // Nothing has seen the new rows yet: their tick boxes need no change
+        // notice each.
+        const QSignalBlocker quiet(lstFile->model());
+        for (int i = first; i < lstFile->count(); ++i)
+            lstFile->item(i)->setCheckState(Qt::Unchecked);
     }
-    lstFile->setUpdatesEnabled(true);
 }
 
 bool frmLoad::AnalyzePages()
@@ -557,8 +596,11 @@ void frmLoad::DownLoad()
     Timer->start();
     RunDownload();
     Timer->stop();
-    if (AbortFlag == 0 && !m_unloaded)
+    if (AbortFlag == 0 && !m_unloaded) {
+        // The final counts are on screen when the message appears.
+        m_pacer->DrawNow();
         ShowMessage(QStringLiteral("ダウンロードが終了しました"));
+    }
     ReturnToIdle();
 }
 
@@ -583,8 +625,16 @@ void frmLoad::Stop()
 void frmLoad::cmdAllChk_Click()
 {
     const Qt::CheckState state = AllChecked == 0 ? Qt::Checked : Qt::Unchecked;
-    for (int i = 0; i < lstFile->count(); ++i)
-        lstFile->item(i)->setCheckState(state);
+    {
+        // One notice for the whole list instead of one per item.
+        const QSignalBlocker quiet(lstFile->model());
+        for (int i = 0; i < lstFile->count(); ++i)
+            lstFile->item(i)->setCheckState(state);
+    }
+    if (lstFile->count() > 0)
+        Q_EMIT lstFile->model()->dataChanged(lstFile->model()->index(0, 0),
+                                             lstFile->model()->index(lstFile->count() - 1, 0),
+                                             {Qt::CheckStateRole});
     ClearSelection(lstFile);
     if (AllChecked == 0) {
         cmdAllChk->setText(kUntickAll);
@@ -709,6 +759,19 @@ void frmLoad::SetFileItemText(int i, const QString &text)
 
 void frmLoad::SetCurrentFileItem(int i)
 {
-    if (QListWidgetItem *item = lstFile->item(i))
+    QListWidgetItem *item = lstFile->item(i);
+    if (!item)
+        return;
+    if (!m_pacer->IsActive()) {
         lstFile->setCurrentItem(item);
+        return;
+    }
+    // The item is current at once; the list scrolls to it when the screen is
+    // drawn, not once per file (each scroll also asks the display server
+    // where the pointer is).
+    const bool autoScroll = lstFile->hasAutoScroll();
+    lstFile->setAutoScroll(false);
+    lstFile->setCurrentItem(item);
+    lstFile->setAutoScroll(autoScroll);
+    m_scrollPending = true;
 }

@@ -9,6 +9,7 @@
 struct FrameInfo;
 class FileDownloader;
 class PageAnalyzer;
+class RepaintPacer;
 class TransferControl;
 class QAction;
 class QCheckBox;
@@ -122,10 +123,12 @@ private:
     TransferControl *Inet = nullptr;
     PageAnalyzer *m_analyzer = nullptr;
     FileDownloader *m_downloader = nullptr;
+    RepaintPacer *m_pacer = nullptr;
 
     int BlinkState = 0;
     int AllChecked = 0;
     int m_runDepth = 0;
     qsizetype m_searchedPage = -1;   // the element of PageURLs being analysed
+    bool m_scrollPending = false;
     bool m_unloaded = false;
 };

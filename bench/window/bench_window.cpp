@@ -1,0 +1,263 @@
+// The getter's window timed as the user waits for it: the browser window on a
+// start page, the getter opened ("Fget") on an address, and then
+//
+//   kiro_bench_window search START_URL PAGE_URL DL_DIR
+//       "Serch" (with the linked pages) until the listed state is on screen;
+//   kiro_bench_window download START_URL PAGE_URL DL_DIR
+//       a search of the page alone (not timed), every file ticked with
+//       "全てチェックをつける", then "DownLoad" until the end message
+//       "ダウンロードが終了しました" would show (recorded through the message
+//       seam); also the peak memory above the idle window.
+//
+// Prints key=value lines; run.sh drives it under Xvfb (or offscreen) and
+// prints the peers beside it.
+
+#include "browser/BrowserView.h"
+#include "browser/frmMain.h"
+#include "core/MessageSeam.h"
+#include "core/Settings.h"
+#include "getter/frmLoad.h"
+#include "resources/Resources.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+const QString Finished = QStringLiteral("ダウンロードが終了しました");
+
+// A field of /proc/self/status in kB, e.g. "VmHWM".
+qint64 ProcStatusKB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Starts the peak resident size afresh from the current one.
+bool ResetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+double CpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Notes when a widget was last painted.
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(const QElapsedTimer &clock) : m_clock(clock) {}
+    qint64 lastPaintNs = -1;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            lastPaintNs = m_clock.isValid() ? m_clock.nsecsElapsed() : -1;
+            ++paints;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const QElapsedTimer &m_clock;
+};
+
+// Counts the resizes of a widget.
+class ResizeCount : public QObject
+{
+public:
+    int resizes = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            ++resizes;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Handles events until the widget has painted after the moment given, or for
+// at most a second; whether it did.
+bool WaitForPaintAfter(const PaintWatch &watch, qint64 afterNs)
+{
+    QElapsedTimer limit;
+    limit.start();
+    while (watch.lastPaintNs < afterNs && limit.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    return watch.lastPaintNs >= afterNs;
+}
+
+bool WriteFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    InitKiroResources();
+    const QStringList args = app.arguments();
+    const QString mode = args.value(1);
+    if (args.size() != 5 || (mode != QLatin1String("search") && mode != QLatin1String("download"))) {
+        std::fprintf(stderr, "usage: %s search|download START_URL PAGE_URL DL_DIR\n", argv[0]);
+        return 2;
+    }
+    const QString startPage = args.at(2);
+    const QString target = args.at(3);
+    const QString dlDir = args.at(4);
+    const bool search = mode == QLatin1String("search");
+
+    QElapsedTimer clock;
+    qint64 messageNs = -1;
+    QStringList messages;
+    // The counters as the end message finds them; the idle state empties them.
+    QString nowAtEnd, allAtEnd;
+    kiro::SetMessageHandler([&](const QString &text, const QString &) {
+        if (text == Finished && messageNs < 0) {
+            messageNs = clock.nsecsElapsed();
+            if (frmLoad *getter = frmLoad::Current()) {
+                nowAtEnd = getter->findChild<QLabel *>(QStringLiteral("lblNow"))->text();
+                allAtEnd = getter->findChild<QLabel *>(QStringLiteral("lblAll"))->text();
+            }
+        }
+        messages << text;
+    });
+
+    QTemporaryDir appDir;
+    QDir().mkpath(dlDir);
+    const QByteArray ini = "[KIRO.set]\r\nStdHpAdrs=" + startPage.toLatin1() + "\r\nFstHpAdrs="
+            + startPage.toLatin1() + "\r\nFstDir=" + dlDir.toLocal8Bit() + "\r\ngrhkb=1\r\nchkSubURL="
+            + (search ? "1" : "0") + "\r\nchkFileName=0\r\n";
+    const QByteArray extensions = "\"bin\",1\r\n\"gif\",1\r\n\"jpg\",1\r\n\"mpg\",1\r\n\"zip\",1\r\n";
+    if (!WriteFile(appDir.filePath(QStringLiteral("KIRO.ini")), ini)
+        || !WriteFile(appDir.filePath(QStringLiteral("Extsn.fil")), extensions)) {
+        std::fprintf(stderr, "cannot write the program files\n");
+        return 1;
+    }
+    kiro::OverrideProgramFolder(appDir.path());
+
+    frmMain browser;
+    {
+        QEventLoop loop;
+        QObject::connect(browser.WB(), &BrowserView::NavigateComplete2, &loop, &QEventLoop::quit);
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        browser.show();
+        loop.exec();
+    }
+    if (browser.WB()->LocationURL() != startPage) {
+        std::fprintf(stderr, "the start page did not load\n");
+        return 1;
+    }
+
+    // The address typed in the browser's address box, then "Fget".
+    browser.TURLBox()->setText(target);
+    browser.TB_ButtonClick(QStringLiteral("Fget"));
+    QPointer<frmLoad> getter = frmLoad::Current();
+    if (!getter) {
+        std::fprintf(stderr, "the getter did not open\n");
+        return 1;
+    }
+    auto *list = getter->findChild<QListWidget *>(QStringLiteral("lstFile"));
+    PaintWatch paints(clock);
+    list->viewport()->installEventFilter(&paints);
+    {
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+
+    // "Serch": until the list is filled and painted.
+    clock.start();
+    const double searchCpu0 = CpuSeconds();
+    getter->Button(QStringLiteral("Serch"))->trigger();
+    const qint64 searchReturnedNs = clock.nsecsElapsed();
+    if (!getter || list->count() == 0 || !messages.isEmpty()) {
+        std::fprintf(stderr, "the search listed nothing: %s\n", qPrintable(messages.join(QLatin1String("; "))));
+        return 1;
+    }
+    const bool painted = WaitForPaintAfter(paints, searchReturnedNs);
+    const qint64 searchNs = clock.nsecsElapsed();
+    const int searchPaints = paints.paints;
+    const double searchCpu = CpuSeconds() - searchCpu0;
+    const int listed = list->count();
+    int ticked = 0;
+    for (int i = 0; i < listed; ++i)
+        ticked += list->item(i)->checkState() == Qt::Checked ? 1 : 0;
+    std::printf("kiro_files=%d\n", listed);
+    std::printf("kiro_ticked_after_search=%d\n", ticked);
+    if (search) {
+        std::printf("kiro_seconds=%.3f\n", searchNs / 1e9);
+        std::printf("kiro_search_returned_seconds=%.3f\n", searchReturnedNs / 1e9);
+        std::printf("kiro_painted=%d\n", painted ? 1 : 0);
+        std::printf("kiro_list_paints=%d\n", searchPaints);
+        std::printf("kiro_cpu_seconds=%.3f\n", searchCpu);
+        return 0;
+    }
+
+    // Every file ticked as the user does it, then "DownLoad".
+    getter->findChild<QPushButton *>(QStringLiteral("cmdAllChk"))->click();
+    QCoreApplication::processEvents();
+    const qint64 idleRssKB = ProcStatusKB("VmRSS");
+    const bool peakReset = ResetPeakMemory();
+    messages.clear();
+    paints.paints = 0;
+    clock.start();
+    const double downloadCpu0 = CpuSeconds();
+    ResizeCount listResizes;
+    list->installEventFilter(&listResizes);
+    getter->Button(QStringLiteral("DownLoad"))->trigger();
+    const double downloadCpu = CpuSeconds() - downloadCpu0;
+    const qint64 peakKB = ProcStatusKB("VmHWM");
+    if (!getter || messageNs < 0) {
+        std::fprintf(stderr, "no end message: %s\n", qPrintable(messages.join(QLatin1String("; "))));
+        return 1;
+    }
+    int kept = 0;
+    for (int i = 0; i < list->count(); ++i)
+        kept += list->item(i)->text().endsWith(QLatin1String("kb")) ? 1 : 0;
+    std::printf("kiro_seconds=%.3f\n", messageNs / 1e9);
+    std::printf("kiro_cpu_seconds=%.3f\n", downloadCpu);
+    std::printf("kiro_kept=%d\n", kept);
+    std::printf("kiro_list_resizes=%d\n", listResizes.resizes);
+    std::printf("kiro_list_paints=%d\n", paints.paints);
+    std::printf("kiro_lblNow=%s\nkiro_lblAll=%s\n", qPrintable(nowAtEnd), qPrintable(allAtEnd));
+    std::printf("kiro_idle_rss_kb=%lld\n", static_cast<long long>(idleRssKB));
+    std::printf("kiro_peak_rss_kb=%lld\n", static_cast<long long>(peakReset ? peakKB : -1));
+    return 0;
+}

@@ -1,0 +1,205 @@
+#!/bin/bash
+# The getter window timed as the user waits for it, over http and https from
+# nginx on 127.0.0.1, each beside its peer in the same run:
+#  - search: "Serch" with the linked pages on a page linking 300 pages of 200
+#    file links each, until the 60 000 addresses are listed on screen; peer
+#    wget -r -l 2 -nd -A html,htm (fetches and parses the same 301 pages);
+#  - download: 2 000 files of 64 KB, all ticked, from "DownLoad" to
+#    "ダウンロードが終了しました"; peer wget -nc -i LIST;
+#  - large: one 1 GiB file the same way, its throughput and KIRO's peak memory
+#    above the idle window; peer curl -o.
+# The program runs under Xvfb as a user's would (QPA=offscreen: headless
+# without an X server); https trusts a test authority made for this run only,
+# through CURL_CA_BUNDLE for KIRO and the peers' own options.
+#
+#   bench/window/run.sh [BUILD_DIR]        (default build-release)
+#   ROUNDS=3 ONLY="search download large" QPA=xcb|offscreen BENCH_TMP=/tmp ...
+#   SCHEMES="http https"   WRAP="perf record -g -o FILE"   (runs KIRO's side under it)
+# Targets: search and download at most 1.0 x wget; 1 GiB at least 0.95 of
+# curl's throughput with at most 100 MB above idle.
+set -euo pipefail
+
+SRC=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=${1:-$SRC/build-release}
+ROUNDS=${ROUNDS:-3}
+ONLY=${ONLY:-search download large}
+SCHEMES=${SCHEMES:-http https}
+WRAP=${WRAP:-}
+QPA=${QPA:-xcb}
+FILES=2000
+
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$BUILD" --target kiro_bench_window -j2 >/dev/null
+BENCH=$BUILD/bench/window/kiro_bench_window
+for tool in nginx wget curl python3 openssl; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 2; }
+done
+
+W=$(mktemp -d "${BENCH_TMP:-/tmp}/kiro-bench-window.XXXXXX")
+NGINX_PID=
+XVFB_PID=
+cleanup() {
+    for pid in $NGINX_PID $XVFB_PID; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$W"
+}
+trap cleanup EXIT INT TERM
+
+mkdir -p "$W/www/files"
+python3 - "$W/www" "$FILES" <<'PY'
+import os, sys
+www, files = sys.argv[1], int(sys.argv[2])
+exts = ["jpg", "jpg", "gif", "zip", "mpg"]
+with open(os.path.join(www, "start.html"), "w") as f:
+    f.write("<html><body><p>KIRO</p></body></html>\n")
+with open(os.path.join(www, "index.html"), "w") as f:
+    f.write("<html><head><title>Index</title></head><body>\n<h1>Galleries</h1>\n<ul>\n")
+    for i in range(300):
+        f.write('<li><a href="s%d.html">Gallery %d</a></li>\n' % (i, i))
+    f.write("</ul>\n</body></html>\n")
+for i in range(300):
+    with open(os.path.join(www, "s%d.html" % i), "w") as f:
+        f.write("<html><head><title>Gallery %d</title></head><body>\n<h1>Gallery %d</h1>\n" % (i, i))
+        for j in range(200):
+            f.write('<p><a href="files/g%d/file%d.%s">File %d of gallery %d</a></p>\n'
+                    % (i, j, exts[j % len(exts)], j, i))
+        f.write("</body></html>\n")
+with open(os.path.join(www, "files.html"), "w") as f:
+    f.write("<html><body>\n")
+    for k in range(files):
+        f.write('<a href="files/f%04d.bin">file %d</a><br>\n' % (k, k))
+    f.write("</body></html>\n")
+with open(os.path.join(www, "big.html"), "w") as f:
+    f.write('<html><body><a href="big.bin">the large file</a></body></html>\n')
+PY
+# Random bytes, so that nothing compresses; the large file is sparse (nginx
+# reads it as fast as memory).
+dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
+(cd "$W/www/files" && split -b 65536 -d -a 4 --additional-suffix=.bin "$W/all" f)
+rm "$W/all"
+dd if=/dev/zero of="$W/www/big.bin" bs=1M count=0 seek=1024 status=none
+BIG_BYTES=$((1024 * 1024 * 1024))
+
+. "$SRC/bench/nginx.sh"
+start_nginx "$W" https
+
+export QTWEBENGINE_DISABLE_SANDBOX=1
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu --no-sandbox}"
+if [ "$QPA" = xcb ]; then
+    command -v Xvfb >/dev/null || { echo "Xvfb is needed (or QPA=offscreen)" >&2; exit 2; }
+    exec 3>"$W/display"
+    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    for _ in $(seq 50); do [ -s "$W/display" ] && break; sleep 0.1; done
+    exec 3>&-
+    export DISPLAY=:$(head -n1 "$W/display")
+    export QT_QPA_PLATFORM=xcb
+else
+    export QT_QPA_PLATFORM=offscreen
+fi
+START=http://127.0.0.1:$PORT/start.html
+
+now_ns() { date +%s%N; }
+secs() { awk -v d="$1" 'BEGIN { printf "%.3f", d / 1e9 }'; }
+field() { sed -n "s/^$1=//p" <<<"$2"; }
+median() { tr ' ' '\n' <<<"$*" | sed '/^$/d' | sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
+fail() { echo "$*" >&2; exit 1; }
+
+# Each job sets PEER_S and KIRO_S, the medians of the rounds, for one base address.
+job_search() {
+    local base=$1 peers= kiros=
+    for round in $(seq "$ROUNDS"); do
+        rm -rf "$W/wget"
+        t0=$(now_ns)
+        wget -q -r -l 2 -nd -A html,htm --ca-certificate="$CA_FILE" -P "$W/wget" "$base/index.html" || true
+        t1=$(now_ns)
+        [ "$(ls "$W/wget" | wc -l)" = 301 ] || fail "wget fetched $(ls "$W/wget" | wc -l) pages, not 301"
+        out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" search "$START" "$base/index.html" "$W/kiro" 2>"$W/err") \
+            || fail "KIRO's search failed: $(cat "$W/err")"
+        [ "$(field kiro_files "$out")" = 60000 ] || fail "KIRO listed $(field kiro_files "$out") files"
+        [ "$(field kiro_ticked_after_search "$out")" = 0 ] || fail "items ticked after the search"
+        p=$(secs $((t1 - t0))) k=$(field kiro_seconds "$out")
+        printf '  round %d: wget %s s, KIRO %s s (CPU %s s, listed on screen: %s)\n' "$round" "$p" "$k" \
+            "$(field kiro_cpu_seconds "$out")" "$(field kiro_painted "$out")" >&2
+        peers="$peers $p" kiros="$kiros $k"
+    done
+    PEER_S=$(median $peers) KIRO_S=$(median $kiros)
+}
+
+job_download() {
+    local base=$1 peers= kiros=
+    (cd "$W/www/files" && ls f*.bin) | sed "s|^|$base/files/|" >"$W/list"
+    for round in $(seq "$ROUNDS"); do
+        rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget"
+        t0=$(now_ns)
+        (cd "$W/wget" && wget -q -nc --ca-certificate="$CA_FILE" -i "$W/list")
+        t1=$(now_ns)
+        [ "$(find "$W/wget" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "wget did not fetch every file"
+        out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" download "$START" "$base/files.html" "$W/kiro" 2>"$W/err") \
+            || fail "KIRO's download failed: $(cat "$W/err")"
+        [ "$(field kiro_lblNow "$out")/$(field kiro_lblAll "$out")" = "$FILES/$FILES" ] \
+            || fail "KIRO shows $(field kiro_lblNow "$out") / $(field kiro_lblAll "$out")"
+        [ "$(field kiro_kept "$out")" = "$FILES" ] || fail "KIRO kept $(field kiro_kept "$out") files"
+        [ "$(find "$W/kiro" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "KIRO's folder lacks files"
+        cmp -s "$W/wget/f0000.bin" "$(find "$W/kiro" -name f0000.bin)" || fail "contents differ"
+        p=$(secs $((t1 - t0))) k=$(field kiro_seconds "$out")
+        printf '  round %d: wget %s s, KIRO %s s (CPU %s s, list painted %s times, resized %s times)\n' "$round" "$p" "$k" "$(field kiro_cpu_seconds "$out")" "$(field kiro_list_paints "$out")" "$(field kiro_list_resizes "$out")" >&2
+        peers="$peers $p" kiros="$kiros $k"
+    done
+    rm -rf "$W/wget" "$W/kiro"
+    PEER_S=$(median $peers) KIRO_S=$(median $kiros)
+}
+
+job_large() {
+    local base=$1 peers= kiros= worst=0
+    for round in $(seq "$ROUNDS"); do
+        rm -rf "$W/kiro" "$W/curl.bin"
+        p=$(curl -s --cacert "$CA_FILE" -o "$W/curl.bin" -w '%{time_total}' "$base/big.bin")
+        [ "$(stat -c %s "$W/curl.bin")" = "$BIG_BYTES" ] || fail "curl got a short file"
+        rm -f "$W/curl.bin"
+        out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" download "$START" "$base/big.html" "$W/kiro" 2>"$W/err") \
+            || fail "KIRO's download failed: $(cat "$W/err")"
+        [ "$(find "$W/kiro" -type f -size "${BIG_BYTES}c" | wc -l)" = 1 ] || fail "KIRO's file is not whole"
+        k=$(field kiro_seconds "$out")
+        above=$(( ($(field kiro_peak_rss_kb "$out") - $(field kiro_idle_rss_kb "$out") + 1023) / 1024 ))
+        [ "$above" -gt "$worst" ] && worst=$above
+        printf '  round %d: curl %.3f s, KIRO %s s (CPU %s s), peak %d MB above idle\n' "$round" "$p" "$k" \
+            "$(field kiro_cpu_seconds "$out")" "$above" >&2
+        printf '    idle %s kB, peak %s kB\n' "$(field kiro_idle_rss_kb "$out")" "$(field kiro_peak_rss_kb "$out")" >&2
+        peers="$peers $p" kiros="$kiros $k"
+    done
+    rm -rf "$W/kiro"
+    PEER_S=$(median $peers) KIRO_S=$(median $kiros) PEAK_MB=$worst
+}
+
+echo "getter window under $QPA, nginx on 127.0.0.1, median of $ROUNDS rounds"
+RESULTS=
+for job in $ONLY; do
+    for scheme in $SCHEMES; do
+        if [ "$scheme" = http ]; then base=http://127.0.0.1:$PORT; else base=https://127.0.0.1:$TLS_PORT; fi
+        echo "$job over $scheme:" >&2
+        PEAK_MB=
+        "job_$job" "$base"
+        RESULTS="$RESULTS$job $scheme $PEER_S $KIRO_S ${PEAK_MB:--}
+"
+    done
+done
+
+printf '%s' "$RESULTS" | awk -v mb=1024 '
+    BEGIN {
+        printf "%-9s %-6s %-30s %9s %9s %7s  %s\n", "job", "", "peer", "peer", "KIRO", "ratio", "target"
+    }
+    $1 == "search" {
+        printf "%-9s %-6s %-30s %7.3f s %7.3f s %7.2f  KIRO/wget <= 1.00\n", $1, $2, "wget -r -l 2 -nd -A html,htm", $3, $4, $4 / $3
+    }
+    $1 == "download" {
+        printf "%-9s %-6s %-30s %7.3f s %7.3f s %7.2f  KIRO/wget <= 1.00\n", $1, $2, "wget -nc -i (2000 x 64 KB)", $3, $4, $4 / $3
+    }
+    $1 == "large" {
+        printf "%-9s %-6s %-30s %7.3f s %7.3f s %7.2f  throughput KIRO/curl >= 0.95 (%.0f vs %.0f MiB/s), peak %d MB above idle (<= 100)\n", \
+            $1, $2, "curl -o (1 GiB)", $3, $4, $3 / $4, mb / $4, mb / $3, $5
+    }'
