@@ -34,6 +34,17 @@ void RepaintPacer::End()
     if (m_depth == 0 || --m_depth > 0)
         return;
     QCoreApplication::instance()->removeEventFilter(this);
+    DrawNow();
+}
+
+void RepaintPacer::DrawNow()
+{
+    m_passing = true;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    m_passing = false;
+    // A repaint request may still be queued, not yet held: draw anyway; the
+    // queued one then finds nothing left to do.
+    m_updateHeld = true;
     Flush();
 }
 

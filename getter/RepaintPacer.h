@@ -26,11 +26,12 @@ public:
 
     // Starts holding back; nested calls count.
     void Begin();
-    // Ends one Begin(); when the last ends, what was held back is done at once.
+    // Ends one Begin(); when the last ends, the window is drawn at once.
     void End();
 
-    // Lays out and draws what was held back, now.
-    void DrawNow() { Flush(); }
+    // Lays out and draws every change made so far, now, whether held back
+    // or still waiting in the event queue.
+    void DrawNow();
 
     bool IsActive() const { return m_depth > 0; }
 

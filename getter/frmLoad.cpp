@@ -484,6 +484,8 @@ void frmLoad::Serch()
         for (int i = first; i < lstFile->count(); ++i)
             lstFile->item(i)->setCheckState(Qt::Unchecked);
     }
+    // Laid out now, so the listed state is drawn as the search returns.
+    lstFile->doItemsLayout();
 }
 
 bool frmLoad::AnalyzePages()

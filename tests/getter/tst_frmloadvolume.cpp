@@ -1,0 +1,585 @@
+// The getter window with many files: a search that lists 60 000 addresses, a
+// download of 2 000 files, Stop, Exit and the browser's Abort taken promptly
+// in the middle of them, and the status texts of a transfer as the status bar
+// shows them.
+#include "browser/BrowserView.h"
+#include "browser/frmMain.h"
+#include "core/MessageSeam.h"
+#include "core/Settings.h"
+#include "core/Shared.h"
+#include "getter/DownloadNaming.h"
+#include "getter/Inet.h"
+#include "getter/TransferControl.h"
+#include "getter/frmLoad.h"
+#include "resources/Resources.h"
+
+#include "TestServer.h"
+
+#include <QAction>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+using namespace kiro;
+
+namespace {
+
+using Message = QPair<QString, QString>;
+
+const QString Confirm = QStringLiteral("確認");
+const QString Finished = QStringLiteral("ダウンロードが終了しました");
+const QString Completed = QStringLiteral("要求処理が完了し，すべてのデータが受信されました．");
+const QString AllDone = QStringLiteral("★★　終了．★★");
+
+// The status texts of the transfer states 1 to 10, in the order of their numbers.
+const QStringList StateTexts = {
+    QStringLiteral("ホストのIPアドレスを調べています．"),
+    QStringLiteral("ホストのIPアドレスを見つけました．"),
+    QStringLiteral("ホストとの接続処理を行っています．"),
+    QStringLiteral("ホストと正常に接続しました．"),
+    QStringLiteral("ホストに要求を送信しています．"),
+    QStringLiteral("正常に送信しました．"),
+    QStringLiteral("ホストからの応答を受信しています．"),
+    QStringLiteral("ホストからの応答を正常に受信しました．"),
+    QStringLiteral("ホストとの接続を解除しています．"),
+    QStringLiteral("ホストとの接続を正常に解除しました．"),
+};
+
+const QString IdleEmpty = QStringLiteral("Exit Serch lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+const QString IdleKept = QStringLiteral(
+        "Exit Serch DownLoad lstFile cmdAllChk lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+const QString Listed = QStringLiteral("DownLoad Stop lstFile cmdAllChk txtgrhkb");
+
+// A click that arrives later than this after it was made is not taken promptly.
+constexpr qint64 PromptMs = 100;
+
+QString enabledControls(frmLoad *w)
+{
+    QStringList on;
+    for (const char *key : {"Exit", "Serch", "DownLoad", "Stop"}) {
+        if (w->Button(QLatin1String(key))->isEnabled())
+            on << QLatin1String(key);
+    }
+    for (const char *name : {"lstFile", "cmdAllChk", "lstExtsn", "ChkSubURL", "ChkFileName",
+                             "cmdRefresh", "txtgrhkb"}) {
+        if (w->findChild<QWidget *>(QLatin1String(name))->isEnabled())
+            on << QLatin1String(name);
+    }
+    if (w->findChild<QTimer *>(QStringLiteral("Timer"))->isActive())
+        on << QStringLiteral("Timer");
+    return on.join(QLatin1Char(' '));
+}
+
+template <typename T>
+T *control(frmLoad *w, const char *name)
+{
+    return w->findChild<T *>(QLatin1String(name));
+}
+
+QStringList itemTexts(QListWidget *list)
+{
+    QStringList texts;
+    texts.reserve(list->count());
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+int tickedCount(QListWidget *list)
+{
+    int n = 0;
+    for (int i = 0; i < list->count(); ++i)
+        n += list->item(i)->checkState() == Qt::Checked ? 1 : 0;
+    return n;
+}
+
+int fileCount(const QString &root)
+{
+    int n = 0;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++n;
+    }
+    return n;
+}
+
+// What a widget showed when it was last painted: the screen, not the value.
+class PaintedValue : public QObject
+{
+public:
+    PaintedValue(QWidget *widget, std::function<QString()> probe)
+        : m_probe(std::move(probe))
+    {
+        widget->installEventFilter(this);
+    }
+
+    QString last;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            last = m_probe();
+            ++paints;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<QString()> m_probe;
+};
+
+// What is downloaded from the 2 000-file page, by the file's number.
+enum class Outcome { Kept, Small, Missing, Present };
+
+Outcome outcomeOf(int i)
+{
+    if (i % 97 == 13)
+        return Outcome::Missing;   // 404
+    if (i % 89 == 7)
+        return Outcome::Present;   // in the folder before the download
+    if (i % 5 == 0)
+        return Outcome::Small;     // at or below the 1 kB threshold
+    return Outcome::Kept;
+}
+
+QByteArray fileBody(int i)
+{
+    const int size = outcomeOf(i) == Outcome::Small ? 300 + i % 700 : 1100 + (i % 7) * 1000;
+    return QByteArray(size, char('a' + i % 26));
+}
+
+} // namespace
+
+class FrmLoadVolumeTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void searchLists60000();
+    void download2000();
+    void interruptTakenPromptly_data();
+    void interruptTakenPromptly();
+    void statusTextsInOrder_data();
+    void statusTextsInOrder();
+
+private:
+    void writeProgramFiles();
+    frmLoad *openGetter(const QString &address);
+    void addBigPage();
+    void addFilesPage();
+    // Runs action once, nested inside the running command, when the status
+    // bar shows text for the count-th time.
+    void onStatusText(frmLoad *w, const QString &text, int count, std::function<void()> action);
+
+    TestServer m_server;
+    QTemporaryDir m_appDir;
+    QString m_dlDir;
+    QList<Message> m_messages;
+    std::function<void(const QString &)> m_onMessage;
+    std::unique_ptr<frmMain> m_browser;
+    QStringList m_bigLinks;     // the 60 000 addresses, in the page's order
+    QStringList m_fileLinks;    // the 2 000 addresses
+};
+
+void FrmLoadVolumeTest::initTestCase()
+{
+    InitKiroResources();
+    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
+    QVERIFY(m_appDir.isValid());
+    m_dlDir = m_appDir.filePath(QStringLiteral("dl"));
+    QVERIFY(QDir().mkpath(m_dlDir));
+    SetMessageHandler([this](const QString &text, const QString &title) {
+        m_messages.append({text, title});
+        if (m_onMessage)
+            m_onMessage(text);
+    });
+    OverrideProgramFolder(m_appDir.path());
+    m_server.addPage("/start.html", "<html><body>start</body></html>");
+    m_server.setKeepAlive(true);
+    writeProgramFiles();
+    addBigPage();
+    addFilesPage();
+
+    m_browser = std::make_unique<frmMain>();
+    QSignalSpy completed(m_browser->WB(), &BrowserView::NavigateComplete2);
+    m_browser->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_browser.get()));
+    QVERIFY(!completed.isEmpty() || completed.wait(20000));
+}
+
+void FrmLoadVolumeTest::writeProgramFiles()
+{
+    QFile ini(m_appDir.filePath(QStringLiteral("KIRO.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    const QByteArray start = (m_server.baseUrl() + "/start.html").toLatin1();
+    ini.write("[KIRO.set]\r\nStdHpAdrs=" + start + "\r\nFstHpAdrs=" + start + "\r\nFstDir="
+              + m_dlDir.toLocal8Bit() + "\r\ngrhkb=1\r\nchkSubURL=0\r\nchkFileName=0\r\n");
+    ini.close();
+    QFile extsn(m_appDir.filePath(QStringLiteral("Extsn.fil")));
+    QVERIFY(extsn.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    extsn.write("\"bin\",1\r\n\"jpg\",1\r\n\"zip\",1\r\n\"txt\",0\r\n");
+}
+
+void FrmLoadVolumeTest::init()
+{
+    writeProgramFiles();
+    LoadSettings();
+    LoadExtensionList();
+    QDir(m_dlDir).removeRecursively();
+    QVERIFY(QDir().mkpath(m_dlDir));
+    m_messages.clear();
+    m_onMessage = nullptr;
+}
+
+void FrmLoadVolumeTest::cleanup()
+{
+    m_onMessage = nullptr;
+    if (QPointer<frmLoad> w = frmLoad::Current()) {
+        w->Unload();
+        QTRY_VERIFY(w.isNull());
+    }
+    m_server.releaseStalled();
+}
+
+void FrmLoadVolumeTest::cleanupTestCase()
+{
+    m_browser.reset();
+    SetMessageHandler({});
+}
+
+// 60 000 file links in one page, with a repeated address and links of an
+// unticked extension between them that the list leaves out.
+void FrmLoadVolumeTest::addBigPage()
+{
+    QByteArray page = "<html><body>\n";
+    const QString base = m_server.baseUrl() + "/big/";
+    for (int i = 0; i < 60000; ++i) {
+        const QByteArray name = "g" + QByteArray::number(i / 200) + "/f" + QByteArray::number(i)
+                + (i % 3 == 0 ? ".zip" : ".jpg");
+        page += "<a href=\"" + name + "\">" + QByteArray::number(i) + "</a>\n";
+        m_bigLinks << base + QString::fromLatin1(name);
+        if (i % 1000 == 0)
+            page += "<a href=\"g0/f1.jpg\">again</a><a href=\"notes" + QByteArray::number(i) + ".txt\">n</a>\n";
+    }
+    page += "</body></html>\n";
+    m_server.addPage("/big/index.html", page);
+}
+
+void FrmLoadVolumeTest::addFilesPage()
+{
+    QByteArray page = "<html><body>\n";
+    for (int i = 0; i < 2000; ++i) {
+        const QByteArray name = "files/f" + QByteArray::number(i).rightJustified(4, '0') + ".bin";
+        page += "<a href=\"" + name + "\">" + name + "</a><br>\n";
+        m_fileLinks << m_server.baseUrl() + "/dl/" + QString::fromLatin1(name);
+        if (outcomeOf(i) != Outcome::Missing)
+            m_server.addRoute("/dl/" + QString::fromLatin1(name), TestResponse::bytes(fileBody(i)));
+    }
+    page += "</body></html>\n";
+    m_server.addPage("/dl/index.html", page);
+}
+
+// The address typed into the browser's address box, then "Fget".
+frmLoad *FrmLoadVolumeTest::openGetter(const QString &address)
+{
+    m_browser->TURLBox()->setText(address);
+    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
+    frmLoad *w = frmLoad::Current();
+    if (!w || !QTest::qWaitForWindowExposed(w))
+        return nullptr;
+    if (auto *transfer = w->findChild<TransferControl *>())
+        transfer->inet().setRetryWait(20);
+    return w;
+}
+
+void FrmLoadVolumeTest::onStatusText(frmLoad *w, const QString &text, int count,
+                                     std::function<void()> action)
+{
+    auto seen = std::make_shared<int>(0);
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = connect(control<QStatusBar>(w, "SB"), &QStatusBar::messageChanged, this,
+                          [=](const QString &shown) {
+        if (shown != text || ++*seen < count)
+            return;
+        QObject::disconnect(*connection);
+        action();
+    });
+}
+
+// Every address listed, unticked, in the page's order, and on screen as soon
+// as the search returns; tick-all and untick-all reach every one of them.
+void FrmLoadVolumeTest::searchLists60000()
+{
+    QPointer<frmLoad> w = openGetter(m_server.baseUrl() + "/big/index.html");
+    QVERIFY(w);
+    QListWidget *list = control<QListWidget>(w, "lstFile");
+    PaintedValue rows(list->viewport(), [list] { return QString::number(list->count()); });
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(rows.last, QStringLiteral("60000"));
+    QCOMPARE(m_messages, QList<Message>());
+    QCOMPARE(enabledControls(w), Listed);
+    QCOMPARE(list->count(), 60000);
+    const QStringList shown = itemTexts(list);
+    QCOMPARE(shown, m_bigLinks);
+    QCOMPARE(shown, FileURLs);
+    QCOMPARE(tickedCount(list), 0);
+    for (int i = 0; i < list->count(); i += 7919)
+        QVERIFY(list->item(i)->flags() & Qt::ItemIsUserCheckable);
+
+    auto *allChk = control<QPushButton>(w, "cmdAllChk");
+    QTest::mouseClick(allChk, Qt::LeftButton);
+    QCOMPARE(tickedCount(list), 60000);
+    QCOMPARE(allChk->text(), QStringLiteral("チェックを全てはずす"));
+    QTest::mouseClick(allChk, Qt::LeftButton);
+    QCOMPARE(tickedCount(list), 0);
+}
+
+// Every ticked file handled, the counters complete on screen when the end
+// message shows, and every item carrying its own file's result.
+void FrmLoadVolumeTest::download2000()
+{
+    QPointer<frmLoad> w = openGetter(m_server.baseUrl() + "/dl/index.html");
+    QVERIFY(w);
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QListWidget *list = control<QListWidget>(w, "lstFile");
+    QCOMPARE(itemTexts(list), m_fileLinks);
+
+    const QString folder = QDir(m_dlDir).filePath(DownloadSubDirName(m_server.baseUrl() + "/dl/index.html"));
+    QVERIFY(QDir().mkpath(folder));
+    for (int i = 0; i < 2000; ++i) {
+        if (outcomeOf(i) == Outcome::Present) {
+            QFile present(QDir(folder).filePath(SaveNameFor(m_fileLinks.at(i), 0)));
+            QVERIFY(present.open(QIODevice::WriteOnly));
+            present.write("kept as it was");
+        }
+    }
+
+    QTest::mouseClick(control<QPushButton>(w, "cmdAllChk"), Qt::LeftButton);
+    auto *lblNow = control<QLabel>(w, "lblNow");
+    auto *SB = control<QStatusBar>(w, "SB");
+    PaintedValue nowShown(lblNow, [lblNow] { return lblNow->text(); });
+    PaintedValue statusShown(SB, [SB] { return SB->currentMessage(); });
+    QString now, all, status, nowOnScreen, statusOnScreen;
+    int progress = -1;
+    m_onMessage = [&](const QString &text) {
+        if (text != Finished)
+            return;
+        now = lblNow->text();
+        all = control<QLabel>(w, "lblAll")->text();
+        status = SB->currentMessage();
+        progress = control<QProgressBar>(w, "PBar1")->value();
+        nowOnScreen = nowShown.last;
+        statusOnScreen = statusShown.last;
+    };
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
+    QCOMPARE(now, QStringLiteral("2000"));
+    QCOMPARE(all, QStringLiteral("2000"));
+    QCOMPARE(status, AllDone);
+    QCOMPARE(progress, 0);
+    QCOMPARE(nowOnScreen, now);
+    QCOMPARE(statusOnScreen, status);
+    QCOMPARE(enabledControls(w), IdleKept);
+    // The idle state is on screen when the command returns.
+    QCOMPARE(nowShown.last, QString());
+    QCOMPARE(statusShown.last, QString());
+
+    int kept = 0;
+    for (int i = 0; i < 2000; ++i) {
+        QString result;
+        switch (outcomeOf(i)) {
+        case Outcome::Kept: result = KilobyteText(fileBody(i).size()); ++kept; break;
+        case Outcome::Small: result = QStringLiteral("指定容量以下"); break;
+        case Outcome::Missing: result = QStringLiteral("ダウンロード失敗"); break;
+        case Outcome::Present: result = QStringLiteral("既に登録あり"); ++kept; break;
+        }
+        QCOMPARE(list->item(i)->text(), FileItemResultText(m_fileLinks.at(i), result));
+    }
+    QCOMPARE(fileCount(folder), kept);
+}
+
+void FrmLoadVolumeTest::interruptTakenPromptly_data()
+{
+    QTest::addColumn<QString>("run");       // "search" or "download"
+    QTest::addColumn<QString>("command");   // the getter's "Stop" or "Exit", the browser's "Abort"
+    QTest::addColumn<int>("afterMs");       // the click, after the search's page came or the
+                                            // download's thousandth file was done
+
+    for (int afterMs : {10, 60, 150}) {
+        QTest::addRow("Stop in a search, %d ms after the page came", afterMs) << "search" << "Stop" << afterMs;
+        QTest::addRow("browser's Abort in a search, %d ms after the page came", afterMs)
+                << "search" << "Abort" << afterMs;
+    }
+    QTest::newRow("Stop in a download") << "download" << "Stop" << 1;
+    QTest::newRow("Exit in a download") << "download" << "Exit" << 1;
+}
+
+// A command clicked while the search analyses its 60 000 links and lists
+// them, or while the download is half done, is taken within the promptness
+// limit: from the moment the click is due until it has been handled and the
+// run has unwound into the Part's state. The click is a timer event due at a
+// known time, handled when the program lets events through, as a user's
+// click is. Noise on a shared machine only ever makes a try slower, so the
+// best of three tries is held to the limit.
+void FrmLoadVolumeTest::interruptTakenPromptly()
+{
+    QFETCH(QString, run);
+    QFETCH(QString, command);
+    QFETCH(int, afterMs);
+    const bool search = run == QLatin1String("search");
+    const QString page = m_server.baseUrl() + (search ? "/big/index.html" : "/dl/index.html");
+
+    qint64 best = -1;
+    for (int attempt = 0; attempt < 3 && (best < 0 || best > PromptMs); ++attempt) {
+        QDir(m_dlDir).removeRecursively();
+        QVERIFY(QDir().mkpath(m_dlDir));
+        m_messages.clear();
+        QPointer<frmLoad> w = frmLoad::Current();
+        if (!w)
+            w = openGetter(page);
+        QVERIFY(w);
+        QListWidget *list = control<QListWidget>(w, "lstFile");
+        if (!search) {
+            w->TB_ButtonClick(QStringLiteral("Serch"));
+            QCOMPARE(list->count(), 2000);
+            QTest::mouseClick(control<QPushButton>(w, "cmdAllChk"), Qt::LeftButton);
+        }
+
+        QElapsedTimer clock;
+        qint64 dueNs = -1;
+        qint64 handledNs = -1;
+        QAction *button = command == QLatin1String("Abort") ? m_browser->Button(command)
+                                                            : w->Button(command);
+        auto click = [&] {
+            QTimer::singleShot(afterMs, Qt::PreciseTimer, m_browser.get(), [&] {
+                handledNs = clock.nsecsElapsed();
+                if (button->isEnabled())
+                    button->trigger();
+            });
+            dueNs = clock.nsecsElapsed() + afterMs * 1000000LL;
+        };
+        onStatusText(w, Completed, search ? 1 : 1000, click);
+
+        clock.start();
+        w->TB_ButtonClick(search ? QStringLiteral("Serch") : QStringLiteral("DownLoad"));
+        const qint64 returnedNs = clock.nsecsElapsed();
+        QVERIFY2(dueNs >= 0, "the page never came");
+        QTRY_VERIFY(handledNs >= 0);
+        const bool inRun = handledNs <= returnedNs;
+        const qint64 tookMs = (qMax(handledNs, returnedNs) - dueNs) / 1000000;
+        if (best < 0 || tookMs < best)
+            best = tookMs;
+        QCOMPARE(m_messages, QList<Message>());
+        QCOMPARE(AbortFlag, 1);
+
+        if (command == QLatin1String("Stop")) {
+            QVERIFY(w);
+            QCOMPARE(enabledControls(w), search && inRun ? IdleEmpty : IdleKept);
+            QCOMPARE(control<QStatusBar>(w, "SB")->currentMessage(), QString());
+            if (search) {
+                QCOMPARE(list->count(), inRun ? 0 : 60000);
+            } else {
+                // Files before the click carry their results, the rest none.
+                int done = 0;
+                while (done < list->count() && list->item(done)->text().size() > FileItemTextWidth)
+                    ++done;
+                QVERIFY2(done >= 1000 && done < 2000, qPrintable(QString::number(done)));
+                for (int i = done; i < 2000; ++i)
+                    QCOMPARE(list->item(i)->text(), m_fileLinks.at(i));
+            }
+        } else {
+            QTRY_VERIFY(w.isNull());
+            QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+        }
+    }
+    QVERIFY2(best <= PromptMs, qPrintable(QStringLiteral("taken after %1 ms at best").arg(best)));
+}
+
+void FrmLoadVolumeTest::statusTextsInOrder_data()
+{
+    QTest::addColumn<bool>("https");
+    QTest::newRow("http") << false;
+    QTest::newRow("https") << true;
+}
+
+// Every state the transfer reports reaches the status bar, in the order of
+// the states, then the completion text; nothing is dropped or reordered on
+// the way to the screen.
+void FrmLoadVolumeTest::statusTextsInOrder()
+{
+    QFETCH(bool, https);
+    std::unique_ptr<TestServer> tls;
+    TestServer *server = &m_server;
+    if (https) {
+        if (!TestServer::tlsAvailable())
+            QSKIP("no TLS backend");
+        Inet::AddTrustedCaFile(TestServer::testCertificatePath());
+        tls = std::make_unique<TestServer>(TestServer::Https);
+        QVERIFY(tls->isListening());
+        server = tls.get();
+    }
+    server->addPage("/one.html", "<html><body><a href=\"one.zip\">one</a></body></html>");
+    server->addRoute("/one.zip", TestResponse::bytes(QByteArray(5000, 'z')));
+    QPointer<frmLoad> w = openGetter(server->baseUrl() + "/one.html");
+    QVERIFY(w);
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(control<QListWidget>(w, "lstFile")->count(), 1);
+    QTest::mouseClick(control<QPushButton>(w, "cmdAllChk"), Qt::LeftButton);
+
+    QStringList shown;
+    QList<int> reported;
+    auto *transfer = w->findChild<TransferControl *>();
+    QVERIFY(transfer);
+    const auto recordStates = connect(&transfer->inet(), &Inet::StateChanged, this,
+                                      [&](int state) { reported << state; });
+    const auto recordTexts = connect(control<QStatusBar>(w, "SB"), &QStatusBar::messageChanged, this,
+                                     [&](const QString &text) { shown << text; });
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    disconnect(recordStates);
+    disconnect(recordTexts);
+    if (https)
+        Inet::RemoveTrustedCaFile(TestServer::testCertificatePath());
+    QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
+
+    // What the transfer reported, as the status bar words it.
+    QStringList expected;
+    int previous = 0;
+    for (int state : std::as_const(reported)) {
+        QVERIFY2(state > previous, "states out of the Part's order");
+        previous = state;
+        expected << (state == 12 ? Completed : StateTexts.value(state - 1));
+    }
+    QCOMPARE(reported.last(), 12);
+    // A new connection for https; over http the search's is kept and used again.
+    QVERIFY(reported.contains(5) && reported.contains(7));
+    QCOMPARE(reported.contains(3), https);
+    expected << AllDone    // the end of the run
+             << QString(); // back to idle after the end message
+    QCOMPARE(shown, expected);
+}
+
+QTEST_MAIN(FrmLoadVolumeTest)
+#include "tst_frmloadvolume.moc"
