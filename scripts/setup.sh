@@ -15,6 +15,8 @@ packages=(
   zlib1g-dev
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   nginx wget curl openssl ca-certificates
+  # the profiler the benches can run KIRO under
+  linux-perf
   librsvg2-bin desktop-file-utils appstream dpkg-dev
   # a window manager and pointer tool for the demo and screenshots under Xvfb
   openbox xdotool

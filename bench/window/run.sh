@@ -25,7 +25,7 @@ ROUNDS=${ROUNDS:-3}
 ONLY=${ONLY:-search download large}
 SCHEMES=${SCHEMES:-http https}
 WRAP=${WRAP:-}
-QPA=${QPA:-xcb}
+export QPA=${QPA:-xcb}
 FILES=2000
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
@@ -87,20 +87,8 @@ BIG_BYTES=$((1024 * 1024 * 1024))
 . "$SRC/bench/nginx.sh"
 start_nginx "$W" https
 
-export QTWEBENGINE_DISABLE_SANDBOX=1
-export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu --no-sandbox}"
-if [ "$QPA" = xcb ]; then
-    command -v Xvfb >/dev/null || { echo "Xvfb is needed (or QPA=offscreen)" >&2; exit 2; }
-    exec 3>"$W/display"
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    for _ in $(seq 50); do [ -s "$W/display" ] && break; sleep 0.1; done
-    exec 3>&-
-    export DISPLAY=:$(head -n1 "$W/display")
-    export QT_QPA_PLATFORM=xcb
-else
-    export QT_QPA_PLATFORM=offscreen
-fi
+. "$SRC/bench/xvfb.sh"
+start_display "$W"
 START=http://127.0.0.1:$PORT/start.html
 
 now_ns() { date +%s%N; }
