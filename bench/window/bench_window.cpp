@@ -70,12 +70,13 @@ double CpuSeconds()
             + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Notes when a widget was last painted.
+// Notes when lstFile was last painted, and how many rows it had then.
 class PaintWatch : public QObject
 {
 public:
-    explicit PaintWatch(const QElapsedTimer &clock) : m_clock(clock) {}
+    PaintWatch(const QElapsedTimer &clock, const QListWidget *list) : m_clock(clock), m_list(list) {}
     qint64 lastPaintNs = -1;
+    int rowsPainted = 0;
     int paints = 0;
 
 protected:
@@ -83,6 +84,7 @@ protected:
     {
         if (event->type() == QEvent::Paint) {
             lastPaintNs = m_clock.isValid() ? m_clock.nsecsElapsed() : -1;
+            rowsPainted = m_list->count();
             ++paints;
         }
         return QObject::eventFilter(watched, event);
@@ -90,6 +92,7 @@ protected:
 
 private:
     const QElapsedTimer &m_clock;
+    const QListWidget *m_list;
 };
 
 // Counts the resizes of a widget.
@@ -107,15 +110,15 @@ protected:
     }
 };
 
-// Handles events until the widget has painted after the moment given, or for
-// at most a second; whether it did.
-bool WaitForPaintAfter(const PaintWatch &watch, qint64 afterNs)
+// Handles events until the list has been painted with all its rows (at
+// once when that happened already), or for at most a second; whether it was.
+bool WaitForListPainted(const PaintWatch &watch, const QListWidget *list)
 {
     QElapsedTimer limit;
     limit.start();
-    while (watch.lastPaintNs < afterNs && limit.elapsed() < 1000)
+    while (watch.rowsPainted != list->count() && limit.elapsed() < 1000)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-    return watch.lastPaintNs >= afterNs;
+    return watch.rowsPainted == list->count();
 }
 
 bool WriteFile(const QString &path, const QByteArray &content)
@@ -193,7 +196,7 @@ int main(int argc, char **argv)
         return 1;
     }
     auto *list = getter->findChild<QListWidget *>(QStringLiteral("lstFile"));
-    PaintWatch paints(clock);
+    PaintWatch paints(clock, list);
     list->viewport()->installEventFilter(&paints);
     {
         QElapsedTimer settle;
@@ -211,7 +214,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "the search listed nothing: %s\n", qPrintable(messages.join(QLatin1String("; "))));
         return 1;
     }
-    const bool painted = WaitForPaintAfter(paints, searchReturnedNs);
+    const bool painted = WaitForListPainted(paints, list);
+    // The list is on screen once the event pass that painted it is over.
     const qint64 searchNs = clock.nsecsElapsed();
     const int searchPaints = paints.paints;
     const double searchCpu = CpuSeconds() - searchCpu0;
