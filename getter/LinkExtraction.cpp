@@ -5,6 +5,7 @@
 #include "core/TextFile.h"
 
 #include <initializer_list>
+#include <utility>
 
 namespace kiro {
 
@@ -110,7 +111,10 @@ LinkScanResult RunLinkPasses(QRegularExpression &linkRegExp, std::initializer_li
 {
     LinkScanResult total;
     total.count = start;
+    bool first = true;
     for (const LinkPass &pass : passes) {
+        if (!std::exchange(first, false) && hooks.pumpBetweenPasses)
+            hooks.pumpBetweenPasses();
         linkRegExp = pass.pattern;
         const LinkScanResult r = RunLinkPass(linkRegExp, pass.valueGroups, text, links,
                                              total.count, hooks);

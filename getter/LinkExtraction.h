@@ -18,6 +18,10 @@ namespace kiro {
 
 struct LinkScanHooks {
     std::function<void()> pumpEvents;      // after each stored match
+    // Between two passes: a long text without a match lets no event through
+    // while a pass runs over it, and two such passes in a row keep a stop
+    // request waiting too long.
+    std::function<void()> pumpBetweenPasses;
     std::function<void()> reportAborted;   // a pass ended on AbortFlag
 };
 

@@ -67,6 +67,7 @@ PageAnalyzer::PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferControl &
     , m_transfer(transfer)
 {
     m_hooks.pumpEvents = [] { kiro::PumpEventsThrottled(); };
+    m_hooks.pumpBetweenPasses = m_hooks.pumpEvents;
     m_hooks.reportAborted = [this] { ReportAborted(); };
 }
 

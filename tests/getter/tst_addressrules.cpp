@@ -111,6 +111,7 @@ private Q_SLOTS:
     void storesAfterEarlierCandidates();
     void stopDuringExtraction();
     void engineErrorIsReported();
+    void pumpsBetweenPasses();
 };
 
 void tst_AddressRules::pageFolder_data()
@@ -373,6 +374,23 @@ void tst_AddressRules::engineErrorIsReported()
     QCOMPARE(big.count, 2);
     QCOMPARE(links.at(1), QStringLiteral("b.jpg"));
     QCOMPARE(links.at(0).size(), (1 << 20) + 22);
+}
+
+// A text without any link still lets events through between the passes,
+// each of which runs over the whole text.
+void tst_AddressRules::pumpsBetweenPasses()
+{
+    QRegularExpression linkRegExp;
+    int between = 0;
+    LinkScanHooks hooks;
+    hooks.pumpBetweenPasses = [&] { ++between; };
+    QStringList stored{QString()};
+    const QString text = QString(100000, QLatin1Char('w'));
+    QCOMPARE(ExtractFileLinks(linkRegExp, text, stored, 0, hooks).count, 0);
+    QCOMPARE(between, 2);
+    QStringList links{QStringLiteral("http://h/p.html")};
+    QCOMPARE(ExtractPageLinks(linkRegExp, text, links, hooks).count, 1);
+    QCOMPARE(between, 3);
 }
 
 QTEST_APPLESS_MAIN(tst_AddressRules)
