@@ -39,6 +39,8 @@ void RepaintPacer::End()
 
 void RepaintPacer::DrawNow()
 {
+    // Queued layout requests of other windows are handled early too, which
+    // does them no harm.
     m_passing = true;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     m_passing = false;
@@ -61,14 +63,12 @@ bool RepaintPacer::eventFilter(QObject *watched, QEvent *event)
     if (!m_sinceFrame.isValid() || m_sinceFrame.elapsed() >= m_intervalMs) {
         if (type == QEvent::UpdateRequest) {
             m_sinceFrame.start();
-            ++m_frames;
             if (BeforeFrame)
                 BeforeFrame();
         }
         return false;
     }
 
-    ++m_held;
     if (type == QEvent::UpdateRequest) {
         // The repaint manager posts no other request until this one is
         // handled; the regions marked dirty meanwhile gather.
@@ -99,7 +99,6 @@ void RepaintPacer::Flush()
         QEvent request(QEvent::UpdateRequest);
         QCoreApplication::sendEvent(m_window, &request);
         m_sinceFrame.start();
-        ++m_frames;
     }
     m_passing = false;
 }

@@ -38,9 +38,6 @@ public:
     // Runs right before each frame is drawn while active: the place for
     // work whose only purpose is what the frame shows.
     std::function<void()> BeforeFrame;
-    // Frames drawn and requests held back while active, for benchmarks.
-    int FramesDrawn() const { return m_frames; }
-    int RequestsHeld() const { return m_held; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -53,8 +50,6 @@ private:
     int m_depth = 0;
     bool m_passing = false;
     bool m_updateHeld = false;
-    int m_frames = 0;
-    int m_held = 0;
     QElapsedTimer m_sinceFrame;
     QTimer m_timer;
     QList<QPointer<QWidget>> m_layoutsHeld;

@@ -13,11 +13,11 @@
 #include "getter/frmLoad.h"
 #include "resources/Resources.h"
 
+#include "TestFiles.h"
 #include "TestServer.h"
 
 #include <QAction>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -105,17 +105,6 @@ int tickedCount(QListWidget *list)
     int n = 0;
     for (int i = 0; i < list->count(); ++i)
         n += list->item(i)->checkState() == Qt::Checked ? 1 : 0;
-    return n;
-}
-
-int fileCount(const QString &root)
-{
-    int n = 0;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++n;
-    }
     return n;
 }
 
@@ -403,22 +392,29 @@ void FrmLoadVolumeTest::download2000()
     QCOMPARE(nowOnScreen, now);
     QCOMPARE(statusOnScreen, status);
     QCOMPARE(enabledControls(w), IdleKept);
-    // The idle state is on screen when the command returns.
+    // The idle state is on screen when the command returns, the list
+    // scrolled to the last file handled.
     QCOMPARE(nowShown.last, QString());
     QCOMPARE(statusShown.last, QString());
+    QCOMPARE(list->currentRow(), 1999);
+    QVERIFY(list->viewport()->rect().contains(list->visualItemRect(list->currentItem())));
 
-    int kept = 0;
+    QStringList kept;
     for (int i = 0; i < 2000; ++i) {
         QString result;
         switch (outcomeOf(i)) {
-        case Outcome::Kept: result = KilobyteText(fileBody(i).size()); ++kept; break;
+        case Outcome::Kept: result = KilobyteText(fileBody(i).size()); break;
         case Outcome::Small: result = QStringLiteral("指定容量以下"); break;
         case Outcome::Missing: result = QStringLiteral("ダウンロード失敗"); break;
-        case Outcome::Present: result = QStringLiteral("既に登録あり"); ++kept; break;
+        case Outcome::Present: result = QStringLiteral("既に登録あり"); break;
         }
         QCOMPARE(list->item(i)->text(), FileItemResultText(m_fileLinks.at(i), result));
+        if (outcomeOf(i) == Outcome::Kept || outcomeOf(i) == Outcome::Present)
+            kept << SaveNameFor(m_fileLinks.at(i), 0);
     }
-    QCOMPARE(fileCount(folder), kept);
+    kept.sort();
+    QCOMPARE(TreeListing(folder), kept);
+    QCOMPARE(FileBytes(QDir(folder).filePath(kept.at(0))), fileBody(1));
 }
 
 void FrmLoadVolumeTest::interruptTakenPromptly_data()
