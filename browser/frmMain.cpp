@@ -400,7 +400,7 @@ void frmMain::TB_ButtonClick(const QString &key)
         kiro::AbortFlag = 1;
         Button(QStringLiteral("Fget"))->setEnabled(true);
         Button(QStringLiteral("Abort"))->setEnabled(false);
-        SetStatusText(QStringLiteral("終了処理が完了するまで、しばらくお待ち下さい。"));
+        SetStatusText(kiro::ClosingText);
         if (frmLoad *getter = frmLoad::Current())
             getter->Unload();
         m_unloading = true;

@@ -41,6 +41,9 @@ extern const QString DefaultHomePage;
 // the getter's alike.
 inline const QByteArray AcceptLanguage = QByteArrayLiteral("ja,en-US;q=0.8,en;q=0.6");
 
+// What the browser and the getter show while "Exit" closes them.
+inline const QString ClosingText = QStringLiteral("終了処理が完了するまで、しばらくお待ち下さい。");
+
 // Width of the INI value buffers, blanks included.
 constexpr int IniBufferWidth = 200;
 

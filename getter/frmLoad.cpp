@@ -409,7 +409,7 @@ void frmLoad::TB_ButtonClick(const QString &key)
     if (key == QLatin1String("Exit")) {
         Timer->stop();
         AbortFlag = 1;
-        SetStatusText(QStringLiteral("終了処理が完了するまで、しばらくお待ち下さい。"));
+        SetStatusText(kiro::ClosingText);
         close();
     } else if (key == QLatin1String("Serch")) {
         Serch();

@@ -244,11 +244,11 @@ QMenu *BrowserJaTest::rightClickMenu(QWidget *widget, QPoint pos)
     QTest::mouseMove(window(), at);
     QTest::mouseClick(window(), Qt::RightButton, Qt::NoModifier, at);
     QMenu *menu = nullptr;
-    QTest::qWaitFor([&] {
+    const bool shown = QTest::qWaitFor([&] {
         menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
         return menu && menu->isVisible();
     }, 10000);
-    return menu;
+    return shown ? menu : nullptr;
 }
 
 void BrowserJaTest::chooseEntry(QMenu *menu, const QString &entry)
