@@ -15,14 +15,7 @@ QList<QByteArray> ReadLines(const QString &path, bool *exists)
     *exists = file.open(QIODevice::ReadOnly);
     if (!*exists)
         return {};
-    QList<QByteArray> lines = file.readAll().split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QByteArray &line : lines) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-    }
-    return lines;
+    return SplitLines(file.readAll());
 }
 
 // The section name of a "[name]" line, or a null string for other lines.

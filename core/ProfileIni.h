@@ -9,7 +9,8 @@
 // A small INI profile store in code page 932 with CR LF lines, in the manner
 // of the classic private-profile functions: section and key names match
 // without regard to letter case, blanks around a value are not part of it,
-// and writing one key keeps every other line of the file as it was.
+// and writing one key keeps every other line of the file as it was. Read, a
+// line may also end in LF or a CR alone; written, every line ends in CR LF.
 namespace kiro {
 
 // Reads key from section of the file at path into *value. bufferSize counts

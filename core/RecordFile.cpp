@@ -48,10 +48,7 @@ QList<QStringList> ReadRecordFile(const QString &path, bool *opened)
     if (!ok)
         return records;
     ++FileNo;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (QByteArray raw : lines) {
-        if (raw.endsWith('\r'))
-            raw.chop(1);
+    for (const QByteArray &raw : SplitLines(file.readAll())) {
         const QString line = DecodeCp932(raw);
         if (TrimBlanks(line).isEmpty())
             continue;

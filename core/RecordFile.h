@@ -21,7 +21,8 @@ struct RecordField {
 
 using Record = QList<RecordField>;
 
-// Reads every record of the file; a missing file gives none. A quoted field
+// Reads every record of the file; a missing file gives none. A line may also
+// end in LF or a CR alone. A quoted field
 // runs to the next double quote; a bare field runs to the next comma or line
 // end without its surrounding blanks. A malformed line is read as far as it
 // goes and never stops the lines after it. Blank lines hold no record.

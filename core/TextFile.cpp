@@ -113,6 +113,24 @@ QString UnstorableCharacterMessage(const QString &character)
     return QStringLiteral("保存できない文字が含まれています。（") + named + QStringLiteral("）");
 }
 
+QList<QByteArray> SplitLines(const QByteArray &bytes)
+{
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes.at(i);
+        if (c != '\r' && c != '\n')
+            continue;
+        lines.append(bytes.mid(start, i - start));
+        if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < bytes.size())
+        lines.append(bytes.mid(start));
+    return lines;
+}
+
 SaveResult WriteFileAtomically(const QString &path, const QByteArray &bytes)
 {
     QSaveFile file(path);

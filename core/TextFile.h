@@ -42,6 +42,10 @@ QString FirstUnstorableCharacter(const QString &text, Folding folding = Folding:
 // cannot be seen is named by its code, as U+000A).
 QString UnstorableCharacterMessage(const QString &character);
 
+// The lines of a text file without their ends. CR LF, LF and a CR alone
+// each end a line; an end at the very end starts no further line.
+QList<QByteArray> SplitLines(const QByteArray &bytes);
+
 // Writes bytes to a temporary file beside path, then renames it over path.
 SaveResult WriteFileAtomically(const QString &path, const QByteArray &bytes);
 

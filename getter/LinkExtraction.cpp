@@ -44,7 +44,18 @@ const QRegularExpression &FileAddressPattern()
     return re;
 }
 
+std::function<bool(const QString &)> &EngineGivesUpOn()
+{
+    static std::function<bool(const QString &)> givesUp;
+    return givesUp;
+}
+
 } // namespace
+
+void SetEngineGivesUpOn(std::function<bool(const QString &text)> givesUp)
+{
+    EngineGivesUpOn() = std::move(givesUp);
+}
 
 void StoreAt(QStringList &list, qsizetype n, const QString &value)
 {
@@ -68,7 +79,12 @@ LinkScanResult RunLinkPass(const QRegularExpression &pattern, const QList<int> &
                            const LinkScanHooks &hooks)
 {
     LinkScanResult result;
-    QRegularExpressionMatchIterator it = pattern.globalMatch(text);
+    QRegularExpression limited;
+    if (const auto &givesUp = EngineGivesUpOn(); givesUp && givesUp(text))
+        limited = QRegularExpression(QStringLiteral("(*LIMIT_MATCH=1)") + pattern.pattern(),
+                                     pattern.patternOptions());
+    QRegularExpressionMatchIterator it =
+            (limited.pattern().isEmpty() ? pattern : limited).globalMatch(text);
     while (it.hasNext()) {
         const QRegularExpressionMatch match = it.next();
         QStringView value;

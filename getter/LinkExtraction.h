@@ -48,6 +48,12 @@ LinkScanResult ExtractFileLinks(QRegularExpression &linkRegExp, const QString &t
                                 QStringList &links, qsizetype candidateCount,
                                 const LinkScanHooks &hooks);
 
+// For tests: the passes over a text for which givesUp returns true run under
+// the engine's smallest match limit, so that the engine gives up on that text
+// as it would on one it cannot handle. No function (the default): every text
+// is matched in full.
+void SetEngineGivesUpOn(std::function<bool(const QString &text)> givesUp);
+
 // Stores value at index n of list, growing or cutting the list to n + 1 entries.
 void StoreAt(QStringList &list, qsizetype n, const QString &value);
 

@@ -96,12 +96,12 @@ std::optional<QString> DecodeByBom(const QByteArray &body)
 {
     if (body.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(body.constData() + 3, body.size() - 3);
-    if (body.startsWith("\xFF\xFE") || body.startsWith("\xFE\xFF")) {
-        QStringDecoder decoder(QStringConverter::Utf16, QStringConverter::Flag::ConvertInitialBom);
-        QString text = decoder.decode(body);
-        if (text.startsWith(QChar(0xFEFF)))
-            text.remove(0, 1);
-        return text;
+    // The mark says the byte order; Qt's decoder, told to keep the mark,
+    // would read both orders as its own.
+    const bool little = body.startsWith("\xFF\xFE");
+    if (little || body.startsWith("\xFE\xFF")) {
+        QStringDecoder decoder(little ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        return decoder.decode(QByteArrayView(body).sliced(2));
     }
     return std::nullopt;
 }
@@ -123,6 +123,44 @@ Decoded Detect(const QByteArray &body)
     if (JapaneseScore(euc.text) > JapaneseScore(sjis.text))
         return euc;
     return sjis;
+}
+
+// Half a character (an unpaired UTF-16 surrogate, which a UTF-16 page can
+// carry) becomes U+FFFD, as a browser shows it: the expression engine rejects
+// a whole text that holds one, and would find no link in it.
+QString WithoutHalfCharacters(QString text)
+{
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
+QString DecodeText(const QByteArray &body, const QByteArray &contentType)
+{
+    if (const std::optional<QString> text = DecodeByBom(body))
+        return *text;
+
+    QByteArray name = DecoderName(CharsetOfContentType(contentType));
+    if (name.isEmpty())
+        name = DecoderName(CharsetOfPageHead(body));
+    if (name.isEmpty())
+        return Detect(body).text;
+
+    Decoded declared = DecodeWith(name, body);
+    if (declared.clean)
+        return declared.text;
+    // A wrong declaration is common on older Japanese sites; a reading with
+    // no errors beats one with errors.
+    Decoded detected = Detect(body);
+    return detected.clean ? detected.text : declared.text;
 }
 
 } // namespace
@@ -162,22 +200,7 @@ QByteArray CharsetOfPageHead(const QByteArray &body)
 
 QString DecodePageText(const QByteArray &body, const QByteArray &contentType)
 {
-    if (const std::optional<QString> text = DecodeByBom(body))
-        return *text;
-
-    QByteArray name = DecoderName(CharsetOfContentType(contentType));
-    if (name.isEmpty())
-        name = DecoderName(CharsetOfPageHead(body));
-    if (name.isEmpty())
-        return Detect(body).text;
-
-    Decoded declared = DecodeWith(name, body);
-    if (declared.clean)
-        return declared.text;
-    // A wrong declaration is common on older Japanese sites; a reading with
-    // no errors beats one with errors.
-    Decoded detected = Detect(body);
-    return detected.clean ? detected.text : declared.text;
+    return WithoutHalfCharacters(DecodeText(body, contentType));
 }
 
 } // namespace kiro

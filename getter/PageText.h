@@ -9,7 +9,8 @@ namespace kiro {
 // declares (its Content-Type header, then the page's own meta or XML
 // declaration); a page that declares none, or whose bytes its declaration
 // cannot decode, is taken as whichever of UTF-8, Shift_JIS (code page 932),
-// EUC-JP and ISO-2022-JP reads it best.
+// EUC-JP and ISO-2022-JP reads it best. Half a character (an unpaired
+// UTF-16 surrogate) reads as U+FFFD.
 QString DecodePageText(const QByteArray &body, const QByteArray &contentType);
 
 // The charset parameter of a Content-Type value, lower case; "" when none.

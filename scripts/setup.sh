@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what KIRO needs on Debian 12 (only what is missing) and builds it.
-# Usage: scripts/setup.sh BUILD_DIR BUILD_TYPE
+# Usage: scripts/setup.sh BUILD_DIR BUILD_TYPE [CMAKE_OPTION...]
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${1:-"$here/build"}
 build_type=${2:-Release}
+shift $(($# < 2 ? $# : 2))
 
 packages=(
   build-essential cmake pkg-config
@@ -20,6 +21,8 @@ packages=(
   librsvg2-bin desktop-file-utils appstream dpkg-dev
   # a window manager and pointer tool for the demo and screenshots under Xvfb
   openbox xdotool
+  # the fuzz targets of fuzz/: clang with libFuzzer and its sanitizers
+  clang libclang-rt-dev
 )
 
 missing=()
@@ -34,5 +37,5 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S "$here" -B "$build_dir" -DCMAKE_BUILD_TYPE="$build_type"
+cmake -S "$here" -B "$build_dir" -DCMAKE_BUILD_TYPE="$build_type" "$@"
 cmake --build "$build_dir" -j"$(nproc)"

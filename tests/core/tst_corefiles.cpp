@@ -52,6 +52,8 @@ private Q_SLOTS:
     void profileRefusesUnencodable();
     void recordsRoundTripByteForByte();
     void recordsMalformedLinesDoNotStopOthers();
+    void recordLineEnds_data();
+    void recordLineEnds();
     void recordsRefuseUnencodable();
     void roundHalfEven();
     void trimmingRules_data();
@@ -85,6 +87,10 @@ void TestCoreFiles::profileRead_data()
             << QByteArray("[Other]\r\nFstDir=/x\r\n[KIRO.set]\r\nFstDir=/y\r\n") << "FstDir" << 200 << "/y";
     QTest::newRow("LF lines")
             << QByteArray("[KIRO.set]\nFstDir=/z\n") << "FstDir" << 200 << "/z";
+    QTest::newRow("CR lines")
+            << QByteArray("[Other]\rFstDir=/x\r[KIRO.set]\rgrhkb=1\rFstDir=/z\r") << "FstDir" << 200 << "/z";
+    QTest::newRow("a CR alone among CR LF lines")
+            << QByteArray("[KIRO.set]\r\nStdHpAdrs=http://a/\rFstDir=/z\r\n") << "StdHpAdrs" << 200 << "http://a/";
 }
 
 void TestCoreFiles::profileRead()
@@ -151,6 +157,9 @@ void TestCoreFiles::profileManyKeysAtOnce_data()
                                 << QByteArray("; only a comment\r\n[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n");
     QTest::newRow("no file") << QByteArray()
                              << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n");
+    QTest::newRow("CR lines: each key found, every line ended anew")
+            << QByteArray("[KIRO.set]\rgrhkb=1\rFstDir=/old\r[Other]\rchkSubURL=0\r")
+            << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nFstDir=/d\r\nchkSubURL=1\r\n[Other]\r\nchkSubURL=0\r\n");
 }
 
 void TestCoreFiles::profileManyKeysAtOnce()
@@ -260,6 +269,26 @@ void TestCoreFiles::recordsMalformedLinesDoNotStopOthers()
     QCOMPARE(RecordText(r[4], 0), QString("bare"));
     QCOMPARE(RecordNumber(r[4], 1), 7);
     QCOMPARE(RecordText(r[5], 0), QString("zip"));
+}
+
+void TestCoreFiles::recordLineEnds_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("CR LF") << QByteArray("\"jpg\",1\r\n\"gif\",0\r\n");
+    QTest::newRow("LF") << QByteArray("\"jpg\",1\n\"gif\",0\n");
+    QTest::newRow("CR alone") << QByteArray("\"jpg\",1\r\"gif\",0\r");
+    QTest::newRow("mixed, no end at the end") << QByteArray("\"jpg\",1\r\r\n\"gif\",0");
+}
+
+// Every way of ending a line ends a record: a file saved by another editor
+// loses none of them.
+void TestCoreFiles::recordLineEnds()
+{
+    QFETCH(QByteArray, file);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Extsn.fil");
+    WriteAll(path, file);
+    QCOMPARE(ReadRecordFile(path), (QList<QStringList>{{"jpg", "1"}, {"gif", "0"}}));
 }
 
 void TestCoreFiles::recordsRefuseUnencodable()

@@ -26,18 +26,19 @@ namespace {
 // caller's own call (which shows it) blocks.
 void WhenModalUp(const char *name, std::function<void(QWidget *)> action)
 {
-    auto tries = std::make_shared<int>(0);
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [=] {
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, name, action, tries = 0]() mutable {
         QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->objectName() == QLatin1String(name)) {
-            action(modal);
-            return;
+        const bool up = modal && modal->objectName() == QLatin1String(name);
+        if (up || ++tries >= 1000) {
+            timer->stop();
+            timer->deleteLater();
         }
-        if (++*tries < 1000)
-            QTimer::singleShot(10, *poll);
-    };
-    QTimer::singleShot(0, *poll);
+        if (up)
+            action(modal);
+    });
+    timer->start();
 }
 
 void ShowFavorite(QWidget *favWindow, const QString &name)

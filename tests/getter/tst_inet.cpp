@@ -308,6 +308,11 @@ void tst_Inet::decompressionBomb()
     QCOMPARE(g.vars.HtmlText, QString());
     QVERIFY2(g.control.inet().ErrorString().contains(QLatin1String("text body over")),
              qPrintable(g.control.inet().ErrorString()));
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer pads every block and keeps freed ones aside for a
+    // while: the peak no longer measures what the transfer held.
+    QSKIP("the peak memory says nothing under AddressSanitizer");
+#endif
     // At most twice the page limit of 64 MiB.
     QVERIFY2(growth <= 128 * 1024 * 1024, qPrintable(QString::number(growth)));
     // The page limit was reached, not some smaller failure.

@@ -1,4 +1,5 @@
 #include "RecordingSink.h"
+#include "TestFiles.h"
 #include "TestServer.h"
 
 #include "core/Shared.h"
@@ -501,6 +502,26 @@ void tst_Transfer::detectionWithoutDeclaration_data()
     QTest::newRow("UTF-8 byte order mark")
         << QByteArray("\xEF\xBB\xBF") + page.toUtf8() << QByteArray("text/html; charset=Shift_JIS")
         << page;
+    QTest::newRow("charset names in capitals")
+        << Encode(page, "Shift_JIS") << QByteArray("TEXT/HTML; CHARSET=SHIFT_JIS") << page;
+    const QString metaInCapitals = JapanesePage(QStringLiteral("<META CHARSET=\"EUC-JP\">"));
+    QTest::newRow("meta charset in capitals")
+        << Encode(metaInCapitals, "EUC-JP") << QByteArray("text/html") << metaInCapitals;
+    // Shift_JIS reads these bytes without an error too, as half-width katakana.
+    const QString hiragana = QStringLiteral("<p>あいうえおかきくけこさしすせそ</p>");
+    QTest::newRow("EUC-JP or Shift_JIS: the score decides")
+        << Encode(hiragana, "EUC-JP") << QByteArray() << hiragana;
+    QTest::newRow("UTF-16 by the header, no byte order mark")
+        << Encode(page, "UTF-16LE") << QByteArray("text/html; charset=utf-16") << page;
+    QTest::newRow("UTF-16 big-endian by its byte order mark")
+        << QByteArray("\xFE\xFF") + Encode(page, "UTF-16BE") << QByteArray() << page;
+    // A page that declares UTF-16 in ASCII is not UTF-16: browsers read it as UTF-8.
+    const QString metaUtf16 = JapanesePage(QStringLiteral("<meta charset=\"UTF-16\">"));
+    QTest::newRow("UTF-16 declared in the page") << metaUtf16.toUtf8() << QByteArray() << metaUtf16;
+    QTest::newRow("half a character in UTF-16")
+        << Utf16LeBody(QStringLiteral("<p>a") + QChar(0xD800) + "b" + QChar(0xDC00) + "</p>"
+                       + QString::fromUcs4(U"\U0001F600") + QChar(0xDBFF))
+        << QByteArray() << QStringLiteral("<p>a\uFFFDb\uFFFD</p>") + QString::fromUcs4(U"\U0001F600") + QChar(0xFFFD);
 }
 
 void tst_Transfer::detectionWithoutDeclaration()
