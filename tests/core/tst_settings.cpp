@@ -156,6 +156,12 @@ void TestSettings::loadSettings_data()
     QTest::newRow("empty address keeps default") << QByteArray("StdHpAdrs=\r\n") << qint64(1) << 0 << 0 << d << d;
     QTest::newRow("blank start page gives default")
             << QByteArray("FstHpAdrs=" + QByteArray(200, ' ') + "\r\n") << qint64(1) << 0 << 0 << d << d;
+    const QString longest = QStringLiteral("http://h/") + QString(190, QLatin1Char('a'));
+    QTest::newRow("addresses of 199 characters, padded: whole")
+            << QByteArray("StdHpAdrs=" + longest.toLatin1() + " \r\nFstHpAdrs=" + longest.toLatin1() + "\r\n")
+            << qint64(1) << 0 << 0 << longest << longest;
+    QTest::newRow("an address of 200 characters: cut to 199")
+            << QByteArray("StdHpAdrs=" + longest.toLatin1() + "b\r\n") << qint64(1) << 0 << 0 << longest << d;
     QTest::newRow("addresses padded as the dialog writes them")
             << QByteArray("StdHpAdrs=http://s/" + QByteArray(191, ' ') + "\r\nFstHpAdrs=http://f/"
                           + QByteArray(191, ' ') + "\r\ngrhkb=0000000012" + QByteArray(190, ' ') + "\r\n")

@@ -258,6 +258,8 @@ void tst_AddressRules::fileLinks_data()
     QTest::newRow("blanks around =") << R"(<a href = "x.html" >)" << QStringList{"x.html"};
     QTest::newRow("single quotes") << "<a href='a.jpg'>" << QStringList{"a.jpg"};
     QTest::newRow("single quotes, blank inside") << "<a href='a b.jpg'>" << QStringList{"a b.jpg"};
+    QTest::newRow("single quotes after blanks") << "<a href = \t 'a.jpg'><a href=' b.jpg '>"
+                                                << QStringList{"a.jpg", "b.jpg"};
     QTest::newRow("single quote not closed") << "<a href='a.jpg>" << QStringList{"'a.jpg"};
     QTest::newRow("window.open") << "<script>window.open('photo.jpg')</script>"
                                  << QStringList{"photo.jpg"};
@@ -297,10 +299,11 @@ void tst_AddressRules::pageLinks()
     Recorder recorder;
     const QString text = QStringLiteral(
             "<a href=\"p2.html\">x</a> <frame src='f.htm'> go to http://h/q.html<br>"
-            "<script>window.open('w.html')</script>");
+            "<script>window.open('w.html')</script><p>HTTPS://h/r.html</p>>https://h/s.htm");
     const LinkScanResult r = ExtractPageLinks(linkRegExp, text, links, recorder.Hooks());
-    QCOMPARE(r.count, 4);
-    QCOMPARE(links, (QStringList{"http://h/d/p.html", "p2.html", "f.htm", "http://h/q.html"}));
+    QCOMPARE(r.count, 6);
+    QCOMPARE(links, (QStringList{"http://h/d/p.html", "p2.html", "f.htm", "http://h/q.html",
+                                 "HTTPS://h/r.html", "https://h/s.htm"}));
 }
 
 void tst_AddressRules::storesAfterEarlierCandidates()

@@ -76,6 +76,7 @@ private Q_SLOTS:
     void untickedExtensionDropped();
     void pageWithoutCandidates();
     void subPages();
+    void searchedAddressWithFragment();
     void subPagesOff();
     void failedSubPageCollectsNothing();
     void failedPageNotAskedAgain();
@@ -146,6 +147,14 @@ void tst_Analysis::filesOfOnePage_data()
     QTest::newRow("counter script") << page
                                     << QByteArray(R"(<a href="/cgi-bin/count.CGI?f=a.jpg">)")
                                     << QStringList{""};
+    QTest::newRow("counter script, lower case")
+            << page << QByteArray(R"(<a href="count.cgi?f=a.jpg"><img src="Cgi?b.jpg">)")
+            << QStringList{""};
+    QTest::newRow("an extension twice: its last place")
+            << page << QByteArray(R"(<a href="a.jpg/b.jpg"><a href="v.jpg?s=w.jpg">)")
+            << QStringList{"{base}/d/a.jpg/b.jpg", "{base}/d/v.jpg?s=w.jpg"};
+    QTest::newRow("a folder named after a later extension")
+            << page << QByteArray(R"(<a href="set.zip/p.jpg">)") << QStringList{"{base}/d/set.zip"};
     QTest::newRow("jump to a target")
             << page << QByteArray(R"(<a href="jump.php?url=http://other/b.jpg&id=5">)")
             << QStringList{"http://other/b.jpg"};
@@ -153,6 +162,9 @@ void tst_Analysis::filesOfOnePage_data()
                                  << QStringList{"{base}/d/photo.jpg"};
     QTest::newRow("single quotes") << page << QByteArray("<a href='a.jpg'>")
                                    << QStringList{"{base}/d/a.jpg"};
+    QTest::newRow("single quotes after blanks, blanks inside")
+            << page << QByteArray("<a href =  ' a b.jpg '><img src=\" 'c.gif'\">")
+            << QStringList{"{base}/d/a b.jpg", "{base}/d/c.gif"};
     QTest::newRow("host root") << page << QByteArray(R"(<img src="/pics/a.jpg">)")
                                << QStringList{"{base}/pics/a.jpg"};
     QTest::newRow("other host, same scheme") << page << QByteArray(R"(<img src="//cdn.host/a.jpg">)")
@@ -236,6 +248,20 @@ void tst_Analysis::subPages()
     QCOMPARE(m_server.requestCount("/d/folder"), 0);
     QCOMPARE(m_server.totalRequests(), 5);
     QCOMPARE(g.vars.FoundCount, 5);
+}
+
+// The searched address ends in a fragment: the page is fetched once, and
+// its own text is examined for files.
+void tst_Analysis::searchedAddressWithFragment()
+{
+    m_server.addPage("/d/p.html", R"(<img src="top.jpg"><a href="s.html#x">s</a>)");
+    m_server.addPage("/d/s.html", R"(<img src="sub.jpg">)");
+    Getter g;
+    QCOMPARE(g.Search({Url("/d/p.html") + "#part"}, 1),
+             WithBase({"{base}/d/top.jpg", "{base}/d/sub.jpg"}, m_server.baseUrl()));
+    QCOMPARE(m_server.requestCount("/d/p.html"), 1);
+    QCOMPARE(m_server.requestCount("/d/s.html"), 1);
+    QCOMPARE(m_server.totalRequests(), 2);
 }
 
 void tst_Analysis::subPagesOff()

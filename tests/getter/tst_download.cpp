@@ -79,6 +79,8 @@ private Q_SLOTS:
     void namingExamples();
     void downloadFolderWithAndWithoutSeparator_data();
     void downloadFolderWithAndWithoutSeparator();
+    void onlySomeTicked_data();
+    void onlySomeTicked();
     void sameDownloadTwice();
     void sameNameFromTwoFolders_data();
     void sameNameFromTwoFolders();
@@ -209,6 +211,52 @@ void TestDownload::downloadFolderWithAndWithoutSeparator()
     QCOMPARE(FileBytes(dir + "/d.png"), Body(2048, 'd'));
     QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/c.jpg",
                                            "Down/" + sub + "/d.png"}));
+}
+
+void TestDownload::onlySomeTicked_data()
+{
+    QTest::addColumn<QList<int>>("unticked");
+    QTest::newRow("only the last") << QList<int>{0, 1, 2};
+    QTest::newRow("only the first") << QList<int>{1, 2, 3};
+    QTest::newRow("the first and the last") << QList<int>{1, 2};
+}
+
+// Exactly the ticked items are fetched, the last one as well as the first,
+// and counted as the run's whole.
+void TestDownload::onlySomeTicked()
+{
+    QFETCH(QList<int>, unticked);
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    QStringList urls;
+    for (int k = 0; k < 4; ++k) {
+        server.addRoute(QStringLiteral("/f%1.jpg").arg(k), TestResponse::bytes(Body(3000, char('a' + k))));
+        urls.append(b + QStringLiteral("/f%1.jpg").arg(k));
+    }
+
+    Getter g;
+    g.vars.BaseURL = b + "/p.html";
+    g.List(urls, unticked);
+    g.downloader.DownloadFiles();
+
+    const QString sub = PageFolder(server, "/p.html");
+    QStringList expected{"Down/", "Down/" + sub + "/"};
+    for (int k = 0; k < 4; ++k) {
+        const bool ticked = !unticked.contains(k);
+        QCOMPARE(server.requestCount(QStringLiteral("/f%1.jpg").arg(k)), ticked ? 1 : 0);
+        QCOMPARE(g.sink.Untouched(k), !ticked);
+        if (ticked) {
+            QCOMPARE(g.sink.Result(k), "3kb");
+            expected.append(QStringLiteral("Down/%1/f%2.jpg").arg(sub).arg(k));
+        }
+    }
+    const QString count = QString::number(4 - unticked.size());
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::All), count);
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), count);
+    QCOMPARE(g.sink.progressMaximum, 4 - int(unticked.size()));
+    QCOMPARE(g.sink.progressValue, 4 - int(unticked.size()));
+    QCOMPARE(TreeListing(m_root), expected);
 }
 
 void TestDownload::sameDownloadTwice()

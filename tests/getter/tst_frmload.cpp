@@ -501,8 +501,29 @@ void FrmLoadTest::downloadFromListedAndTickAll()
     QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
     QCOMPARE(enabledControls(w), IdleKept);
     const QString sub = DownloadSubDirName(url("/gallery.html"));
-    QCOMPARE(TreeListing(m_dlDir),
-             QStringList({sub + "/", sub + "/a.jpg", sub + "/b.zip", sub + "/t_a.gif"}));
+    const QStringList downloaded{sub + "/", sub + "/a.jpg", sub + "/b.zip", sub + "/t_a.gif"};
+    QCOMPARE(TreeListing(m_dlDir), downloaded);
+    m_messages.clear();
+
+    // A second search after it: a fresh list, nothing ticked and no results,
+    // and a second download that finds every kept file there already.
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QCOMPARE(enabledControls(w), Listed);
+    QCOMPARE(itemTexts(list), FileURLs);
+    QCOMPARE(ticks(list), QList<bool>(4, false));
+    QCOMPARE(allChk->text(), TickAll);
+    for (int i = 0; i < list->count(); ++i)
+        QCOMPARE(SplitFileItemText(list->item(i)->text(), false).address, FileURLs.at(i));
+    QTest::mouseClick(allChk, Qt::LeftButton);
+    w->TB_ButtonClick(QStringLiteral("DownLoad"));
+    QCOMPARE(m_messages, QList<Message>({{Finished, Confirm}}));
+    for (int i = 0; i < list->count(); ++i) {
+        const QString text = list->item(i)->text();
+        const bool small = FileURLs.at(i) == url("/small.jpg");
+        QVERIFY2(text.endsWith(small ? QStringLiteral(" 指定容量以下") : QStringLiteral(" 既に登録あり")),
+                 qPrintable(text));
+    }
+    QCOMPARE(TreeListing(m_dlDir), downloaded);
 }
 
 void FrmLoadTest::searchWithoutResult_data()

@@ -70,6 +70,7 @@ private Q_SLOTS:
     void folderPickers();
     void folderRefused_data();
     void folderRefused();
+    void longFolderSavedWhole_data();
     void longFolderSavedWhole();
 
 private:
@@ -335,9 +336,16 @@ void TstFrmUtl::startPage_data()
             << QStringLiteral("http://127.0.0.1/%E6%97%A5%E6%9C%AC/a%20b.html?q=%22%C3%A9%22")
             << QStringLiteral("http://127.0.0.1/%E6%97%A5%E6%9C%AC/a%20b.html?q=%22%C3%A9%22")
             << QString();
-    // Longer than the settings file gives back: the start page stays.
-    QTest::newRow("current page too long")
-            << "cmdSet1" << QStringLiteral("http://127.0.0.1/") + QString(190, QLatin1Char('a'))
+    // Exactly as long as the settings file gives back: taken whole.
+    const QString longest = QStringLiteral("http://127.0.0.1/") + QString(182, QLatin1Char('a'));
+    QTest::newRow("current page of 199 characters")
+            << "cmdSet1" << longest << longest << longest << longest << QString();
+    // One longer: the start page stays.
+    QTest::newRow("current page of 200 characters")
+            << "cmdSet1" << longest + QLatin1Char('a') << old << old << old
+            << QStringLiteral("アドレスが長すぎるため、ホームページに設定できません。");
+    QTest::newRow("current page of 200 characters once encoded")
+            << "cmdSet1" << QStringLiteral("http://127.0.0.1/") + QString(180, QLatin1Char('a')) + "\""
             << old << old << old
             << QStringLiteral("アドレスが長すぎるため、ホームページに設定できません。");
 }
@@ -846,28 +854,44 @@ void TstFrmUtl::folderRefused()
     QVERIFY(!dlg.isVisible());
 }
 
+void TstFrmUtl::longFolderSavedWhole_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("150 characters") << 150 << true;
+    QTest::newRow("199 characters: as long as the settings file gives back") << 199 << true;
+    QTest::newRow("200 characters") << 200 << false;
+}
+
 void TstFrmUtl::longFolderSavedWhole()
 {
-    // A folder path of exactly 150 characters.
+    QFETCH(int, length);
+    QFETCH(bool, taken);
     QString folder = QDir::toNativeSeparators(m_dir->path());
-    while (folder.size() < 150) {
-        const int left = 150 - folder.size() - 1;
+    while (folder.size() < length) {
+        const int left = length - folder.size() - 1;
         const int length = left > 60 ? qMin(50, left - 10) : left;
         folder += QLatin1Char('/') + QString(length, QLatin1Char('d'));
     }
-    QCOMPARE(folder.size(), 150);
+    QCOMPARE(folder.size(), length);
     QVERIFY(QDir().mkpath(folder));
 
     frmUtl dlg;
-    QVERIFY(child<DirListBox>(dlg, "DirLB")->setPath(folder));
-    QCOMPARE(kiro::FstDir, folder);
+    const QString before = kiro::FstDir;
+    child<DirListBox>(dlg, "DirLB")->setPath(folder);
+    QCOMPARE(kiro::FstDir, taken ? folder : before);
     save(dlg);
-    QCOMPARE(iniValue(QStringLiteral("FstDir")), padded(folder));
+    QCOMPARE(iniValue(QStringLiteral("FstDir")), padded(kiro::FstDir));
 
     kiro::FstDir.clear();
     kiro::LoadSettings();
-    QCOMPARE(kiro::FstDir, folder);
-    QVERIFY(m_messages.isEmpty());
+    QCOMPARE(kiro::FstDir, taken ? folder : before);
+    if (taken) {
+        QVERIFY(m_messages.isEmpty());
+    } else {
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages.first().text, QStringLiteral("フォルダのパスが長すぎるため、設定できません。"));
+    }
 }
 
 QTEST_MAIN(TstFrmUtl)
