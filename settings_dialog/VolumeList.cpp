@@ -131,9 +131,10 @@ QStringList SubFolders(const QString &folder)
 
 QString FolderDisplayName(const QString &folder)
 {
-    const QFileInfo info(QDir::fromNativeSeparators(folder));
-    const QString name = info.fileName();
-    return name.isEmpty() ? NativeFolderPath(folder) : name;
+    // Cleaned first: "/a/b/" is the folder b, not a root.
+    const QString path = NativeFolderPath(folder);
+    const QString name = QFileInfo(QDir::fromNativeSeparators(path)).fileName();
+    return name.isEmpty() ? path : name;
 }
 
 } // namespace kiro

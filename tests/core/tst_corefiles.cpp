@@ -2,6 +2,7 @@
 // rely on when they are read back.
 #include "core/ProfileIni.h"
 #include "core/RecordFile.h"
+#include "core/SortedText.h"
 #include "core/TextFile.h"
 
 #include <QDir>
@@ -55,6 +56,8 @@ private Q_SLOTS:
     void recordLineEnds_data();
     void recordLineEnds();
     void recordsRefuseUnencodable();
+    void sortedInsertIndex_data();
+    void sortedInsertIndex();
     void roundHalfEven();
     void trimmingRules_data();
     void trimmingRules();
@@ -299,6 +302,28 @@ void TestCoreFiles::recordsRefuseUnencodable()
     QCOMPARE(WriteRecordFile(path, {{RecordField::Text(QStringLiteral("한")), RecordField::Number(1)}}),
              SaveResult::Unencodable);
     QCOMPARE(ReadAll(path), QByteArray("\"jpg\",1\r\n"));
+}
+
+void TestCoreFiles::sortedInsertIndex_data()
+{
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("index");
+    const QStringList list{"avi", "BMP", "gif", "Jpg"};
+    QTest::newRow("first") << list << "AAC" << 0;
+    QTest::newRow("last") << list << "zip" << 4;
+    QTest::newRow("among capitals, case ignored") << list << "jpeg" << 3;
+    QTest::newRow("same text in other letters: after it") << list << "bmp" << 2;
+    QTest::newRow("same text: after it") << list << "gif" << 3;
+    QTest::newRow("empty list") << QStringList() << "a" << 0;
+    QTest::newRow("Japanese after Latin") << list << QStringLiteral("日本") << 4;
+}
+
+void TestCoreFiles::sortedInsertIndex()
+{
+    QFETCH(QStringList, items);
+    QFETCH(QString, text);
+    QTEST(SortedInsertIndex(items, text), "index");
 }
 
 void TestCoreFiles::roundHalfEven()
