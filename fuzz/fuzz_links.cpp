@@ -1,7 +1,8 @@
 // Link extraction and the address rules: the passes over a page's text never
 // make the engine give up on text that holds no half character, and the
 // address helpers agree with their step-by-step definitions, which repeat
-// one small step over the whole text until nothing is left to do.
+// one small step over the whole text until nothing is left to do. The scans
+// of srcset, lazy-loading attributes and CSS give only addresses to fetch.
 #include "FuzzSupport.h"
 
 #include "core/EmbeddedUrl.h"
@@ -10,6 +11,9 @@
 #include "core/WebAddress.h"
 #include "getter/AddressRules.h"
 #include "getter/LinkExtraction.h"
+#include "getter/PageViewLinks.h"
+
+#include <QUrl>
 
 using namespace kiro;
 
@@ -111,5 +115,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // Text the passes would never give as one link.
     CheckAddressRules(text.left(400), page);
+
+    QStringList added = PageViewHtmlAddresses(text);
+    added += SrcsetAddresses(text);
+    added += CssUrlAddresses(text);
+    for (const QString &address : std::as_const(added)) {
+        // HTML's spaces (not all of Unicode's) end an address.
+        const auto htmlSpace = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r'; };
+        FUZZ_CHECK(!address.isEmpty() && !htmlSpace(address.front()) && !htmlSpace(address.back()), address);
+        const QString scheme = QUrl(address).scheme().toLower();
+        FUZZ_CHECK(scheme.isEmpty() || scheme == u"http" || scheme == u"https", address);
+    }
     return 0;
 }

@@ -33,6 +33,10 @@ pages = {
     "scripts": ("http://host/",
                 "<script>window.open('photo.jpg');WINDOW.OPEN ( 'x/../y.jpg' )</script>"
                 "<a href=\"jump.cgi?url=http://t.example/a.jpg&id=1\">"),
+    "page-view": ("http://host/g/",
+                  "<img srcset=\"a.jpg 1x, b.jpg?x=1,2 2x\" data-src='lazy.png'>"
+                  "<div style=\"background:url( 'bg.gif' )\"></div><style>p{background:url(c\\.jpg)}</style>"
+                  "<!-- <img data-src=hidden.jpg> --><img data-original=\"&amp;d.jpg\" src=\"data:x\">"),
     "japanese": ("http://例え.jp/ページ/",
                  "<a href=\"写真/一.jpg\">一</a>\u3000http://例え.jp/二.jpg\u3000<img src=//cdn/三.png>"),
 }
@@ -72,7 +76,7 @@ page = "<html><head><meta charset=\"Shift_JIS\"></head><body><img src=\"写真.j
 write("pagetext", "sjis", text("text/html") + page.encode("cp932") + b"\x00\x00")
 write("pagetext", "euc", text("text/html; charset=EUC-JP") + page.replace("Shift_JIS", "euc-jp").encode("euc_jp") + b"\x00\x00")
 write("pagetext", "utf16", text("text/html; charset=UTF-16") + b"\xff\xfe" + "<a href=x.jpg>\ud800</a>".encode("utf-16-le", "surrogatepass") + b"\x00\x00")
-write("pagetext", "gzip", text("text/html") + gzip.compress(page.encode("utf-8")) + gzip.compress(b"<p>2</p>")
+write("pagetext", "gzip", text("text/html") + gzip.compress(page.encode("utf-8"), mtime=0) + gzip.compress(b"<p>2</p>", mtime=0)
       + b"\x40\x10\x03\x01")
 raw = zlib.compressobj(9, zlib.DEFLATED, -15)
 write("pagetext", "deflate-raw", text("text/html; charset=utf-8") + raw.compress(page.encode("utf-8")) + raw.flush()
