@@ -48,7 +48,11 @@ QString AddressOf(const QString &argument, const QString &workingFolder)
 {
     QUrl url;
     const QFileInfo file(QDir(workingFolder), argument);
-    if (!argument.contains(QLatin1String("://")) && file.exists())
+    if (argument.contains(QLatin1String("://")))
+        // An address, even where the working folder holds a path that reads
+        // the same ("http:/host"), which Qt would take first.
+        url = QUrl::fromUserInput(argument.trimmed());
+    else if (file.exists())
         url = QUrl::fromLocalFile(file.absoluteFilePath());
     else
         url = QUrl::fromUserInput(argument.trimmed(), workingFolder);

@@ -38,6 +38,7 @@ void TestCommandLine::initTestCase()
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
     QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("dir")));
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("http:/host")));
 }
 
 void TestCommandLine::readCommandLine_data()
@@ -65,6 +66,8 @@ void TestCommandLine::readCommandLine_data()
     QTest::newRow("absolute file with blank and #")
             << QStringList{m_dir.filePath("日本 語#1.html")} << fileUrl("日本 語#1.html") << none << none;
     QTest::newRow("folder") << QStringList{"dir"} << fileUrl("dir") << none << none;
+    // A local file whose path reads as an address does not hide the address.
+    QTest::newRow("address that is also a path") << QStringList{"http://host"} << "http://host" << none << none;
     QTest::newRow("file address") << QStringList{"file:///etc/hosts"} << "file:///etc/hosts" << none << none;
     QTest::newRow("missing relative path") << QStringList{"./missing.html"} << QString()
                                            << QStringList{"./missing.html"} << none;
@@ -87,8 +90,18 @@ void TestCommandLine::readCommandLine_data()
             << QStringList{"-style", "fusion", "-reverse", "-display", ":0", "--platform", "offscreen",
                            "-qwindowtitle", "t", "-session", "abc", "-name", "n", a}
             << a << none << none;
+    // Each of Qt's options that takes a value: the value is no address.
+    for (const char *option : {"platform", "platformpluginpath", "platformtheme", "plugin",
+                               "qwindowgeometry", "qwindowicon", "qwindowtitle", "style",
+                               "stylesheet", "session", "display", "geometry", "name", "title",
+                               "visual", "ncols"}) {
+        QTest::addRow("-%s and its value", option)
+                << QStringList{QLatin1Char('-') + QLatin1String(option), "http://value/", a} << a << none << none;
+    }
     QTest::newRow("options with = keep the next argument")
             << QStringList{"--style=fusion", "-qmljsdebugger=port:1", a} << a << none << none;
+    QTest::newRow("an option with = before the address")
+            << QStringList{"-stylesheet=x.qss", a} << a << none << none;
     QTest::newRow("unknown options skipped") << QStringList{"-x", "--no-sandbox", a} << a << none << none;
     QTest::newRow("-- ends the options")
             << QStringList{"-reverse", "--", "-odd.html"} << fileUrl("-odd.html") << none << none;
