@@ -9,6 +9,10 @@
 #include <QTest>
 #include <QUrl>
 
+#include <cstdio>
+
+#include <unistd.h>
+
 using namespace kiro;
 
 class TestCommandLine : public QObject
@@ -19,6 +23,7 @@ private Q_SLOTS:
     void initTestCase();
     void readCommandLine_data();
     void readCommandLine();
+    void ignoredArgumentsNamed();
     void startUpAddress();
 
 private:
@@ -103,6 +108,7 @@ void TestCommandLine::readCommandLine_data()
     QTest::newRow("an option with = before the address")
             << QStringList{"-stylesheet=x.qss", a} << a << none << none;
     QTest::newRow("unknown options skipped") << QStringList{"-x", "--no-sandbox", a} << a << none << none;
+    QTest::newRow("a lone - is no option") << QStringList{"-", a} << a << QStringList{"-"} << none;
     QTest::newRow("-- ends the options")
             << QStringList{"-reverse", "--", "-odd.html"} << fileUrl("-odd.html") << none << none;
     QTest::newRow("page engine's arguments")
@@ -116,6 +122,29 @@ void TestCommandLine::readCommandLine()
     QTEST(request.address, "address");
     QTEST(request.refused, "refused");
     QTEST(request.extra, "extra");
+}
+
+// What the user is told on the standard error output about the arguments
+// KIRO ignores, and the address it keeps.
+void TestCommandLine::ignoredArgumentsNamed()
+{
+    QTemporaryDir dir;
+    QFile capture(dir.filePath("stderr"));
+    QVERIFY(capture.open(QIODevice::ReadWrite));
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    QVERIFY(::dup2(capture.handle(), STDERR_FILENO) >= 0);
+    UseCommandLine({"javascript:x", "http://a/", "http://b/"});
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+
+    capture.seek(0);
+    QCOMPARE(QString::fromLocal8Bit(capture.readAll()),
+             QStringLiteral("KIRO: 「javascript:x」は開けるアドレスではないため、無視しました。\n"
+                            "KIRO: 開くアドレスは一つだけです。「http://b/」は無視しました。\n"));
+    QCOMPARE(StartUpAddress(), QStringLiteral("http://a/"));
+    SetCommandLineAddress(QString());
 }
 
 void TestCommandLine::startUpAddress()

@@ -258,6 +258,8 @@ void tst_AddressRules::fileLinks_data()
     QTest::newRow("blanks around =") << R"(<a href = "x.html" >)" << QStringList{"x.html"};
     QTest::newRow("single quotes") << "<a href='a.jpg'>" << QStringList{"a.jpg"};
     QTest::newRow("single quotes, blank inside") << "<a href='a b.jpg'>" << QStringList{"a b.jpg"};
+    QTest::newRow("no space: tilde, punctuation") << "<img src=~u/a~b;c.jpg><a href=x,y!.gif>"
+                                                  << QStringList{"~u/a~b;c.jpg", "x,y!.gif"};
     QTest::newRow("single quotes after blanks") << "<a href = \t 'a.jpg'><a href=' b.jpg '>"
                                                 << QStringList{"a.jpg", "b.jpg"};
     QTest::newRow("single quote not closed") << "<a href='a.jpg>" << QStringList{"'a.jpg"};
