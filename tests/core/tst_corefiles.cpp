@@ -53,6 +53,8 @@ private Q_SLOTS:
     void profileRefusesUnencodable();
     void recordsRoundTripByteForByte();
     void recordsMalformedLinesDoNotStopOthers();
+    void parseRecordLine_data();
+    void parseRecordLine();
     void recordLineEnds_data();
     void recordLineEnds();
     void recordsRefuseUnencodable();
@@ -90,6 +92,12 @@ void TestCoreFiles::profileRead_data()
             << QByteArray("[Other]\r\nFstDir=/x\r\n[KIRO.set]\r\nFstDir=/y\r\n") << "FstDir" << 200 << "/y";
     QTest::newRow("LF lines")
             << QByteArray("[KIRO.set]\nFstDir=/z\n") << "FstDir" << 200 << "/z";
+    QTest::newRow("section header left open")
+            << QByteArray("[KIRO.set\r\nFstDir=/u\r\n") << "FstDir" << 200 << "/u";
+    QTest::newRow("a line without = is no key")
+            << QByteArray("[KIRO.set]\r\nFstDir\r\nFstDir=/k\r\n") << "FstDir" << 200 << "/k";
+    QTest::newRow("a buffer of one holds only the end")
+            << QByteArray("[KIRO.set]\r\nchkSubURL=1\r\n") << "chkSubURL" << 1 << "";
     QTest::newRow("CR lines")
             << QByteArray("[Other]\rFstDir=/x\r[KIRO.set]\rgrhkb=1\rFstDir=/z\r") << "FstDir" << 200 << "/z";
     QTest::newRow("a CR alone among CR LF lines")
@@ -160,6 +168,21 @@ void TestCoreFiles::profileManyKeysAtOnce_data()
                                 << QByteArray("; only a comment\r\n[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n");
     QTest::newRow("no file") << QByteArray()
                              << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n");
+    // A key line in another section, before this one, is not this section's.
+    QTest::newRow("same key in an earlier section")
+            << QByteArray("grhkb=8\r\n[Other]\r\nchkSubURL=5\r\n[KIRO.set]\r\ngrhkb=1\r\n")
+            << QByteArray("grhkb=8\r\n[Other]\r\nchkSubURL=5\r\n[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n");
+    QTest::newRow("a section without keys")
+            << QByteArray("[KIRO.set]\r\n[Other]\r\nx=1\r\n")
+            << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n[Other]\r\nx=1\r\n");
+    // The reader stops at the first; so does the writer, which adds there.
+    QTest::newRow("the section twice")
+            << QByteArray("[KIRO.set]\r\nx=1\r\n[kiro.set]\r\nFstDir=/old\r\n")
+            << QByteArray("[KIRO.set]\r\nx=1\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n[kiro.set]\r\nFstDir=/old\r\n");
+    // Comments are no key lines: new keys go after the last key.
+    QTest::newRow("comments after the keys")
+            << QByteArray("[KIRO.set]\r\ngrhkb=1\r\n;chkSubURL=0\r\n=no name\r\n")
+            << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nchkSubURL=1\r\nFstDir=/d\r\n;chkSubURL=0\r\n=no name\r\n");
     QTest::newRow("CR lines: each key found, every line ended anew")
             << QByteArray("[KIRO.set]\rgrhkb=1\rFstDir=/old\r[Other]\rchkSubURL=0\r")
             << QByteArray("[KIRO.set]\r\ngrhkb=2\r\nFstDir=/d\r\nchkSubURL=1\r\n[Other]\r\nchkSubURL=0\r\n");
@@ -272,6 +295,27 @@ void TestCoreFiles::recordsMalformedLinesDoNotStopOthers()
     QCOMPARE(RecordText(r[4], 0), QString("bare"));
     QCOMPARE(RecordNumber(r[4], 1), 7);
     QCOMPARE(RecordText(r[5], 0), QString("zip"));
+}
+
+void TestCoreFiles::parseRecordLine_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("text and number") << "\"jpg\",1" << QStringList{"jpg", "1"};
+    QTest::newRow("blanks around") << "  \" a \" ,\t 7 " << QStringList{" a ", "7"};
+    QTest::newRow("comma inside quotes") << "\"a,b\",\"c\"" << QStringList{"a,b", "c"};
+    QTest::newRow("text after the closing quote skipped") << "\"a\"xyz,2" << QStringList{"a", "2"};
+    QTest::newRow("empty first field") << ",1" << QStringList{"", "1"};
+    QTest::newRow("empty middle field") << "a,,b" << QStringList{"a", "", "b"};
+    QTest::newRow("quote left open") << "\"a,1" << QStringList{"a,1"};
+    QTest::newRow("a quote inside a bare field") << "a\"b,1" << QStringList{"a\"b", "1"};
+    QTest::newRow("ends with a comma") << "\"a\"," << QStringList{"a", ""};
+}
+
+void TestCoreFiles::parseRecordLine()
+{
+    QFETCH(QString, line);
+    QTEST(ParseRecordLine(line), "fields");
 }
 
 void TestCoreFiles::recordLineEnds_data()

@@ -53,6 +53,12 @@ void TestEmbeddedUrl::ecmaSpaceClass()
     QVERIFY(re.isValid());
     QVERIFY(re.match("\u3000\u00a0 \txy").hasMatch());
     QVERIFY(!re.match("\u3000x\u3000").hasMatch());
+    // Every other character is no space: not a tilde, not a line's letters.
+    QVERIFY(re.match(" x~").hasMatch());
+    QVERIFY(!MakeEcmaRegExp("[\\s]").match("~a-z").hasMatch());
+    // A backslash that ends a pattern is left as it is.
+    QCOMPARE(EcmaToPcre("a\\"), QStringLiteral("a\\"));
+    QCOMPARE(EcmaToPcre("[\\s]\\s"), EcmaToPcre("[\\s]").chopped(1) + "][" + EcmaToPcre("[\\s]").mid(1));
     // \w stays ASCII, as in ECMAScript.
     QVERIFY(!MakeEcmaRegExp("^\\w$").match("é").hasMatch());
 }
