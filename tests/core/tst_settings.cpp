@@ -33,6 +33,9 @@ private Q_SLOTS:
     void reloadResetsDeletedKeys();
     void missingVolumeFallsBackWithMessage();
     void fullLengthFolderIsRead();
+    void volumeUsable_data();
+    void volumeUsable();
+    void ensureFileExists();
     void installedOrUnwritableUsesUserFolders_data();
     void installedOrUnwritableUsesUserFolders();
 
@@ -89,6 +92,7 @@ void TestSettings::firstStartInEmptyFolder()
 
     QVERIFY(!QFile::exists(AppDir + "KIRO.ini"));
     QCOMPARE(IniPath, AppDir + "KIRO.ini");
+    QCOMPARE(FavFilePath(), AppDir + "Fav.fil");
     QCOMPARE(StdHpAdrs, DefaultHomePage);
     QCOMPARE(FstHpAdrs, DefaultHomePage);
     QCOMPARE(FstDir, AppDir);
@@ -152,7 +156,8 @@ void TestSettings::loadSettings_data()
             << QByteArray("grhkb=0000000007\r\nchkSubURL=1\r\ngrhkb=0000000008\r\nchkSubURL=0\r\n")
             << qint64(7) << 1 << 0 << d << d;
     QTest::newRow("options") << QByteArray("chkSubURL=1\r\nchkFileName=1\r\n") << qint64(1) << 1 << 1 << d << d;
-    QTest::newRow("option cut to one character") << QByteArray("chkSubURL=10\r\n") << qint64(1) << 1 << 0 << d << d;
+    QTest::newRow("options cut to one character")
+            << QByteArray("chkSubURL=10\r\nchkFileName=12\r\n") << qint64(1) << 1 << 1 << d << d;
     QTest::newRow("empty address keeps default") << QByteArray("StdHpAdrs=\r\n") << qint64(1) << 0 << 0 << d << d;
     QTest::newRow("blank start page gives default")
             << QByteArray("FstHpAdrs=" + QByteArray(200, ' ') + "\r\n") << qint64(1) << 0 << 0 << d << d;
@@ -160,8 +165,9 @@ void TestSettings::loadSettings_data()
     QTest::newRow("addresses of 199 characters, padded: whole")
             << QByteArray("StdHpAdrs=" + longest.toLatin1() + " \r\nFstHpAdrs=" + longest.toLatin1() + "\r\n")
             << qint64(1) << 0 << 0 << longest << longest;
-    QTest::newRow("an address of 200 characters: cut to 199")
-            << QByteArray("StdHpAdrs=" + longest.toLatin1() + "b\r\n") << qint64(1) << 0 << 0 << longest << d;
+    QTest::newRow("addresses of 200 characters: cut to 199")
+            << QByteArray("StdHpAdrs=" + longest.toLatin1() + "b\r\nFstHpAdrs=" + longest.toLatin1() + "c\r\n")
+            << qint64(1) << 0 << 0 << longest << longest;
     QTest::newRow("addresses padded as the dialog writes them")
             << QByteArray("StdHpAdrs=http://s/" + QByteArray(191, ' ') + "\r\nFstHpAdrs=http://f/"
                           + QByteArray(191, ' ') + "\r\ngrhkb=0000000012" + QByteArray(190, ' ') + "\r\n")
@@ -280,12 +286,52 @@ void TestSettings::missingVolumeFallsBackWithMessage()
 void TestSettings::fullLengthFolderIsRead()
 {
     QString folder = m_dir->path() + QLatin1Char('/');
-    while (folder.size() < 150)
+    while (folder.size() < 199)
         folder += QLatin1Char('d');
     QVERIFY(QDir().mkpath(folder));
     writeIni("FstDir=" + folder.toUtf8() + QByteArray(200 - folder.size(), ' ') + "\r\n");
     LoadSettings();
     QCOMPARE(FstDir, folder);
+
+    // One character more is cut, as the file's reader cuts every address.
+    writeIni("FstDir=" + folder.toUtf8() + "e\r\n");
+    LoadSettings();
+    QCOMPARE(FstDir, folder);
+}
+
+void TestSettings::volumeUsable_data()
+{
+    QTest::addColumn<QString>("tail");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("the folder") << "" << true;
+    QTest::newRow("a folder still to be made") << "/new" << true;
+    QTest::newRow("two levels still to be made") << "/new/deeper" << false;
+    QTest::newRow("no folder at all") << QString() << false;
+}
+
+// Without drive letters: the download folder's volume is usable when the
+// folder, or its parent, exists on a mounted volume.
+void TestSettings::volumeUsable()
+{
+    QFETCH(QString, tail);
+    const QString folder = tail.isNull() ? QString() : m_dir->path() + tail;
+    QTEST(DownloadFolderVolumeUsable(folder), "usable");
+}
+
+void TestSettings::ensureFileExists()
+{
+    const QString path = AppDir + "Fav.fil";
+    EnsureFileExists(path);
+    QVERIFY(QFileInfo(path).isFile());
+    QCOMPARE(QFileInfo(path).size(), 0);
+    const QByteArray favorite = "\"a\",\"a@@http://a/\"\r\n";
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(favorite);
+    }
+    EnsureFileExists(path);
+    QCOMPARE(QFileInfo(path).size(), favorite.size());
 }
 
 void TestSettings::installedOrUnwritableUsesUserFolders_data()
