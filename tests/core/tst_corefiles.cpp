@@ -325,6 +325,7 @@ void TestCoreFiles::recordLineEnds_data()
     QTest::newRow("LF") << QByteArray("\"jpg\",1\n\"gif\",0\n");
     QTest::newRow("CR alone") << QByteArray("\"jpg\",1\r\"gif\",0\r");
     QTest::newRow("mixed, no end at the end") << QByteArray("\"jpg\",1\r\r\n\"gif\",0");
+    QTest::newRow("blank lines first") << QByteArray("\r\n\n\r\"jpg\",1\r\n\"gif\",0\r\n");
 }
 
 // Every way of ending a line ends a record: a file saved by another editor
@@ -474,6 +475,11 @@ void TestCoreFiles::unstorableCharacterNamed_data()
                                  << refused + "（U+D800）";
     QTest::newRow("the first of two") << QStringLiteral("日本é한") << QStringLiteral("é") << refused + "（é）";
     QTest::newRow("Japanese") << QStringLiteral("東京〜大阪①ｶﾅ") << QString() << QString();
+    QTest::newRow("spaces and symbols are stored") << QStringLiteral("a b ~!") << QString() << QString();
+    QTest::newRow("folded text before the one that is not")
+            << QStringLiteral("東京〜é") << QStringLiteral("é") << refused + "（é）";
+    QTest::newRow("half a pair after a letter")
+            << QStringLiteral("a") + QChar(0xDC00) << QString(QChar(0xDC00)) << refused + "（U+DC00）";
 }
 
 void TestCoreFiles::unstorableCharacterNamed()
