@@ -148,12 +148,22 @@ QString UnderscoreSlashesAndDots(QStringView text)
 QString SafeName(const QString &name)
 {
     QString safe = name;
-    for (qsizetype i = 0; i < safe.size(); ++i) {
-        const QChar c = safe.at(i);
-        if (c.isHighSurrogate() && i + 1 < safe.size() && safe.at(i + 1).isLowSurrogate())
+    // Read from name, write into safe's own copy made at the first change:
+    // a name of a million characters is mostly one pass over its units.
+    const char16_t *in = reinterpret_cast<const char16_t *>(name.utf16());
+    const qsizetype size = name.size();
+    char16_t *out = nullptr;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = in[i];
+        if (c >= 0x80 && !QChar::isSurrogate(c))
+            continue;
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(in[i + 1])) {
             ++i;
-        else if (IsForbidden(c) || c.isSurrogate())   // half a character has no name
-            safe[i] = QLatin1Char('_');
+        } else if (IsForbidden(QChar(c)) || QChar::isSurrogate(c)) {   // half a character has no name
+            if (!out)
+                out = reinterpret_cast<char16_t *>(safe.data());
+            out[i] = u'_';
+        }
     }
     if (safe.startsWith(QLatin1Char('.')) && safe.count(QLatin1Char('.')) == safe.size())
         safe.fill(QLatin1Char('_'));
