@@ -6,26 +6,14 @@ namespace kiro {
 
 namespace {
 
-int HexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return -1;
-}
-
 // The byte of the escape starting at i, or -1 when there is none. Only
 // escapes that start at the last-but-two character or earlier count.
 int EscapeAt(const QString &s, qsizetype i)
 {
     if (i + 2 >= s.size() || s.at(i) != QLatin1Char('%'))
         return -1;
-    const int high = HexDigit(s.at(i + 1));
-    const int low = HexDigit(s.at(i + 2));
+    const int high = HexDigitValue(s.at(i + 1));
+    const int low = HexDigitValue(s.at(i + 2));
     if (high < 0 || low < 0)
         return -1;
     return high * 16 + low;

@@ -2,6 +2,18 @@
 
 namespace kiro {
 
+int HexDigitValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= u'0' && u <= u'9')
+        return u - u'0';
+    if (u >= u'a' && u <= u'f')
+        return u - u'a' + 10;
+    if (u >= u'A' && u <= u'F')
+        return u - u'A' + 10;
+    return -1;
+}
+
 bool StartsWithWebScheme(QStringView address)
 {
     return address.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)

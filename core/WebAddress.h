@@ -19,4 +19,8 @@ int SchemePrefixLength(QStringView address);
 // "/" (a bare host).
 QString FolderOf(QStringView address);
 
+// The value of a hexadecimal digit in either letter case (of a "%41" escape
+// or a "&#x41;" reference), or -1 for any other character.
+int HexDigitValue(QChar c);
+
 } // namespace kiro

@@ -1,5 +1,7 @@
 #include "PageViewLinks.h"
 
+#include "core/WebAddress.h"
+
 #include <QUrl>
 
 namespace kiro {
@@ -21,18 +23,6 @@ bool IsAsciiLetter(QChar c)
 bool IsAsciiDigit(QChar c)
 {
     return c.unicode() >= u'0' && c.unicode() <= u'9';
-}
-
-int HexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
 }
 
 QChar AsciiLower(QChar c)
@@ -136,9 +126,9 @@ QString DecodeCharacterReferences(QStringView value)
                 ++j;
             const qsizetype digitsAt = j;
             uint code = 0;
-            while (j < value.size() && (hex ? HexValue(value.at(j)) >= 0 : IsAsciiDigit(value.at(j)))) {
+            while (j < value.size() && (hex ? HexDigitValue(value.at(j)) >= 0 : IsAsciiDigit(value.at(j)))) {
                 if (code <= 0x10FFFF)
-                    code = code * (hex ? 16 : 10) + uint(hex ? HexValue(value.at(j)) : value.at(j).unicode() - u'0');
+                    code = code * (hex ? 16 : 10) + uint(hex ? HexDigitValue(value.at(j)) : value.at(j).unicode() - u'0');
                 ++j;
             }
             if (j > digitsAt) {
@@ -172,7 +162,7 @@ qsizetype ReadCssEscape(QStringView text, qsizetype i, QString &out)
 {
     if (i >= text.size())
         return i;
-    if (HexValue(text.at(i)) < 0) {
+    if (HexDigitValue(text.at(i)) < 0) {
         // An escaped newline inside a string continues the string.
         if (text.at(i) != QLatin1Char('\n'))
             out += text.at(i);
@@ -180,8 +170,8 @@ qsizetype ReadCssEscape(QStringView text, qsizetype i, QString &out)
     }
     uint code = 0;
     qsizetype n = 0;
-    while (i < text.size() && n < 6 && HexValue(text.at(i)) >= 0) {
-        code = code * 16 + uint(HexValue(text.at(i)));
+    while (i < text.size() && n < 6 && HexDigitValue(text.at(i)) >= 0) {
+        code = code * 16 + uint(HexDigitValue(text.at(i)));
         ++i;
         ++n;
     }
