@@ -56,13 +56,13 @@ run_scheme() {
     r=1
     while [ "$r" -le "$ROUNDS" ]; do
         rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget" "$W/kiro"
-
+        sync   # neither side pays for writing back the other's files
         t0=$(now_ms)
         (cd "$W/wget" && wget -q -nc --ca-certificate="$CA_FILE" -i "$LIST")
         t1=$(now_ms)
         wget_ms=$((t1 - t0))
         check_folder "$W/wget"
-
+        sync
         out=$(CURL_CA_BUNDLE=$CA_FILE "$BENCH" "$LIST" "$W/kiro" "$scheme://127.0.0.1:$port/index.html")
         kiro_ms=$(echo "$out" | sed -n 's/.*kiro_ms=\([0-9]*\).*/\1/p')
         check_folder "$W/kiro"

@@ -123,10 +123,12 @@ job_download() {
     (cd "$W/www/files" && ls f*.bin) | sed "s|^|$base/files/|" >"$W/list"
     for round in $(seq "$ROUNDS"); do
         rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget"
+        sync   # neither side pays for writing back the other's files
         t0=$(now_ns)
         (cd "$W/wget" && wget -q -nc --ca-certificate="$CA_FILE" -i "$W/list")
         t1=$(now_ns)
         [ "$(find "$W/wget" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "wget did not fetch every file"
+        sync
         out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" download "$START" "$base/files.html" "$W/kiro" 2>"$W/err") \
             || fail "KIRO's download failed: $(cat "$W/err")"
         [ "$(field kiro_lblNow "$out")/$(field kiro_lblAll "$out")" = "$FILES/$FILES" ] \
@@ -146,9 +148,11 @@ job_large() {
     local base=$1 peers= kiros= worst=0
     for round in $(seq "$ROUNDS"); do
         rm -rf "$W/kiro" "$W/curl.bin"
+        sync
         p=$(curl -s --cacert "$CA_FILE" -o "$W/curl.bin" -w '%{time_total}' "$base/big.bin")
         [ "$(stat -c %s "$W/curl.bin")" = "$BIG_BYTES" ] || fail "curl got a short file"
         rm -f "$W/curl.bin"
+        sync
         out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" download "$START" "$base/big.html" "$W/kiro" 2>"$W/err") \
             || fail "KIRO's download failed: $(cat "$W/err")"
         [ "$(find "$W/kiro" -type f -size "${BIG_BYTES}c" | wc -l)" = 1 ] || fail "KIRO's file is not whole"
