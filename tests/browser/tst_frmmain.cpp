@@ -22,6 +22,27 @@
 #include <QToolBar>
 #include <QWindow>
 
+#include <functional>
+
+namespace {
+
+// Once the event loop runs inside a modal dialog: records the dialog's class,
+// lets inside act on it, and closes it unanswered.
+void closeNextDialog(QObject *context, QString *className, std::function<void()> inside = {})
+{
+    QTimer::singleShot(0, context, [className, inside] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        *className = QString::fromLatin1(dialog->metaObject()->className());
+        if (inside)
+            inside();
+        dialog->done(QDialog::Rejected);
+    });
+}
+
+} // namespace
+
 // The browser window: start-up, toolbar commands, address box, layout and
 // the refusal of the close box.
 class FrmMainTest : public BrowserTestBase
@@ -361,15 +382,10 @@ void FrmMainTest::favoritesHandBackAnAddress()
 
     QString seenFavAdrs;
     QString modalClass;
-    QTimer::singleShot(0, this, [&] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        modalClass = QString::fromLatin1(dialog->metaObject()->className());
+    closeNextDialog(this, &modalClass, [&] {
         seenFavAdrs = kiro::FavAdrs;
         if (!chosen.isEmpty())
             kiro::FavAdrs = url(chosen);
-        dialog->done(QDialog::Rejected);
     });
     QSignalSpy completed(w->WB(), &BrowserView::NavigateComplete2);
     w->TB_ButtonClick("MyFav");
@@ -391,13 +407,7 @@ void FrmMainTest::settingsDialogIsModal()
     frmMain *w = openWindow(url("/start.html"));
     QVERIFY(w);
     QString modalClass;
-    QTimer::singleShot(0, this, [&] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        modalClass = QString::fromLatin1(dialog->metaObject()->className());
-        dialog->done(QDialog::Rejected);
-    });
+    closeNextDialog(this, &modalClass);
     w->TB_ButtonClick("Utl");
     QCOMPARE(modalClass, QStringLiteral("frmUtl"));
     QCOMPARE(w->WB()->LocationURL(), url("/start.html"));

@@ -9,6 +9,7 @@
 
 #include "core/Shared.h"
 
+#include "GetterRig.h"
 #include "RecordingSink.h"
 #include "TestFiles.h"
 #include "TestServer.h"
@@ -29,14 +30,8 @@ const QString NoFilesSuffix = QStringLiteral("は画像ファイルが存在し�
 
 // The getter window's part in a search: its variables, its status bar, its
 // transfer component and the analysis working on them.
-struct Getter {
-    GetterVars vars;
-    RecordingSink sink;
-    TransferControl transfer{vars, sink};
+struct Getter : GetterRig {
     PageAnalyzer analyzer{vars, sink, transfer};
-
-    // Failures that may pass are tried again; here without a long wait.
-    Getter() { transfer.inet().setRetryWait(20); }
 
     // A search over the given pages, as the window runs it.
     QStringList Search(const QStringList &pages, int subPages, int pageView = 0)

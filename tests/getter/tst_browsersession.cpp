@@ -5,14 +5,13 @@
 #include "browser/BrowserSession.h"
 #include "browser/BrowserView.h"
 #include "browser/frmMain.h"
-#include "core/MessageSeam.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "getter/DownloadNaming.h"
 #include "getter/Session.h"
 #include "getter/frmLoad.h"
-#include "resources/Resources.h"
 
+#include "GetterWindowTestBase.h"
 #include "TestServer.h"
 
 #include <QDir>
@@ -22,7 +21,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
@@ -32,76 +30,29 @@
 
 using namespace kiro;
 
-class BrowserSessionTest : public QObject
+class BrowserSessionTest : public GetterWindowTestBase
 {
     Q_OBJECT
+
+public:
+    BrowserSessionTest() : GetterWindowTestBase("\"jpg\",1\r\n\"zip\",1\r\n", 0) {}
 
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void loggedInPagesAndFiles();
-
-private:
-    QString url(const QString &path) const { return m_server.baseUrl() + path; }
-    bool showPage(const QString &path);
-
-    TestServer m_server;
-    QTemporaryDir m_appDir;
-    QString m_dlDir;
-    QList<QPair<QString, QString>> m_messages;
-    std::unique_ptr<frmMain> m_browser;
 };
 
 void BrowserSessionTest::initTestCase()
 {
-    InitKiroResources();
-    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
-    QVERIFY(m_appDir.isValid());
-    m_dlDir = m_appDir.filePath(QStringLiteral("dl"));
-    QVERIFY(QDir().mkpath(m_dlDir));
-    SetMessageHandler([this](const QString &text, const QString &title) {
-        m_messages.append({text, title});
-    });
-    OverrideProgramFolder(m_appDir.path());
-
-    QFile ini(m_appDir.filePath(QStringLiteral("KIRO.ini")));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    const QByteArray start = url("/start.html").toLatin1();
-    ini.write("[KIRO.set]\r\nStdHpAdrs=" + start + "\r\nFstHpAdrs=" + start + "\r\nFstDir="
-              + m_dlDir.toLocal8Bit() + "\r\ngrhkb=0\r\nchkSubURL=0\r\nchkFileName=0\r\n");
-    ini.close();
-    QFile extsn(m_appDir.filePath(QStringLiteral("Extsn.fil")));
-    QVERIFY(extsn.open(QIODevice::WriteOnly));
-    extsn.write("\"jpg\",1\r\n\"zip\",1\r\n");
-    extsn.close();
-
-    m_server.addPage("/start.html", "<html><body>start</body></html>");
-    m_browser = std::make_unique<frmMain>();
-    QSignalSpy completed(m_browser->WB(), &BrowserView::NavigateComplete2);
-    m_browser->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_browser.get()));
-    QVERIFY(!completed.isEmpty() || completed.wait(20000));
+    QVERIFY(prepare());
+    QVERIFY(openBrowser());
 }
 
 void BrowserSessionTest::cleanupTestCase()
 {
-    if (QPointer<frmLoad> w = frmLoad::Current()) {
-        w->Unload();
-        QTRY_VERIFY(w.isNull());
-    }
+    QVERIFY(closeGetter());
     m_browser.reset();
-    SetMessageHandler({});
-}
-
-bool BrowserSessionTest::showPage(const QString &path)
-{
-    const QString target = url(path);
-    QSignalSpy loaded(m_browser->WB()->page(), &QWebEnginePage::loadFinished);
-    m_browser->TURLBox()->setText(target);
-    m_browser->TURL_KeyPress(13);
-    return QTest::qWaitFor([&] {
-        return !loaded.isEmpty() && m_browser->WB()->LocationURL() == target;
-    }, 20000);
 }
 
 void BrowserSessionTest::loggedInPagesAndFiles()
@@ -130,8 +81,7 @@ void BrowserSessionTest::loggedInPagesAndFiles()
     QVERIFY(showPage(QStringLiteral("/members/gallery.html")));
     const int pageRequests = m_server.requestCount("/members/gallery.html");
 
-    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
-    QPointer<frmLoad> w = frmLoad::Current();
+    QPointer<frmLoad> w = clickFget();
     QVERIFY(w);
     w->TB_ButtonClick(QStringLiteral("Serch"));
     QCOMPARE(m_server.requestCount("/members/gallery.html"), pageRequests + 1);
@@ -139,10 +89,7 @@ void BrowserSessionTest::loggedInPagesAndFiles()
              profile->httpUserAgent().toUtf8());
     QCOMPARE(m_server.lastRequestHeader("/members/gallery.html", "Accept-Language"), AcceptLanguage);
 
-    auto *list = w->findChild<QListWidget *>(QStringLiteral("lstFile"));
-    QStringList found;
-    for (int i = 0; i < list->count(); ++i)
-        found << list->item(i)->text();
+    QStringList found = itemTexts(control<QListWidget>(w, "lstFile"));
     found.sort();
     QCOMPARE(found, QStringList({url("/members/a.jpg"), url("/members/b.zip")}));
 

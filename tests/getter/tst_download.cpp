@@ -11,6 +11,7 @@
 
 #include "core/Shared.h"
 
+#include "GetterRig.h"
 #include "RecordingSink.h"
 #include "TestFiles.h"
 #include "TestServer.h"
@@ -35,14 +36,8 @@ const QString AbortText = QStringLiteral("要求処理が中断されました�
 
 
 // One getter window's worth of download machinery.
-struct Getter {
-    GetterVars vars;
-    RecordingSink sink;
-    TransferControl transfer{vars, sink};
+struct Getter : GetterRig {
     FileDownloader downloader{vars, sink, transfer};
-
-    // Failures that may pass are tried again; here without a long wait.
-    Getter() { transfer.inet().setRetryWait(20); }
 
     // The search's result: FileURLs and lstFile, every item ticked unless
     // listed in unticked.

@@ -4,7 +4,6 @@
 // or a download still runs.
 #include "browser/BrowserView.h"
 #include "browser/frmMain.h"
-#include "core/MessageSeam.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "getter/DownloadNaming.h"
@@ -13,8 +12,8 @@
 #include "getter/LinkExtraction.h"
 #include "getter/TransferControl.h"
 #include "getter/frmLoad.h"
-#include "resources/Resources.h"
 
+#include "GetterWindowTestBase.h"
 #include "TestFiles.h"
 #include "TestServer.h"
 
@@ -22,7 +21,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,10 +29,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QWebEnginePage>
 #include <QWindow>
 #include <QtTest/qtestspontaneevent.h>
 
@@ -46,8 +42,6 @@ Q_DECLARE_METATYPE(TestResponse)
 using namespace kiro;
 
 namespace {
-
-using Message = QPair<QString, QString>;
 
 const QString Confirm = QStringLiteral("確認");
 const QString NothingTicked = QStringLiteral("ダウンロードするファイルが選択されていません");
@@ -72,29 +66,6 @@ const QString Downloading = QStringLiteral("Exit Stop lstFile Timer");
 // Extsn.fil as the tests' program folder holds it, deliberately unsorted.
 const QByteArray ExtsnContent = "\"jpg\",1\r\n\"ZIP\",1\r\n\"gif\",1\r\n\"Bmp\",0\r\n\"png\",1\r\n";
 
-QString enabledControls(frmLoad *w)
-{
-    QStringList on;
-    for (const char *key : {"Exit", "Serch", "DownLoad", "Stop"}) {
-        if (w->Button(QLatin1String(key))->isEnabled())
-            on << QLatin1String(key);
-    }
-    for (const char *name : {"lstFile", "cmdAllChk", "lstExtsn", "ChkSubURL", "ChkFileName", "ChkPageView",
-                             "cmdRefresh", "txtgrhkb"}) {
-        if (w->findChild<QWidget *>(QLatin1String(name))->isEnabled())
-            on << QLatin1String(name);
-    }
-    if (w->findChild<QTimer *>(QStringLiteral("Timer"))->isActive())
-        on << QStringLiteral("Timer");
-    return on.join(QLatin1Char(' '));
-}
-
-template <typename T>
-T *control(frmLoad *w, const char *name)
-{
-    return w->findChild<T *>(QLatin1String(name));
-}
-
 // The colour the blinker shows on screen.
 QColor blinkerColour(frmLoad *w)
 {
@@ -105,14 +76,6 @@ QColor blinkerColour(frmLoad *w)
 QListWidget *fileList(frmLoad *w)
 {
     return control<QListWidget>(w, "lstFile");
-}
-
-QStringList itemTexts(QListWidget *list)
-{
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
 }
 
 QList<bool> ticks(QListWidget *list)
@@ -148,9 +111,12 @@ QByteArray framesetPage(const QString &left, const QString &right)
 
 } // namespace
 
-class FrmLoadTest : public QObject
+class FrmLoadTest : public GetterWindowTestBase
 {
     Q_OBJECT
+
+public:
+    FrmLoadTest() : GetterWindowTestBase(ExtsnContent, 1) {}
 
 private Q_SLOTS:
     void initTestCase();
@@ -179,82 +145,35 @@ private Q_SLOTS:
     void pageShownByScript();
 
 private:
-    QString url(const QString &path) const { return m_server.baseUrl() + path; }
     QString pageFolder(const QString &path) const
     {
         return QDir(m_dlDir).filePath(DownloadSubDirName(url(path)));
     }
-    void writeProgramFiles();
-    bool showPage(const QString &path);
     frmLoad *openGetter(const QString &path);
     // Runs action once, nested inside the running command, when the server
     // has received a request for target.
     void onRequest(const QString &target, std::function<void()> action);
     void addGallery();
 
-    TestServer m_server;
     TestServer m_otherSite;
-    QTemporaryDir m_appDir;
-    QString m_dlDir;
-    QList<Message> m_messages;
-    std::unique_ptr<frmMain> m_browser;
 };
 
 void FrmLoadTest::initTestCase()
 {
-    InitKiroResources();
-    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
     QVERIFY2(m_otherSite.isListening(), qPrintable(m_otherSite.errorString()));
-    QVERIFY(m_appDir.isValid());
-    m_dlDir = m_appDir.filePath(QStringLiteral("dl"));
-    QVERIFY(QDir().mkpath(m_dlDir));
-
-    SetMessageHandler([this](const QString &text, const QString &title) {
-        m_messages.append({text, title});
-    });
-    OverrideProgramFolder(m_appDir.path());
-    m_server.addPage("/start.html", "<html><body>start</body></html>");
-    writeProgramFiles();
-
-    m_browser = std::make_unique<frmMain>();
-    QSignalSpy completed(m_browser->WB(), &BrowserView::NavigateComplete2);
-    m_browser->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_browser.get()));
-    QVERIFY(!completed.isEmpty() || completed.wait(20000));
+    QVERIFY(prepare());
+    QVERIFY(openBrowser());
     QCOMPARE(FstDir, m_dlDir);
-}
-
-void FrmLoadTest::writeProgramFiles()
-{
-    QFile ini(m_appDir.filePath(QStringLiteral("KIRO.ini")));
-    QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    // The built-in home page lies outside this machine: both pages are set.
-    const QByteArray start = url("/start.html").toLatin1();
-    ini.write("[KIRO.set]\r\nStdHpAdrs=" + start + "\r\nFstHpAdrs=" + start + "\r\nFstDir="
-              + m_dlDir.toLocal8Bit() + "\r\ngrhkb=1\r\nchkSubURL=0\r\nchkFileName=0\r\n");
-    ini.close();
-
-    QFile extsn(m_appDir.filePath(QStringLiteral("Extsn.fil")));
-    QVERIFY(extsn.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    extsn.write(ExtsnContent);
 }
 
 void FrmLoadTest::init()
 {
-    writeProgramFiles();
-    LoadSettings();
-    LoadExtensionList();
-    QDir(m_dlDir).removeRecursively();
-    QVERIFY(QDir().mkpath(m_dlDir));
-    m_messages.clear();
+    QVERIFY(startCase());
 }
 
 void FrmLoadTest::cleanup()
 {
-    if (QPointer<frmLoad> w = frmLoad::Current()) {
-        w->Unload();
-        QTRY_VERIFY(w.isNull());
-    }
+    QVERIFY(closeGetter());
     QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
     m_server.releaseStalled();
     m_otherSite.releaseStalled();
@@ -264,34 +183,11 @@ void FrmLoadTest::cleanup()
 void FrmLoadTest::cleanupTestCase()
 {
     m_browser.reset();
-    SetMessageHandler({});
-}
-
-bool FrmLoadTest::showPage(const QString &path)
-{
-    const QString target = url(path);
-    // The whole page, frames included, has loaded; the same address twice
-    // loads it again.
-    QSignalSpy loaded(m_browser->WB()->page(), &QWebEnginePage::loadFinished);
-    m_browser->TURLBox()->setText(target);
-    m_browser->TURL_KeyPress(13);
-    return QTest::qWaitFor([&] {
-        return !loaded.isEmpty() && m_browser->WB()->LocationURL() == target;
-    }, 20000);
 }
 
 frmLoad *FrmLoadTest::openGetter(const QString &path)
 {
-    if (!showPage(path))
-        return nullptr;
-    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
-    frmLoad *w = frmLoad::Current();
-    if (!w || !QTest::qWaitForWindowExposed(w))
-        return nullptr;
-    // Failures that may pass are tried again; here without a long wait.
-    if (auto *transfer = w->findChild<TransferControl *>())
-        transfer->inet().setRetryWait(20);
-    return w;
+    return showPage(path) ? clickFget() : nullptr;
 }
 
 void FrmLoadTest::onRequest(const QString &target, std::function<void()> action)
@@ -916,12 +812,11 @@ void FrmLoadTest::analysisErrorShown()
     SetEngineGivesUpOn([](const QString &text) { return text.contains(EngineGivesUpMark); });
 
     QStringList statusAtMessage;
-    SetMessageHandler([&](const QString &text, const QString &title) {
-        m_messages.append({text, title});
+    m_onMessage = [&](const QString &) {
         statusAtMessage << control<QStatusBar>(w, "SB")->currentMessage();
-    });
+    };
     w->TB_ButtonClick(QStringLiteral("Serch"));
-    SetMessageHandler([this](const QString &text, const QString &title) { m_messages.append({text, title}); });
+    m_onMessage = nullptr;
 
     QCOMPARE(control<QStatusBar>(w, "SB")->currentMessage(), analysisError);
     if (framed) {

@@ -4,15 +4,14 @@
 // shows them.
 #include "browser/BrowserView.h"
 #include "browser/frmMain.h"
-#include "core/MessageSeam.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
 #include "getter/DownloadNaming.h"
 #include "getter/Inet.h"
 #include "getter/TransferControl.h"
 #include "getter/frmLoad.h"
-#include "resources/Resources.h"
 
+#include "GetterWindowTestBase.h"
 #include "TestFiles.h"
 #include "TestServer.h"
 
@@ -28,7 +27,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -38,8 +36,6 @@
 using namespace kiro;
 
 namespace {
-
-using Message = QPair<QString, QString>;
 
 const QString Confirm = QStringLiteral("確認");
 const QString Finished = QStringLiteral("ダウンロードが終了しました");
@@ -60,45 +56,15 @@ const QStringList StateTexts = {
     QStringLiteral("ホストとの接続を正常に解除しました．"),
 };
 
-const QString IdleEmpty = QStringLiteral("Exit Serch lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+const QString IdleEmpty = QStringLiteral(
+        "Exit Serch lstExtsn ChkSubURL ChkFileName ChkPageView cmdRefresh txtgrhkb");
 const QString IdleKept = QStringLiteral(
-        "Exit Serch DownLoad lstFile cmdAllChk lstExtsn ChkSubURL ChkFileName cmdRefresh txtgrhkb");
+        "Exit Serch DownLoad lstFile cmdAllChk lstExtsn ChkSubURL ChkFileName ChkPageView cmdRefresh "
+        "txtgrhkb");
 const QString Listed = QStringLiteral("DownLoad Stop lstFile cmdAllChk txtgrhkb");
 
 // A click that arrives later than this after it was made is not taken promptly.
 constexpr qint64 PromptMs = 100;
-
-QString enabledControls(frmLoad *w)
-{
-    QStringList on;
-    for (const char *key : {"Exit", "Serch", "DownLoad", "Stop"}) {
-        if (w->Button(QLatin1String(key))->isEnabled())
-            on << QLatin1String(key);
-    }
-    for (const char *name : {"lstFile", "cmdAllChk", "lstExtsn", "ChkSubURL", "ChkFileName",
-                             "cmdRefresh", "txtgrhkb"}) {
-        if (w->findChild<QWidget *>(QLatin1String(name))->isEnabled())
-            on << QLatin1String(name);
-    }
-    if (w->findChild<QTimer *>(QStringLiteral("Timer"))->isActive())
-        on << QStringLiteral("Timer");
-    return on.join(QLatin1Char(' '));
-}
-
-template <typename T>
-T *control(frmLoad *w, const char *name)
-{
-    return w->findChild<T *>(QLatin1String(name));
-}
-
-QStringList itemTexts(QListWidget *list)
-{
-    QStringList texts;
-    texts.reserve(list->count());
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
-    return texts;
-}
 
 int tickedCount(QListWidget *list)
 {
@@ -157,9 +123,12 @@ QByteArray fileBody(int i)
 
 } // namespace
 
-class FrmLoadVolumeTest : public QObject
+class FrmLoadVolumeTest : public GetterWindowTestBase
 {
     Q_OBJECT
+
+public:
+    FrmLoadVolumeTest() : GetterWindowTestBase("\"bin\",1\r\n\"jpg\",1\r\n\"zip\",1\r\n\"txt\",0\r\n", 1) {}
 
 private Q_SLOTS:
     void initTestCase();
@@ -175,7 +144,6 @@ private Q_SLOTS:
     void statusTextsInOrder();
 
 private:
-    void writeProgramFiles();
     frmLoad *openGetter(const QString &address);
     void addBigPage();
     void addFilesPage();
@@ -183,80 +151,34 @@ private:
     // bar shows text for the count-th time.
     void onStatusText(frmLoad *w, const QString &text, int count, std::function<void()> action);
 
-    TestServer m_server;
-    QTemporaryDir m_appDir;
-    QString m_dlDir;
-    QList<Message> m_messages;
-    std::function<void(const QString &)> m_onMessage;
-    std::unique_ptr<frmMain> m_browser;
     QStringList m_bigLinks;     // the 60 000 addresses, in the page's order
     QStringList m_fileLinks;    // the 2 000 addresses
 };
 
 void FrmLoadVolumeTest::initTestCase()
 {
-    InitKiroResources();
-    QVERIFY2(m_server.isListening(), qPrintable(m_server.errorString()));
-    QVERIFY(m_appDir.isValid());
-    m_dlDir = m_appDir.filePath(QStringLiteral("dl"));
-    QVERIFY(QDir().mkpath(m_dlDir));
-    SetMessageHandler([this](const QString &text, const QString &title) {
-        m_messages.append({text, title});
-        if (m_onMessage)
-            m_onMessage(text);
-    });
-    OverrideProgramFolder(m_appDir.path());
-    m_server.addPage("/start.html", "<html><body>start</body></html>");
+    QVERIFY(prepare());
     m_server.setKeepAlive(true);
-    writeProgramFiles();
     addBigPage();
     addFilesPage();
-
-    m_browser = std::make_unique<frmMain>();
-    QSignalSpy completed(m_browser->WB(), &BrowserView::NavigateComplete2);
-    m_browser->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_browser.get()));
-    QVERIFY(!completed.isEmpty() || completed.wait(20000));
-}
-
-void FrmLoadVolumeTest::writeProgramFiles()
-{
-    QFile ini(m_appDir.filePath(QStringLiteral("KIRO.ini")));
-    QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    const QByteArray start = (m_server.baseUrl() + "/start.html").toLatin1();
-    ini.write("[KIRO.set]\r\nStdHpAdrs=" + start + "\r\nFstHpAdrs=" + start + "\r\nFstDir="
-              + m_dlDir.toLocal8Bit() + "\r\ngrhkb=1\r\nchkSubURL=0\r\nchkFileName=0\r\n");
-    ini.close();
-    QFile extsn(m_appDir.filePath(QStringLiteral("Extsn.fil")));
-    QVERIFY(extsn.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    extsn.write("\"bin\",1\r\n\"jpg\",1\r\n\"zip\",1\r\n\"txt\",0\r\n");
+    QVERIFY(openBrowser());
 }
 
 void FrmLoadVolumeTest::init()
 {
-    writeProgramFiles();
-    LoadSettings();
-    LoadExtensionList();
-    QDir(m_dlDir).removeRecursively();
-    QVERIFY(QDir().mkpath(m_dlDir));
-    m_messages.clear();
-    m_onMessage = nullptr;
+    QVERIFY(startCase());
 }
 
 void FrmLoadVolumeTest::cleanup()
 {
     m_onMessage = nullptr;
-    if (QPointer<frmLoad> w = frmLoad::Current()) {
-        w->Unload();
-        QTRY_VERIFY(w.isNull());
-    }
+    QVERIFY(closeGetter());
     m_server.releaseStalled();
 }
 
 void FrmLoadVolumeTest::cleanupTestCase()
 {
     m_browser.reset();
-    SetMessageHandler({});
 }
 
 // 60 000 file links in one page, with a repeated address and links of an
@@ -295,13 +217,7 @@ void FrmLoadVolumeTest::addFilesPage()
 frmLoad *FrmLoadVolumeTest::openGetter(const QString &address)
 {
     m_browser->TURLBox()->setText(address);
-    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
-    frmLoad *w = frmLoad::Current();
-    if (!w || !QTest::qWaitForWindowExposed(w))
-        return nullptr;
-    if (auto *transfer = w->findChild<TransferControl *>())
-        transfer->inet().setRetryWait(20);
-    return w;
+    return clickFget();
 }
 
 void FrmLoadVolumeTest::onStatusText(frmLoad *w, const QString &text, int count,
@@ -450,8 +366,7 @@ void FrmLoadVolumeTest::interruptTakenPromptly()
 
     qint64 best = -1;
     for (int attempt = 0; attempt < 3 && (best < 0 || best > PromptMs); ++attempt) {
-        QDir(m_dlDir).removeRecursively();
-        QVERIFY(QDir().mkpath(m_dlDir));
+        QVERIFY(emptyDownloadFolder());
         m_messages.clear();
         QPointer<frmLoad> w = frmLoad::Current();
         if (!w)

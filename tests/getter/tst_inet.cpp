@@ -1,8 +1,11 @@
 // The transfer engine against a hostile loopback server: framing, content
 // codings, partial answers, redirects, retries and continued bodies, proxies
 // from the environment, the session's headers and the states it raises.
+#include "GetterRig.h"
 #include "RecordingSink.h"
+#include "TestFiles.h"
 #include "TestServer.h"
+#include "TransferTestBase.h"
 
 #include "core/Shared.h"
 #include "getter/GetterSink.h"
@@ -30,41 +33,14 @@ namespace {
 const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
 const QString AbortedText = QStringLiteral("要求処理が中断されました．");
 
-struct Getter {
-    GetterVars vars;
-    RecordingSink sink;
-    TransferControl control{vars, sink};
-    QList<int> states;
-
-    Getter()
-    {
-        // Retries come quickly unless a test is about their waits.
-        control.inet().setRetryWait(20);
-        QObject::connect(&control.inet(), &Inet::StateChanged, &control,
-                         [this](int state) { states.append(state); });
-    }
-
+struct Getter : GetterRig {
     bool Get(const QUrl &url, TransferMode mode, const QString &referer = QString())
     {
         states.clear();
-        return control.Fetch(url.toString(), mode, referer) == TransferControl::WaitResult::Done
-            && !control.LastFailed();
+        return transfer.Fetch(url.toString(), mode, referer) == TransferControl::WaitResult::Done
+            && !transfer.LastFailed();
     }
-
-    int terminalStates() const { return int(states.count(11) + states.count(12)); }
 };
-
-QStringList Listing(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                  | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 // The process's peak resident memory (VmHWM) in bytes; -1 when unknown.
 qint64 PeakResidentBytes()
@@ -116,7 +92,7 @@ private:
 
 } // namespace
 
-class tst_Inet : public QObject
+class tst_Inet : public TransferTestBase
 {
     Q_OBJECT
 
@@ -144,34 +120,12 @@ private Q_SLOTS:
     void requestHeaders();
     void cookiesAcrossRedirects();
     void proxyFromEnvironment();
-
-private:
-    TestServer m_http;
-    TestServer m_kept;
-    std::unique_ptr<TestServer> m_https;
-    QTemporaryDir m_root;
-    int m_folderSerial = 0;
-
-    QString NewFolder();
 };
-
-QString tst_Inet::NewFolder()
-{
-    const QString path = m_root.filePath(QString::number(++m_folderSerial));
-    return QDir().mkpath(path) ? path : QString();
-}
 
 void tst_Inet::initTestCase()
 {
-    QVERIFY2(m_http.isListening(), qPrintable(m_http.errorString()));
-    QVERIFY2(m_kept.isListening(), qPrintable(m_kept.errorString()));
-    m_kept.setKeepAlive(true);
-    QVERIFY(m_root.isValid());
-    if (TestServer::tlsAvailable()) {
-        Inet::AddTrustedCaFile(TestServer::testCertificatePath());
-        m_https = std::make_unique<TestServer>(TestServer::Https);
-        QVERIFY2(m_https->isListening(), qPrintable(m_https->errorString()));
-    }
+    QString error;
+    QVERIFY2(startServers(&error), qPrintable(error));
 }
 
 void tst_Inet::init()
@@ -259,12 +213,12 @@ void tst_Inet::hostileAnswers()
         g.vars.SavePath = folder + QStringLiteral("/get.bin");
         g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("earlier text");
         const bool got = g.Get(server->url("/hostile"), mode);
-        QVERIFY2(got == ok, qPrintable(g.control.inet().ErrorString()));
+        QVERIFY2(got == ok, qPrintable(g.transfer.inet().ErrorString()));
         QCOMPARE(g.terminalStates(), 1);
         if (mode == TransferMode::File) {
-            QCOMPARE(Listing(folder), ok ? QStringList{"get.bin"} : QStringList());
+            QCOMPARE(FolderEntries(folder), ok ? QStringList{"get.bin"} : QStringList());
             if (ok)
-                QVERIFY(ReadFile(g.vars.SavePath) == body);
+                QVERIFY(FileBytes(g.vars.SavePath) == body);
         } else {
             const QString text = mode == TransferMode::PageText ? g.vars.HtmlText : g.vars.SubHtmlText;
             QCOMPARE(text, ok ? QString::fromUtf8(body) : QString());
@@ -306,8 +260,8 @@ void tst_Inet::decompressionBomb()
     const qint64 growth = PeakResidentBytes() - before;
     QCOMPARE(g.sink.status(), ErrorText);
     QCOMPARE(g.vars.HtmlText, QString());
-    QVERIFY2(g.control.inet().ErrorString().contains(QLatin1String("text body over")),
-             qPrintable(g.control.inet().ErrorString()));
+    QVERIFY2(g.transfer.inet().ErrorString().contains(QLatin1String("text body over")),
+             qPrintable(g.transfer.inet().ErrorString()));
 #if defined(__SANITIZE_ADDRESS__)
     // AddressSanitizer pads every block and keeps freed ones aside for a
     // while: the peak no longer measures what the transfer held.
@@ -378,8 +332,8 @@ void tst_Inet::httpsRedirectsToHttp()
     const QString folder = NewFolder();
     Getter g;
     g.vars.SavePath = folder + QStringLiteral("/f.bin");
-    QVERIFY2(g.Get(m_https->url("/down"), TransferMode::File), qPrintable(g.control.inet().ErrorString()));
-    QCOMPARE(ReadFile(g.vars.SavePath), QByteArray("from plain http"));
+    QVERIFY2(g.Get(m_https->url("/down"), TransferMode::File), qPrintable(g.transfer.inet().ErrorString()));
+    QCOMPARE(FileBytes(g.vars.SavePath), QByteArray("from plain http"));
 }
 
 void tst_Inet::transientStatuses_data()
@@ -416,9 +370,9 @@ void tst_Inet::transientStatuses()
     QCOMPARE(g.Get(m_kept.url(target), TransferMode::File), ok);
     QCOMPARE(g.terminalStates(), 1);
     QCOMPARE(m_kept.requestCount(target), requests);
-    QCOMPARE(Listing(folder), ok ? QStringList{"f.bin"} : QStringList());
+    QCOMPARE(FolderEntries(folder), ok ? QStringList{"f.bin"} : QStringList());
     if (ok)
-        QCOMPARE(ReadFile(g.vars.SavePath), QByteArray("finally"));
+        QCOMPARE(FileBytes(g.vars.SavePath), QByteArray("finally"));
 }
 
 void tst_Inet::retryAfterIsWaitedFor()
@@ -426,7 +380,7 @@ void tst_Inet::retryAfterIsWaitedFor()
     m_http.addSequence("/busy", {TestResponse::status(503).withHeader("Retry-After", "1"),
                                  TestResponse::page(Page)});
     Getter g;
-    g.control.inet().setRetryWait(0);
+    g.transfer.inet().setRetryWait(0);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(g.Get(m_http.url("/busy"), TransferMode::PageText));
@@ -460,19 +414,19 @@ void tst_Inet::stopDuringRetryWait()
     Getter g;
     g.vars.SavePath = folder + QStringLiteral("/f.bin");
     // As a click on Stop would, once the wait has begun.
-    QObject::connect(&g.control.inet(), &Inet::StateChanged, &g.control, [](int state) {
+    QObject::connect(&g.transfer.inet(), &Inet::StateChanged, &g.transfer, [](int state) {
         if (state == Inet::StateReceivingResponse)
             QTimer::singleShot(300, [] { kiro::AbortFlag = 1; });
     });
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(g.control.Fetch(m_http.url("/wait").toString(), TransferMode::File),
+    QCOMPARE(g.transfer.Fetch(m_http.url("/wait").toString(), TransferMode::File),
              TransferControl::WaitResult::Aborted);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(g.sink.status(), AbortedText);
-    QVERIFY(!g.control.inet().StillExecuting());
+    QVERIFY(!g.transfer.inet().StillExecuting());
     QCOMPARE(g.terminalStates(), 0);
-    QCOMPARE(Listing(folder), QStringList());
+    QCOMPARE(FolderEntries(folder), QStringList());
     QCOMPARE(m_http.requestCount("/wait"), 1);
 }
 
@@ -528,9 +482,9 @@ void tst_Inet::cutBodies()
     Getter g;
     g.vars.SavePath = folder + QStringLiteral("/cut.bin");
     QList<qint64> progress;
-    QObject::connect(&g.control.inet(), &Inet::BodyProgress, &g.control,
+    QObject::connect(&g.transfer.inet(), &Inet::BodyProgress, &g.transfer,
                      [&](qint64 bytes) { progress.append(bytes); });
-    QVERIFY2(g.Get(m_http.url("/cut.bin"), TransferMode::File), qPrintable(g.control.inet().ErrorString()));
+    QVERIFY2(g.Get(m_http.url("/cut.bin"), TransferMode::File), qPrintable(g.transfer.inet().ErrorString()));
 
     const QList<TestRequest> log = m_http.requestLog();
     QCOMPARE(log.size(), answers.size());
@@ -553,8 +507,8 @@ void tst_Inet::cutBodies()
 
     const QByteArray whole = TestServer::generatedBody(size);
     QCOMPARE(g.vars.ReceivedBytes, size);
-    QVERIFY(ReadFile(g.vars.SavePath) == whole);
-    QCOMPARE(Listing(folder), QStringList{"cut.bin"});
+    QVERIFY(FileBytes(g.vars.SavePath) == whole);
+    QCOMPARE(FolderEntries(folder), QStringList{"cut.bin"});
     // A body fetched anew counts from 0 again.
     qsizetype firstBytes = 0;
     while (firstBytes < progress.size() && progress.at(firstBytes) == 0)
@@ -568,13 +522,13 @@ void tst_Inet::stallIsRetriedThenFails()
     m_http.clearRequestLog();
     const QString folder = NewFolder();
     Getter g;
-    g.control.inet().setStallTimeout(1000);
+    g.transfer.inet().setStallTimeout(1000);
     g.vars.SavePath = folder + QStringLiteral("/f.bin");
     QVERIFY(!g.Get(m_http.url("/stall"), TransferMode::File));
-    QVERIFY2(g.control.inet().ErrorString().contains(QLatin1String("no data")),
-             qPrintable(g.control.inet().ErrorString()));
+    QVERIFY2(g.transfer.inet().ErrorString().contains(QLatin1String("no data")),
+             qPrintable(g.transfer.inet().ErrorString()));
     QCOMPARE(m_http.requestCount("/stall"), 3);
-    QCOMPARE(Listing(folder), QStringList());
+    QCOMPARE(FolderEntries(folder), QStringList());
     m_http.releaseStalled();
 }
 
@@ -592,7 +546,7 @@ void tst_Inet::reuseSurvivesARetry()
         QVERIFY(g.Get(m_kept.url("/small"), TransferMode::PageText));
     QCOMPARE(m_kept.acceptedConnections() - before, 2);
     // What each request leaves does not pile up.
-    QVERIFY(g.control.inet().findChildren<QSocketNotifier *>().size() <= 4);
+    QVERIFY(g.transfer.inet().findChildren<QSocketNotifier *>().size() <= 4);
 }
 
 void tst_Inet::statesOfOneRequest()
@@ -635,7 +589,7 @@ void tst_Inet::requestHeaders()
     session.InsertCookie(elsewhere);
 
     Getter g;
-    g.control.SetSession(&session);
+    g.transfer.SetSession(&session);
     QVERIFY(g.Get(m_http.url("/headers"), TransferMode::SubPageText, m_http.url("/page.html").toString()));
     const QMap<QByteArray, QByteArray> headers = m_http.lastRequestHeaders("/headers");
     QCOMPARE(headers.value("accept-language"), kiro::AcceptLanguage);
@@ -668,10 +622,10 @@ void tst_Inet::cookiesAcrossRedirects()
                      [&](const QNetworkCookie &c, const QUrl &) { handedOn.append(c); });
     const QString folder = NewFolder();
     Getter g;
-    g.control.SetSession(&session);
+    g.transfer.SetSession(&session);
     g.vars.SavePath = folder + QStringLiteral("/file.bin");
-    QVERIFY2(g.Get(m_http.url("/gate"), TransferMode::File), qPrintable(g.control.inet().ErrorString()));
-    QCOMPARE(ReadFile(g.vars.SavePath), QByteArray("behind the gate"));
+    QVERIFY2(g.Get(m_http.url("/gate"), TransferMode::File), qPrintable(g.transfer.inet().ErrorString()));
+    QCOMPARE(FileBytes(g.vars.SavePath), QByteArray("behind the gate"));
     QCOMPARE(handedOn.size(), 2);
     QCOMPARE(handedOn.at(0).name(), QByteArray("adult"));
     QCOMPARE(session.CookieHeaderFor(m_http.url("/other")), QByteArray("adult=yes"));
@@ -693,7 +647,7 @@ void tst_Inet::proxyFromEnvironment()
     {
         Getter g;
         QVERIFY2(g.Get(QUrl("http://kiro.invalid/via-proxy.html"), TransferMode::PageText),
-                 qPrintable(g.control.inet().ErrorString()));
+                 qPrintable(g.transfer.inet().ErrorString()));
         QCOMPARE(g.vars.HtmlText, QStringLiteral("through the proxy"));
         QCOMPARE(proxy.requestCount("http://kiro.invalid/via-proxy.html"), 1);
     }

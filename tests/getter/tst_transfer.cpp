@@ -1,6 +1,8 @@
+#include "GetterRig.h"
 #include "RecordingSink.h"
 #include "TestFiles.h"
 #include "TestServer.h"
+#include "TransferTestBase.h"
 
 #include "core/Shared.h"
 #include "getter/GetterSink.h"
@@ -29,35 +31,7 @@ const QString ErrorText = QStringLiteral("通信中にエラーが発生しま�
 const QString AbortedText = QStringLiteral("要求処理が中断されました．");
 
 
-// One getter's transfer, with every state it raised.
-struct Getter {
-    GetterVars vars;
-    RecordingSink sink;
-    TransferControl control{vars, sink};
-    QList<int> states;
-
-    Getter()
-    {
-        // Transient failures are tried again; here without a long wait.
-        control.inet().setRetryWait(20);
-        QObject::connect(&control.inet(), &Inet::StateChanged, &control,
-                         [this](int state) { states.append(state); });
-    }
-
-    int terminalStates() const { return int(states.count(11) + states.count(12)); }
-};
-
-QStringList Listing(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                  | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using Getter = GetterRig;
 
 QByteArray Encode(const QString &text, const char *charset)
 {
@@ -78,7 +52,7 @@ QString JapanesePage(const QString &head)
 
 } // namespace
 
-class tst_Transfer : public QObject
+class tst_Transfer : public TransferTestBase
 {
     Q_OBJECT
 
@@ -108,29 +82,14 @@ private Q_SLOTS:
     void droppedKeptConnectionIsRetried();
     void closingServerGetsNewConnections();
     void redirectToHttps();
-
-private:
-    TestServer m_http;
-    TestServer m_kept;
-    std::unique_ptr<TestServer> m_https;
-    QTemporaryDir m_root;
-    int m_folderSerial = 0;
-
-    QString NewFolder();
 };
-
-QString tst_Transfer::NewFolder()
-{
-    const QString path = m_root.filePath(QString::number(++m_folderSerial));
-    if (!QDir().mkpath(path))
-        return QString();
-    return path;
-}
 
 void tst_Transfer::initTestCase()
 {
-    QVERIFY2(m_http.isListening(), qPrintable(m_http.errorString()));
-    QVERIFY(m_root.isValid());
+    if (TestServer::tlsAvailable())
+        TestServer::trustTestCertificate();
+    QString error;
+    QVERIFY2(startServers(&error), qPrintable(error));
 
     const QString sjisPage = JapanesePage(QString());
     m_http.addPage("/text/empty", QByteArray());
@@ -164,8 +123,6 @@ void tst_Transfer::initTestCase()
     m_http.addRedirect("/file/loop-a", "/file/loop-b", 302);
     m_http.addRedirect("/file/loop-b", "/file/loop-a", 302);
 
-    QVERIFY2(m_kept.isListening(), qPrintable(m_kept.errorString()));
-    m_kept.setKeepAlive(true);
     m_kept.addRoute("/file/2048", TestResponse::bytes(TestServer::generatedBody(2048)));
     m_kept.addRoute("/file/chunked", TestResponse::generated(3 * 1024 * 1024 + 5).chunked());
     m_kept.addRoute("/text/chunked", TestResponse::page(sjisPage.toUtf8(), "text/html; charset=utf-8")
@@ -176,13 +133,8 @@ void tst_Transfer::initTestCase()
     m_kept.addRoute("/err/404", TestResponse::status(404, "<html><body>404</body></html>"));
     m_kept.addRoute("/empty/204", TestResponse::status(204));
 
-    if (TestServer::tlsAvailable()) {
-        TestServer::trustTestCertificate();
-        Inet::AddTrustedCaFile(TestServer::testCertificatePath());
-        m_https = std::make_unique<TestServer>(TestServer::Https);
-        QVERIFY2(m_https->isListening(), qPrintable(m_https->errorString()));
+    if (m_https)
         m_https->addRoute("/secure.bin", TestResponse::generated(3 * 1024 * 1024 + 7));
-    }
 }
 
 void tst_Transfer::init()
@@ -217,9 +169,9 @@ void tst_Transfer::textBodies()
 
     Getter g;
     g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("text of the previous page");
-    QCOMPARE(g.control.Fetch(m_http.url(target).toString(), TransferMode(mode)), TransferControl::WaitResult::Done);
+    QCOMPARE(g.transfer.Fetch(m_http.url(target).toString(), TransferMode(mode)), TransferControl::WaitResult::Done);
 
-    QVERIFY(!g.control.LastFailed());
+    QVERIFY(!g.transfer.LastFailed());
     QCOMPARE(g.vars.TransferDone, 1);
     QCOMPARE(g.sink.status(), CompletedText);
     QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, expected);
@@ -257,9 +209,9 @@ void tst_Transfer::failedTextRequests()
 
     Getter g;
     g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("text of the previous page");
-    QCOMPARE(g.control.Fetch(url, TransferMode(mode)), TransferControl::WaitResult::Done);
+    QCOMPARE(g.transfer.Fetch(url, TransferMode(mode)), TransferControl::WaitResult::Done);
 
-    QVERIFY(g.control.LastFailed());
+    QVERIFY(g.transfer.LastFailed());
     QCOMPARE(g.vars.TransferDone, 1);
     QCOMPARE(g.sink.status(), ErrorText);
     QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, QString());
@@ -303,28 +255,28 @@ void tst_Transfer::fileBodies()
     const QString folder = NewFolder();
     Getter g;
     // Short enough that the slow body would trip it if pauses between pieces counted.
-    g.control.inet().setStallTimeout(1000);
+    g.transfer.inet().setStallTimeout(1000);
     g.vars.SavePath = folder + QStringLiteral("/get.bin");
     g.vars.ReceivedBytes = 12345;
-    QCOMPARE(g.control.Fetch(m_http.url(target).toString(), TransferMode::File), TransferControl::WaitResult::Done);
+    QCOMPARE(g.transfer.Fetch(m_http.url(target).toString(), TransferMode::File), TransferControl::WaitResult::Done);
 
     QCOMPARE(g.vars.TransferDone, 1);
     QCOMPARE(g.terminalStates(), 1);
     QCOMPARE(m_http.lastRequestHeader(target, "Accept-Encoding"), QByteArray("identity"));
     if (ok) {
-        QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+        QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
         QCOMPARE(g.states.last(), 12);
         QCOMPARE(g.sink.status(), CompletedText);
         QCOMPARE(g.vars.ReceivedBytes, qint64(body.size()));
         QCOMPARE(g.sink.kb(), kb);
-        QVERIFY(ReadFile(g.vars.SavePath) == body);
-        QCOMPARE(Listing(folder), QStringList{QStringLiteral("get.bin")});
+        QVERIFY(FileBytes(g.vars.SavePath) == body);
+        QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("get.bin")});
     } else {
-        QVERIFY(g.control.LastFailed());
+        QVERIFY(g.transfer.LastFailed());
         QCOMPARE(g.states.last(), 11);
         QCOMPARE(g.sink.status(), ErrorText);
         QCOMPARE(g.vars.ReceivedBytes, qint64(0));
-        QCOMPARE(Listing(folder), QStringList());
+        QCOMPARE(FolderEntries(folder), QStringList());
     }
 }
 
@@ -356,34 +308,34 @@ void tst_Transfer::unwritableFolder()
                                       QFile::ReadOwner | QFile::ExeOwner));
         savePath = folder + QStringLiteral("/ro/get.bin");
     }
-    const QStringList before = Listing(folder);
+    const QStringList before = FolderEntries(folder);
 
     Getter g;
     g.vars.SavePath = savePath;
-    QCOMPARE(g.control.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
+    QCOMPARE(g.transfer.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
              TransferControl::WaitResult::Done);
-    QVERIFY(g.control.LastFailed());
+    QVERIFY(g.transfer.LastFailed());
     QCOMPARE(g.sink.status(), ErrorText);
     QCOMPARE(g.terminalStates(), 1);
     QVERIFY(!QFile::exists(savePath));
-    QCOMPARE(Listing(folder), before);
+    QCOMPARE(FolderEntries(folder), before);
     if (how == QLatin1String("read-only"))
-        QCOMPARE(Listing(folder + QStringLiteral("/ro")), QStringList());
+        QCOMPARE(FolderEntries(folder + QStringLiteral("/ro")), QStringList());
 }
 
 void tst_Transfer::stallEndsAfterTheLimit()
 {
     const QString folder = NewFolder();
     Getter g;
-    g.control.inet().setStallTimeout(300);
+    g.transfer.inet().setStallTimeout(300);
     g.vars.SavePath = folder + QStringLiteral("/get.bin");
-    QCOMPARE(g.control.Fetch(m_http.url("/file/stall").toString(), TransferMode::File),
+    QCOMPARE(g.transfer.Fetch(m_http.url("/file/stall").toString(), TransferMode::File),
              TransferControl::WaitResult::Done);
-    QVERIFY(g.control.LastFailed());
-    QVERIFY(g.control.inet().ErrorString().contains(QLatin1String("no data")));
+    QVERIFY(g.transfer.LastFailed());
+    QVERIFY(g.transfer.inet().ErrorString().contains(QLatin1String("no data")));
     QCOMPARE(g.sink.status(), ErrorText);
     QCOMPARE(g.terminalStates(), 1);
-    QCOMPARE(Listing(folder), QStringList());
+    QCOMPARE(FolderEntries(folder), QStringList());
     m_http.releaseStalled();
 }
 
@@ -394,32 +346,32 @@ void tst_Transfer::abortWhileAFileStreams()
     g.vars.SavePath = folder + QStringLiteral("/get.bin");
     bool sawPartialFile = false;
     // As a click on Stop would: an event that arrives while the body streams.
-    QObject::connect(&g.control.inet(), &Inet::BodyProgress, &g.control, [&](qint64 bytes) {
+    QObject::connect(&g.transfer.inet(), &Inet::BodyProgress, &g.transfer, [&](qint64 bytes) {
         if (bytes >= 256 * 1024 && kiro::AbortFlag == 0) {
             sawPartialFile = g.vars.ReceivedBytes == bytes;
             QTimer::singleShot(0, [] { kiro::AbortFlag = 1; });
         }
     });
 
-    QCOMPARE(g.control.Fetch(m_http.url("/file/streaming").toString(), TransferMode::File),
+    QCOMPARE(g.transfer.Fetch(m_http.url("/file/streaming").toString(), TransferMode::File),
              TransferControl::WaitResult::Aborted);
     QVERIFY(sawPartialFile);
     QCOMPARE(g.sink.status(), AbortedText);
     QCOMPARE(g.vars.TransferDone, 0);
     QCOMPARE(g.vars.ReceivedBytes, qint64(0));
     QCOMPARE(g.terminalStates(), 0);
-    QVERIFY(!g.control.inet().StillExecuting());
-    QCOMPARE(Listing(folder), QStringList());
+    QVERIFY(!g.transfer.inet().StillExecuting());
+    QCOMPARE(FolderEntries(folder), QStringList());
     // The server sees the connection go.
     QTRY_COMPARE_WITH_TIMEOUT(m_http.openConnections(), 0, 10000);
 
     // The next request after the user's stop runs normally.
     kiro::AbortFlag = 0;
     g.states.clear();
-    QCOMPARE(g.control.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
+    QCOMPARE(g.transfer.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
              TransferControl::WaitResult::Done);
-    QVERIFY(!g.control.LastFailed());
-    QCOMPARE(Listing(folder), QStringList{QStringLiteral("get.bin")});
+    QVERIFY(!g.transfer.LastFailed());
+    QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("get.bin")});
 }
 
 void tst_Transfer::repliesAreFreedDuringALongRun()
@@ -429,15 +381,15 @@ void tst_Transfer::repliesAreFreedDuringALongRun()
     Getter g;
     for (int i = 0; i < 20; ++i) {
         g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
-        QCOMPARE(g.control.Fetch(m_http.url(i % 2 ? "/file/2048" : "/err/404").toString(), TransferMode::File),
+        QCOMPARE(g.transfer.Fetch(m_http.url(i % 2 ? "/file/2048" : "/err/404").toString(), TransferMode::File),
                  TransferControl::WaitResult::Done);
-        QCOMPARE(g.control.LastFailed(), i % 2 == 0);
+        QCOMPARE(g.transfer.LastFailed(), i % 2 == 0);
     }
-    QVERIFY(g.control.inet().findChildren<QSocketNotifier *>().size() <= 4);
+    QVERIFY(g.transfer.inet().findChildren<QSocketNotifier *>().size() <= 4);
     QStringList expected;
     for (int i = 1; i < 20; i += 2)
         expected << QStringLiteral("f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
-    QCOMPARE(Listing(folder), expected);
+    QCOMPARE(FolderEntries(folder), expected);
 }
 
 void tst_Transfer::httpsFile()
@@ -447,13 +399,13 @@ void tst_Transfer::httpsFile()
     const QString folder = NewFolder();
     Getter g;
     g.vars.SavePath = folder + QStringLiteral("/secure.bin");
-    QCOMPARE(g.control.Fetch(m_https->url("/secure.bin").toString(), TransferMode::File),
+    QCOMPARE(g.transfer.Fetch(m_https->url("/secure.bin").toString(), TransferMode::File),
              TransferControl::WaitResult::Done);
-    QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+    QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
     QVERIFY(g.states.contains(Inet::StateConnected));
     QCOMPARE(g.vars.ReceivedBytes, qint64(3 * 1024 * 1024 + 7));
-    QVERIFY(ReadFile(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
-    QCOMPARE(Listing(folder), QStringList{QStringLiteral("secure.bin")});
+    QVERIFY(FileBytes(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
+    QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("secure.bin")});
 }
 
 void tst_Transfer::untrustedCertificateFails()
@@ -466,13 +418,13 @@ void tst_Transfer::untrustedCertificateFails()
     const QString folder = NewFolder();
     Getter g;
     g.vars.SavePath = folder + QStringLiteral("/secure.bin");
-    const auto result = g.control.Fetch(untrusted.url("/secure.bin").toString(), TransferMode::File);
+    const auto result = g.transfer.Fetch(untrusted.url("/secure.bin").toString(), TransferMode::File);
     Inet::AddTrustedCaFile(TestServer::testCertificatePath());
 
     QCOMPARE(result, TransferControl::WaitResult::Done);
-    QVERIFY(g.control.LastFailed());
+    QVERIFY(g.transfer.LastFailed());
     QCOMPARE(g.sink.status(), ErrorText);
-    QCOMPARE(Listing(folder), QStringList());
+    QCOMPARE(FolderEntries(folder), QStringList());
 }
 
 void tst_Transfer::detectionWithoutDeclaration_data()
@@ -543,15 +495,15 @@ void tst_Transfer::keptConnectionIsReused()
     for (int i = 0; i < targets.size(); ++i) {
         g.states.clear();
         g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
-        QCOMPARE(g.control.Fetch(m_kept.url(targets.at(i)).toString(), TransferMode::File),
+        QCOMPARE(g.transfer.Fetch(m_kept.url(targets.at(i)).toString(), TransferMode::File),
                  TransferControl::WaitResult::Done);
-        QVERIFY2(g.control.LastFailed() == fails.at(i), qPrintable(g.control.inet().ErrorString()));
+        QVERIFY2(g.transfer.LastFailed() == fails.at(i), qPrintable(g.transfer.inet().ErrorString()));
         QCOMPARE(g.terminalStates(), 1);
         statesOf.append(g.states);
     }
-    QCOMPARE(g.control.Fetch(m_kept.url("/text/chunked").toString(), TransferMode::PageText),
+    QCOMPARE(g.transfer.Fetch(m_kept.url("/text/chunked").toString(), TransferMode::PageText),
              TransferControl::WaitResult::Done);
-    QVERIFY(!g.control.LastFailed());
+    QVERIFY(!g.transfer.LastFailed());
     QCOMPARE(g.vars.HtmlText, JapanesePage(QString()));
 
     // Everything went over one connection, the error's short page too.
@@ -563,9 +515,9 @@ void tst_Transfer::keptConnectionIsReused()
     QCOMPARE(statesOf.at(2), (QList<int>{5, 6, 7, 8, 5, 6, 7, 8, 12}));
     QCOMPARE(statesOf.at(3), (QList<int>{5, 6, 7, 11}));
     QCOMPARE(statesOf.at(4), (QList<int>{5, 6, 7, 8, 12}));
-    QVERIFY(ReadFile(folder + "/f1.bin") == TestServer::generatedBody(3 * 1024 * 1024 + 5));
-    QVERIFY(ReadFile(folder + "/f2.bin") == TestServer::generatedBody(2048));
-    QCOMPARE(Listing(folder), (QStringList{"f0.bin", "f1.bin", "f2.bin", "f4.bin"}));
+    QVERIFY(FileBytes(folder + "/f1.bin") == TestServer::generatedBody(3 * 1024 * 1024 + 5));
+    QVERIFY(FileBytes(folder + "/f2.bin") == TestServer::generatedBody(2048));
+    QCOMPARE(FolderEntries(folder), (QStringList{"f0.bin", "f1.bin", "f2.bin", "f4.bin"}));
 }
 
 void tst_Transfer::framedBodies_data()
@@ -619,14 +571,14 @@ void tst_Transfer::framedBodies()
         const QString folder = NewFolder();
         Getter g;
         g.vars.SavePath = folder + QStringLiteral("/get.bin");
-        QCOMPARE(g.control.Fetch(server->url("/framed").toString(), TransferMode(mode)),
+        QCOMPARE(g.transfer.Fetch(server->url("/framed").toString(), TransferMode(mode)),
                  TransferControl::WaitResult::Done);
         QCOMPARE(g.terminalStates(), 1);
-        QVERIFY2(g.control.LastFailed() != ok, qPrintable(g.control.inet().ErrorString()));
+        QVERIFY2(g.transfer.LastFailed() != ok, qPrintable(g.transfer.inet().ErrorString()));
         if (mode == 3) {
-            QCOMPARE(Listing(folder), ok ? QStringList{"get.bin"} : QStringList());
+            QCOMPARE(FolderEntries(folder), ok ? QStringList{"get.bin"} : QStringList());
             if (ok)
-                QVERIFY(ReadFile(g.vars.SavePath) == body);
+                QVERIFY(FileBytes(g.vars.SavePath) == body);
         } else if (ok) {
             QCOMPARE(g.vars.HtmlText, QString::fromUtf8(body));
         }
@@ -641,15 +593,15 @@ void tst_Transfer::droppedKeptConnectionIsRetried()
     const int askedBefore = m_kept.requestCount("/file/dropped");
     Getter g;
     g.vars.SavePath = folder + QStringLiteral("/a.bin");
-    QCOMPARE(g.control.Fetch(m_kept.url("/file/2048").toString(), TransferMode::File), TransferControl::WaitResult::Done);
-    QVERIFY(!g.control.LastFailed());
+    QCOMPARE(g.transfer.Fetch(m_kept.url("/file/2048").toString(), TransferMode::File), TransferControl::WaitResult::Done);
+    QVERIFY(!g.transfer.LastFailed());
     g.vars.SavePath = folder + QStringLiteral("/b.bin");
     g.states.clear();
-    QCOMPARE(g.control.Fetch(m_kept.url("/file/dropped").toString(), TransferMode::File),
+    QCOMPARE(g.transfer.Fetch(m_kept.url("/file/dropped").toString(), TransferMode::File),
              TransferControl::WaitResult::Done);
-    QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+    QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
     QCOMPARE(g.terminalStates(), 1);
-    QVERIFY(ReadFile(g.vars.SavePath) == TestServer::generatedBody(3000));
+    QVERIFY(FileBytes(g.vars.SavePath) == TestServer::generatedBody(3000));
     // Asked on the kept connection, which the server closed, then on a new one.
     QCOMPARE(m_kept.requestCount("/file/dropped") - askedBefore, 2);
     QCOMPARE(m_kept.acceptedConnections() - before, 2);
@@ -663,9 +615,9 @@ void tst_Transfer::closingServerGetsNewConnections()
     for (int i = 0; i < 3; ++i) {
         g.states.clear();
         g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
-        QCOMPARE(g.control.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
+        QCOMPARE(g.transfer.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
                  TransferControl::WaitResult::Done);
-        QVERIFY(!g.control.LastFailed());
+        QVERIFY(!g.transfer.LastFailed());
         // The first request looks the address up; the connection is closed
         // after every answer.
         QCOMPARE(g.states, i == 0 ? (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12})
@@ -683,11 +635,11 @@ void tst_Transfer::redirectToHttps()
     const QString folder = NewFolder();
     Getter g;
     g.vars.SavePath = folder + QStringLiteral("/plain.bin");
-    QCOMPARE(g.control.Fetch(m_http.url("/to-https").toString(), TransferMode::File), TransferControl::WaitResult::Done);
-    QVERIFY2(!g.control.LastFailed(), qPrintable(g.control.inet().ErrorString()));
+    QCOMPARE(g.transfer.Fetch(m_http.url("/to-https").toString(), TransferMode::File), TransferControl::WaitResult::Done);
+    QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
     QVERIFY(g.states.contains(Inet::StateConnected));
-    QVERIFY(ReadFile(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
-    QCOMPARE(Listing(folder), QStringList{QStringLiteral("plain.bin")});
+    QVERIFY(FileBytes(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
+    QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("plain.bin")});
 }
 
 QTEST_GUILESS_MAIN(tst_Transfer)

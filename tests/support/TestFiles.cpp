@@ -33,3 +33,9 @@ QByteArray Utf16LeBody(const QString &text)
     }
     return body;
 }
+
+QStringList FolderEntries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}

@@ -17,3 +17,6 @@ QByteArray FileBytes(const QString &path);
 // text as a UTF-16 little-endian body with its byte order mark, each code
 // unit as it is (an unpaired surrogate included).
 QByteArray Utf16LeBody(const QString &text);
+
+// The names directly in folder, hidden ones included, sorted.
+QStringList FolderEntries(const QString &folder);
