@@ -2,6 +2,7 @@
 // error pages and requests, downloads started in the page, the keys, the find
 // bar and the zoom. Driven by key and pointer events through the window.
 #include "BrowserTestBase.h"
+#include "TestFiles.h"
 
 #include "browser/FindBar.h"
 #include "browser/PageDownloads.h"
@@ -77,18 +78,6 @@ QByteArray PngBytes()
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return bytes;
-}
-
-QStringList Listing(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // A menu entry as the user reads it: no mnemonic, no key.
@@ -199,7 +188,7 @@ void BrowserJaTest::initTestCase()
 void BrowserJaTest::init()
 {
     QVERIFY(m_down.isValid());
-    for (const QString &name : Listing(m_down.path()))
+    for (const QString &name : FolderEntries(m_down.path()))
         QVERIFY(QFile::remove(m_down.filePath(name)));
 }
 
@@ -378,8 +367,8 @@ void BrowserJaTest::clickedLinkDownloads()
     click(ZipLink);
     QVERIFY(waitForMessages(1));
     const QString first = m_down.filePath(QStringLiteral("a.zip"));
-    QCOMPARE(Listing(m_down.path()), QStringList{"a.zip"});
-    QCOMPARE(ReadFile(first), ZipBytes());
+    QCOMPARE(FolderEntries(m_down.path()), QStringList{"a.zip"});
+    QCOMPARE(FileBytes(first), ZipBytes());
     QCOMPARE(m_messages.at(0).second, QStringLiteral("確認"));
     QVERIFY2(m_messages.at(0).first.startsWith(QStringLiteral("ダウンロードが完了しました。")),
              qPrintable(m_messages.at(0).first));
@@ -396,10 +385,10 @@ void BrowserJaTest::clickedLinkDownloads()
     const QDateTime firstWritten = QFileInfo(first).lastModified();
     click(ZipLink);
     QVERIFY(waitForMessages(2));
-    QCOMPARE(Listing(m_down.path()), (QStringList{"a (2).zip", "a.zip"}));
-    QCOMPARE(ReadFile(m_down.filePath(QStringLiteral("a (2).zip"))), ZipBytes());
+    QCOMPARE(FolderEntries(m_down.path()), (QStringList{"a (2).zip", "a.zip"}));
+    QCOMPARE(FileBytes(m_down.filePath(QStringLiteral("a (2).zip"))), ZipBytes());
     QVERIFY(m_messages.at(1).first.contains(QDir::toNativeSeparators(m_down.filePath("a (2).zip"))));
-    QCOMPARE(ReadFile(first), ZipBytes());
+    QCOMPARE(FileBytes(first), ZipBytes());
     QCOMPARE(QFileInfo(first).lastModified(), firstWritten);
 }
 
@@ -422,8 +411,8 @@ void BrowserJaTest::progressInTheStatusBar()
 
     QVERIFY(waitForMessages(1));
     QVERIFY(!panel->isVisible() && !bar->isVisible());
-    QCOMPARE(Listing(m_down.path()), QStringList{"slow.zip"});
-    QCOMPARE(ReadFile(m_down.filePath(QStringLiteral("slow.zip"))), TestServer::generatedBody(400 * 1024));
+    QCOMPARE(FolderEntries(m_down.path()), QStringList{"slow.zip"});
+    QCOMPARE(FileBytes(m_down.filePath(QStringLiteral("slow.zip"))), TestServer::generatedBody(400 * 1024));
 }
 
 void BrowserJaTest::failedDownloadLeavesNoFile()
@@ -444,11 +433,11 @@ void BrowserJaTest::failedDownloadLeavesNoFile()
     QVERIFY(message.contains(QStringLiteral("ファイルは保存されていません。")));
     QVERIFY2(IsJapanese(message.section(QStringLiteral("原因："), 1).section(u'\n', 0, 0)),
              qPrintable(message));
-    QCOMPARE(Listing(m_down.path()), QStringList{"broken.zip"});
+    QCOMPARE(FolderEntries(m_down.path()), QStringList{"broken.zip"});
     // Nothing the engine still does afterwards brings a partial file back.
     QTest::qWait(1000);
-    QCOMPARE(Listing(m_down.path()), QStringList{"broken.zip"});
-    QCOMPARE(ReadFile(m_down.filePath(QStringLiteral("broken.zip"))), QByteArray("keep"));
+    QCOMPARE(FolderEntries(m_down.path()), QStringList{"broken.zip"});
+    QCOMPARE(FileBytes(m_down.filePath(QStringLiteral("broken.zip"))), QByteArray("keep"));
     QCOMPARE(w->Downloads()->runningCount(), 0);
 }
 
@@ -480,8 +469,8 @@ void BrowserJaTest::savedFromTheMenu()
     QVERIFY(waitForMessages(1));
     QVERIFY2(m_messages.at(0).first.startsWith(QStringLiteral("ダウンロードが完了しました。")),
              qPrintable(m_messages.at(0).first));
-    QCOMPARE(Listing(m_down.path()), QStringList{fileName});
-    const QByteArray saved = ReadFile(m_down.filePath(fileName));
+    QCOMPARE(FolderEntries(m_down.path()), QStringList{fileName});
+    const QByteArray saved = FileBytes(m_down.filePath(fileName));
     if (content.isEmpty())
         QVERIFY(saved.contains("apple pie") && saved.contains("multipart/related"));
     else

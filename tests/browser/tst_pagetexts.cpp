@@ -4,6 +4,8 @@
 #include "browser/PageDownloadFile.h"
 #include "browser/PageViewText.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,22 +13,10 @@
 
 namespace {
 
-QStringList Listing(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
-
 bool WriteFile(const QString &path, const QByteArray &data)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -182,17 +172,17 @@ void TestPageTexts::downloadTakesItsName()
 
     QVERIFY(file.commit());
     QCOMPARE(file.finalPath(), dir.filePath(expectedName));
-    QCOMPARE(ReadFile(file.finalPath()), QByteArray("PK"));
+    QCOMPARE(FileBytes(file.finalPath()), QByteArray("PK"));
     for (const QString &name : present)
-        QCOMPARE(ReadFile(dir.filePath(name)), "old " + name.toUtf8());
+        QCOMPARE(FileBytes(dir.filePath(name)), "old " + name.toUtf8());
     QStringList expected = present;
     expected << expectedName;
     expected.sort();
-    QCOMPARE(Listing(dir.path()), expected);
+    QCOMPARE(FolderEntries(dir.path()), expected);
 
     // A later discard leaves the kept file alone.
     file.discard();
-    QCOMPARE(Listing(dir.path()), expected);
+    QCOMPARE(FolderEntries(dir.path()), expected);
 }
 
 void TestPageTexts::nameTakenWhileDownloading()
@@ -206,9 +196,9 @@ void TestPageTexts::nameTakenWhileDownloading()
 
     QVERIFY(file.commit());
     QCOMPARE(file.finalPath(), dir.filePath(QStringLiteral("b (2).bin")));
-    QCOMPARE(ReadFile(dir.filePath(QStringLiteral("b.bin"))), QByteArray("appeared"));
-    QCOMPARE(ReadFile(file.finalPath()), QByteArray("new"));
-    QCOMPARE(Listing(dir.path()), (QStringList{"b (2).bin", "b.bin"}));
+    QCOMPARE(FileBytes(dir.filePath(QStringLiteral("b.bin"))), QByteArray("appeared"));
+    QCOMPARE(FileBytes(file.finalPath()), QByteArray("new"));
+    QCOMPARE(FolderEntries(dir.path()), (QStringList{"b (2).bin", "b.bin"}));
 }
 
 void TestPageTexts::failedDownloadLeavesNothing()
@@ -224,8 +214,8 @@ void TestPageTexts::failedDownloadLeavesNothing()
     QVERIFY(WriteFile(dir.filePath(QStringLiteral("c (2).zip")), "other"));
 
     file.discard();
-    QCOMPARE(Listing(dir.path()), (QStringList{"c (2).zip", "c.zip"}));
-    QCOMPARE(ReadFile(dir.filePath(QStringLiteral("c.zip"))), QByteArray("keep"));
+    QCOMPARE(FolderEntries(dir.path()), (QStringList{"c (2).zip", "c.zip"}));
+    QCOMPARE(FileBytes(dir.filePath(QStringLiteral("c.zip"))), QByteArray("keep"));
 
     // A download whose file vanished cannot be kept, and says so.
     PageDownloadFile gone(dir.path(), QStringLiteral("d.zip"));
@@ -233,7 +223,7 @@ void TestPageTexts::failedDownloadLeavesNothing()
     QVERIFY(QFile::remove(gone.reservedPath()));
     QVERIFY(!gone.commit());
     QVERIFY(!gone.errorString().isEmpty());
-    QCOMPARE(Listing(dir.path()), (QStringList{"c (2).zip", "c.zip"}));
+    QCOMPARE(FolderEntries(dir.path()), (QStringList{"c (2).zip", "c.zip"}));
 }
 
 void TestPageTexts::folderMadeOrRefused()
@@ -245,7 +235,7 @@ void TestPageTexts::folderMadeOrRefused()
     QVERIFY(made.reserve());
     QVERIFY(QFileInfo(made.reservedPath()).isFile());
     made.discard();
-    QCOMPARE(Listing(missing), QStringList());
+    QCOMPARE(FolderEntries(missing), QStringList());
 
     // A folder that cannot be made (a file is in the way): a Japanese reason.
     QVERIFY(WriteFile(dir.filePath(QStringLiteral("file")), "x"));

@@ -5,6 +5,8 @@
 #include "core/SortedText.h"
 #include "core/TextFile.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,12 +15,6 @@
 using namespace kiro;
 
 namespace {
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void WriteAll(const QString &path, const QByteArray &bytes)
 {
@@ -137,7 +133,7 @@ void TestCoreFiles::profileWriteKeepsOtherLines()
     WriteAll(path, before);
     QCOMPARE(WriteProfileString("KIRO.set", "GRHKB", "0000000250", path), SaveResult::Ok);
     QCOMPARE(WriteProfileString("KIRO.set", "chkSubURL", "1", path), SaveResult::Ok);
-    QCOMPARE(ReadAll(path),
+    QCOMPARE(FileBytes(path),
              QByteArray("; comment\r\n[KIRO.set]\r\nStdHpAdrs=http://std/\r\n"
                         "GRHKB=0000000250\r\nunknown=keep me\r\nchkSubURL=1\r\n[Other]\r\nx=1\r\n"));
 }
@@ -147,7 +143,7 @@ void TestCoreFiles::profileWriteCreatesFileAndSection()
     QTemporaryDir dir;
     const QString path = dir.filePath("KIRO.ini");
     QCOMPARE(WriteProfileString("KIRO.set", "chkFileName", "0", path), SaveResult::Ok);
-    QCOMPARE(ReadAll(path), QByteArray("[KIRO.set]\r\nchkFileName=0\r\n"));
+    QCOMPARE(FileBytes(path), QByteArray("[KIRO.set]\r\nchkFileName=0\r\n"));
     // No temporary file is left beside it.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"KIRO.ini"});
 }
@@ -198,7 +194,7 @@ void TestCoreFiles::profileManyKeysAtOnce()
         WriteAll(path, before);
     const QList<ProfileValue> values{{"grhkb", "2"}, {"chkSubURL", "1"}, {"FstDir", "/d"}};
     QCOMPARE(WriteProfileStrings("KIRO.set", values, path), SaveResult::Ok);
-    QCOMPARE(ReadAll(path), after);
+    QCOMPARE(FileBytes(path), after);
     QString value;
     GetProfileString("KIRO.set", "grhkb", QString(), &value, 11, path);
     QCOMPARE(value, QStringLiteral("2"));
@@ -219,11 +215,11 @@ void TestCoreFiles::filesWrittenTogetherOrNotAtAll()
     QString failed;
     QCOMPARE(WriteFilesAtomically({{ini, "new ini"}, {blocked, "x"}}, &failed), SaveResult::IoError);
     QCOMPARE(failed, blocked);
-    QCOMPARE(ReadAll(ini), QByteArray("old ini"));
+    QCOMPARE(FileBytes(ini), QByteArray("old ini"));
 
     QCOMPARE(WriteFilesAtomically({{ini, "new ini"}, {list, "new list"}}, &failed), SaveResult::Ok);
-    QCOMPARE(ReadAll(ini), QByteArray("new ini"));
-    QCOMPARE(ReadAll(list), QByteArray("new list"));
+    QCOMPARE(FileBytes(ini), QByteArray("new ini"));
+    QCOMPARE(FileBytes(list), QByteArray("new list"));
     QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     left.sort();
     QCOMPARE(left, (QStringList{"Extsn.fil", "KIRO.ini", "blocked"}));
@@ -237,7 +233,7 @@ void TestCoreFiles::profileJapaneseFolderRoundTrip()
     const QString folder = QStringLiteral("/home/利用者/表示/ソフト");
     const QString value = folder + QString(200 - folder.size(), ' ');
     QCOMPARE(WriteProfileString("KIRO.set", "FstDir", value, path), SaveResult::Ok);
-    QVERIFY(ReadAll(path).contains(Cp932(folder)));
+    QVERIFY(FileBytes(path).contains(Cp932(folder)));
     QString read;
     QCOMPARE(GetProfileString("KIRO.set", "FstDir", QString(), &read, 200, path), qint64(folder.size()));
     QCOMPARE(read, folder);
@@ -250,7 +246,7 @@ void TestCoreFiles::profileRefusesUnencodable()
     WriteAll(path, "[KIRO.set]\r\nFstDir=/old\r\n");
     QCOMPARE(WriteProfileString("KIRO.set", "FstDir", QStringLiteral("/café"), path),
              SaveResult::Unencodable);
-    QCOMPARE(ReadAll(path), QByteArray("[KIRO.set]\r\nFstDir=/old\r\n"));
+    QCOMPARE(FileBytes(path), QByteArray("[KIRO.set]\r\nFstDir=/old\r\n"));
 }
 
 void TestCoreFiles::recordsRoundTripByteForByte()
@@ -263,7 +259,7 @@ void TestCoreFiles::recordsRoundTripByteForByte()
     };
     QCOMPARE(WriteRecordFile(path, records), SaveResult::Ok);
     const QByteArray expected = Cp932(QStringLiteral("\"日本語の名前\",\"日本語の名前@@http://h/\"\r\n\"a, b\",1\r\n"));
-    QCOMPARE(ReadAll(path), expected);
+    QCOMPARE(FileBytes(path), expected);
 
     const QList<QStringList> read = ReadRecordFile(path);
     QCOMPARE(read.size(), 2);
@@ -275,7 +271,7 @@ void TestCoreFiles::recordsRoundTripByteForByte()
     for (const QStringList &f : read)
         again.append({RecordField::Text(f.at(0)), RecordField{f.at(1), f.at(1) != "1"}});
     QCOMPARE(WriteRecordFile(path, again), SaveResult::Ok);
-    QCOMPARE(ReadAll(path), expected);
+    QCOMPARE(FileBytes(path), expected);
 }
 
 void TestCoreFiles::recordsMalformedLinesDoNotStopOthers()
@@ -346,7 +342,7 @@ void TestCoreFiles::recordsRefuseUnencodable()
     WriteAll(path, "\"jpg\",1\r\n");
     QCOMPARE(WriteRecordFile(path, {{RecordField::Text(QStringLiteral("한")), RecordField::Number(1)}}),
              SaveResult::Unencodable);
-    QCOMPARE(ReadAll(path), QByteArray("\"jpg\",1\r\n"));
+    QCOMPARE(FileBytes(path), QByteArray("\"jpg\",1\r\n"));
 }
 
 void TestCoreFiles::sortedInsertIndex_data()

@@ -9,6 +9,7 @@
 
 #include "core/Shared.h"
 
+#include "GetterTexts.h"
 #include "GetterRig.h"
 #include "RecordingSink.h"
 #include "TestFiles.h"
@@ -23,10 +24,7 @@ using namespace kiro;
 
 namespace {
 
-const QString AbortText = QStringLiteral("要求処理が中断されました．");
-const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
 const QString NoFilesSuffix = QStringLiteral("は画像ファイルが存在しない．");
-
 
 // The getter window's part in a search: its variables, its status bar, its
 // transfer component and the analysis working on them.
@@ -280,7 +278,7 @@ void tst_Analysis::failedSubPageCollectsNothing()
     // A server error and a reset connection may pass: each was tried three times.
     QCOMPARE(m_server.requestCount("/d/two/s2.html"), 3);
     QCOMPARE(m_server.requestCount("/d/three/s3.html"), 3);
-    QCOMPARE(g.sink.statusLog.last(), ErrorText);
+    QCOMPARE(g.sink.statusLog.last(), ErrorStatus);
 }
 
 void tst_Analysis::failedPageNotAskedAgain()
@@ -289,7 +287,7 @@ void tst_Analysis::failedPageNotAskedAgain()
     QCOMPARE(g.Search({Url("/d/missing.html")}, 1), QStringList{QString()});
     QCOMPARE(m_server.requestCount("/d/missing.html"), 1);
     QVERIFY(!g.analyzer.anyPageText());
-    QCOMPARE(g.sink.statusLog.last(), ErrorText);
+    QCOMPARE(g.sink.statusLog.last(), ErrorStatus);
 
     // A page that did give text, earlier or later in the search, counts.
     m_server.addPage("/d/p.html", R"(<img src="a.jpg">)");
@@ -356,7 +354,7 @@ void tst_Analysis::stopWhileWaitingForThePage()
     g.analyzer.AnalyzePage(Url("/d/slow.html"));
     disconnect(&m_server, &TestServer::requestReceived, this, nullptr);
 
-    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QCOMPARE(g.sink.statusLog.last(), AbortedStatus);
     QCOMPARE(g.vars.PageLinks, QStringList{Url("/d/slow.html")});
     QCOMPARE(FileURLs, QStringList{QStringLiteral("earlier")});
     QVERIFY(!g.analyzer.anyPageText());
@@ -380,7 +378,7 @@ void tst_Analysis::stopWhileWaitingForASubPage()
     // The later pages are not asked for; the steps after the page loop still
     // run, each ending at its first entry on the standing stop request.
     QCOMPARE(m_server.requestCount("/d/s3.html"), 0);
-    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QCOMPARE(g.sink.statusLog.last(), AbortedStatus);
     QCOMPARE(found, QStringList{m_server.baseUrl() + "/d/p.jpg"});
     QCOMPARE(g.vars.FoundCount, 1);
 }
@@ -403,7 +401,7 @@ void tst_Analysis::stopBetweenSubPages()
     QCOMPARE(m_server.requestCount("/d/s0.html"), 1);
     QCOMPARE(m_server.requestCount("/d/s1.html"), 0);
     QVERIFY(g.sink.statusLog.contains(Url("/d/s0.html") + NoFilesSuffix));
-    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QCOMPARE(g.sink.statusLog.last(), AbortedStatus);
     QCOMPARE(found, QStringList{QString()});
     QCOMPARE(g.vars.FoundCount, 0);
 }
@@ -604,7 +602,7 @@ void tst_Analysis::pageViewShownDocument()
         return QList<LiveDocumentValue>{{LiveDocumentValue::Address, Url("/d/late.jpg")}};
     });
     g.Search({Url("/d/p.html")}, 0, 1);
-    QCOMPARE(g.sink.statusLog.last(), AbortText);
+    QCOMPARE(g.sink.statusLog.last(), AbortedStatus);
     QVERIFY(!g.vars.FoundFiles.contains(Url("/d/late.jpg")));
 }
 

@@ -11,6 +11,7 @@
 #include "getter/Session.h"
 #include "getter/frmLoad.h"
 
+#include "GetterTexts.h"
 #include "GetterWindowTestBase.h"
 #include "TestServer.h"
 
@@ -46,13 +47,13 @@ private Q_SLOTS:
 void BrowserSessionTest::initTestCase()
 {
     QVERIFY(prepare());
-    QVERIFY(openBrowser());
+    QVERIFY(showWindow());
 }
 
 void BrowserSessionTest::cleanupTestCase()
 {
     QVERIFY(closeGetter());
-    m_browser.reset();
+    m_window.reset();
 }
 
 void BrowserSessionTest::loggedInPagesAndFiles()
@@ -74,7 +75,7 @@ void BrowserSessionTest::loggedInPagesAndFiles()
 
     // The user logs in, then goes to the members' page.
     QVERIFY(showPage(QStringLiteral("/login.html")));
-    QWebEngineProfile *profile = m_browser->WB()->page()->profile();
+    QWebEngineProfile *profile = m_window->WB()->page()->profile();
     Session *session = BrowserSessionOf(profile);
     QVERIFY(session);
     QTRY_VERIFY(session->CookieHeaderFor(QUrl(url("/members/"))).contains("member=yes"));
@@ -98,7 +99,7 @@ void BrowserSessionTest::loggedInPagesAndFiles()
             [&](const QNetworkCookie &c) { storeGot << QString::fromUtf8(c.name() + '=' + c.value()); });
     QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("cmdAllChk")), Qt::LeftButton);
     w->TB_ButtonClick(QStringLiteral("DownLoad"));
-    QCOMPARE(m_messages.last().first, QStringLiteral("ダウンロードが終了しました"));
+    QCOMPARE(m_messages.last().first, Finished);
     const QString folder = QDir(m_dlDir).filePath(DownloadSubDirName(QString::fromUtf8(gallery)));
     QFile a(folder + QStringLiteral("/a.jpg"));
     QVERIFY(a.open(QIODevice::ReadOnly));

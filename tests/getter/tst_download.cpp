@@ -11,6 +11,7 @@
 
 #include "core/Shared.h"
 
+#include "GetterTexts.h"
 #include "GetterRig.h"
 #include "RecordingSink.h"
 #include "TestFiles.h"
@@ -32,21 +33,26 @@ namespace {
 const QString AlreadyThere = QStringLiteral("既に登録あり");
 const QString AtOrBelow = QStringLiteral("指定容量以下");
 const QString Failed = QStringLiteral("ダウンロード失敗");
-const QString AbortText = QStringLiteral("要求処理が中断されました．");
-
 
 // One getter window's worth of download machinery.
 struct Getter : GetterRig {
     FileDownloader downloader{vars, sink, transfer};
 
-    // The search's result: FileURLs and lstFile, every item ticked unless
-    // listed in unticked.
-    void List(const QStringList &urls, const QList<int> &unticked = {})
+    // The search's result for page: FileURLs and lstFile, every item ticked
+    // unless listed in unticked.
+    void List(const QString &page, const QStringList &urls, const QList<int> &unticked = {})
     {
+        vars.BaseURL = page;
         FileURLs = urls;
         sink.items.clear();
         for (int i = 0; i < urls.size(); ++i)
             sink.items.append({urls.at(i), !unticked.contains(i)});
+    }
+
+    void Download(const QString &page, const QStringList &urls, const QList<int> &unticked = {})
+    {
+        List(page, urls, unticked);
+        downloader.DownloadFiles();
     }
 };
 
@@ -119,9 +125,7 @@ void TestDownload::nothingTicked()
     server.addRoute("/a.jpg", TestResponse::bytes(Body(5000, 'a')));
 
     Getter g;
-    g.vars.BaseURL = server.baseUrl() + "/index.html";
-    g.List({server.baseUrl() + "/a.jpg"}, {0});
-    g.downloader.DownloadFiles();
+    g.Download(server.baseUrl() + "/index.html", {server.baseUrl() + "/a.jpg"}, {0});
 
     QVERIFY(g.sink.labels.isEmpty());
     QCOMPARE(g.sink.progressMaximum, -1);
@@ -142,14 +146,11 @@ void TestDownload::namingExamples()
     qputenv("http_proxy", server.baseUrl().toLatin1());
 
     Getter g;
-    g.vars.BaseURL = "http://a.b.c/photo/index.html";
-    g.List({"http://d.e.f/a/b/c.jpg"});
-    g.downloader.DownloadFiles();
+    g.Download("http://a.b.c/photo/index.html", {"http://d.e.f/a/b/c.jpg"});
     QCOMPARE(g.sink.Result(0), "37kb");
 
     chkFileName = 1;
-    g.List({"http://d.e.f/a/b/c.jpg"});
-    g.downloader.DownloadFiles();
+    g.Download("http://a.b.c/photo/index.html", {"http://d.e.f/a/b/c.jpg"});
     QCOMPARE(g.sink.Result(0), "37kb");
 
     QCOMPARE(server.requestCount("http://d.e.f/a/b/c.jpg"), 2);
@@ -180,10 +181,8 @@ void TestDownload::downloadFolderWithAndWithoutSeparator()
 
     FstDir = m_root + "/Down" + tail;
     Getter g;
-    g.vars.BaseURL = server.baseUrl() + "/a/index.html";
     const QString b = server.baseUrl();
-    g.List({b + "/a/b/c.jpg", b + "/a/e.gif", b + "/a/d.png"}, {1});
-    g.downloader.DownloadFiles();
+    g.Download(b + "/a/index.html", {b + "/a/b/c.jpg", b + "/a/e.gif", b + "/a/d.png"}, {1});
 
     const QString sub = PageFolder(server, "/a/index.html");
     QCOMPARE(sub, QStringLiteral("127_0_0_1_%1_a_index_html").arg(server.port()));
@@ -231,9 +230,7 @@ void TestDownload::onlySomeTicked()
     }
 
     Getter g;
-    g.vars.BaseURL = b + "/p.html";
-    g.List(urls, unticked);
-    g.downloader.DownloadFiles();
+    g.Download(b + "/p.html", urls, unticked);
 
     const QString sub = PageFolder(server, "/p.html");
     QStringList expected{"Down/", "Down/" + sub + "/"};
@@ -266,9 +263,7 @@ void TestDownload::sameDownloadTwice()
     }
 
     Getter g;
-    g.vars.BaseURL = b + "/p.html";
-    g.List(urls);
-    g.downloader.DownloadFiles();
+    g.Download(b + "/p.html", urls);
     for (int k = 0; k < 3; ++k)
         QCOMPARE(g.sink.Result(k), "4kb");
     QCOMPARE(server.totalRequests(), 3);
@@ -309,9 +304,7 @@ void TestDownload::sameNameFromTwoFolders()
 
     chkFileName = option;
     Getter g;
-    g.vars.BaseURL = b + "/p.html";
-    g.List({b + "/x/c.jpg", b + "/y/c.jpg"});
-    g.downloader.DownloadFiles();
+    g.Download(b + "/p.html", {b + "/x/c.jpg", b + "/y/c.jpg"});
 
     const QString sub = PageFolder(server, "/p.html");
     const QString dir = m_root + "/Down/" + sub;
@@ -359,9 +352,7 @@ void TestDownload::threshold()
 
     grhkb = threshold;
     Getter g;
-    g.vars.BaseURL = b + "/p.html";
-    g.List(urls);
-    g.downloader.DownloadFiles();
+    g.Download(b + "/p.html", urls);
 
     const QString sub = PageFolder(server, "/p.html");
     QStringList expected{"Down/", "Down/" + sub + "/"};
@@ -388,16 +379,15 @@ void TestDownload::failedTransfers()
     server.addRoute("/good.jpg", TestResponse::bytes(Body(5000, 'o')));
 
     Getter g;
-    g.vars.BaseURL = b + "/p.html";
-    g.List({b + "/missing.jpg", b + "/reset.jpg", b + "/short.jpg", b + "/gone.jpg", b + "/good.jpg"});
-    g.downloader.DownloadFiles();
+    g.Download(b + "/p.html",
+               {b + "/missing.jpg", b + "/reset.jpg", b + "/short.jpg", b + "/gone.jpg", b + "/good.jpg"});
 
     for (int k = 0; k < 4; ++k)
         QCOMPARE(g.sink.Result(k), Failed);
     QCOMPARE(g.sink.Result(4), "5kb");
     QCOMPARE(server.requestCount("/good.jpg"), 1);
-    QCOMPARE(g.sink.statusText, QStringLiteral("要求処理が完了し，すべてのデータが受信されました．"));
-    QVERIFY(g.sink.statusLog.contains(QStringLiteral("通信中にエラーが発生しました．")));
+    QCOMPARE(g.sink.statusText, CompletedStatus);
+    QVERIFY(g.sink.statusLog.contains(ErrorStatus));
 
     const QString sub = PageFolder(server, "/p.html");
     QCOMPARE(FileBytes(m_root + "/Down/" + sub + "/good.jpg"), Body(5000, 'o'));
@@ -414,8 +404,7 @@ void TestDownload::failedItemKeepsFileItDidNotWrite()
     server.addRoute("/late.jpg", TestResponse::bytes(Body(60000, 'l')).slow(4096, 30).resetAfter(20000));
 
     Getter g;
-    g.vars.BaseURL = b + "/p.html";
-    g.List({b + "/late.jpg"});
+    g.List(b + "/p.html", {b + "/late.jpg"});
     const QString sub = PageFolder(server, "/p.html");
     const QString target = m_root + "/Down/" + sub + "/late.jpg";
     bool planted = false;
@@ -451,8 +440,7 @@ void TestDownload::stop()
     server.addRoute("/third.jpg", TestResponse::bytes(Body(3000, '3')));
 
     Getter g;
-    g.vars.BaseURL = b + "/p.html";
-    g.List({b + "/first.jpg", b + "/stalled.jpg", b + "/third.jpg"});
+    g.List(b + "/p.html", {b + "/first.jpg", b + "/stalled.jpg", b + "/third.jpg"});
     if (duringTransfer) {
         // Stop once part of the stalled file has arrived.
         g.sink.onLabel = [&](GetterSink::Label label, const QString &text) {
@@ -468,7 +456,7 @@ void TestDownload::stop()
     }
     g.downloader.DownloadFiles();
 
-    QCOMPARE(g.sink.statusText, AbortText);
+    QCOMPARE(g.sink.statusText, AbortedStatus);
     QCOMPARE(g.sink.Result(0), "3kb");
     QVERIFY(g.sink.Untouched(1));
     QVERIFY(g.sink.Untouched(2));
@@ -493,9 +481,7 @@ void TestDownload::httpsPage()
 
     chkFileName = 1;
     Getter g;
-    g.vars.BaseURL = b + "/p/index.html";
-    g.List({b + "/p/a.jpg"});
-    g.downloader.DownloadFiles();
+    g.Download(b + "/p/index.html", {b + "/p/a.jpg"});
     Inet::RemoveTrustedCaFile(TestServer::testCertificatePath());
 
     const QString host = QStringLiteral("127_0_0_1_%1").arg(server.port());
@@ -525,9 +511,7 @@ void TestDownload::hostileNames()
     urls << "" << "nofolder.jpg" << b + "/h/";
 
     Getter g;
-    g.vars.BaseURL = b + "/h/p.html";
-    g.List(urls);
-    g.downloader.DownloadFiles();
+    g.Download(b + "/h/p.html", urls);
 
     const QString sub = PageFolder(server, "/h/p.html");
     QCOMPARE(sub, QStringLiteral("127_0_0_1_%1_h_p_html").arg(server.port()));
@@ -568,17 +552,13 @@ void TestDownload::searchedPageIsTheReferer()
     server.addRoute("/img/b.jpg", TestResponse::bytes(Body(6000, 'b')).requiringHeader("Referer", page.toUtf8()));
 
     Getter g;
-    g.vars.BaseURL = page;
-    g.List({b + "/img/a.jpg", b + "/img/b.jpg"});
-    g.downloader.DownloadFiles();
+    g.Download(page, {b + "/img/a.jpg", b + "/img/b.jpg"});
     QCOMPARE(g.sink.Result(0), "5kb");
     QCOMPARE(g.sink.Result(1), "6kb");
     QCOMPARE(server.lastRequestHeader("/img/a.jpg", "Referer"), page.toUtf8());
 
     // From another page the host refuses them.
-    g.vars.BaseURL = b + "/elsewhere.html";
-    g.List({b + "/img/a.jpg"});
-    g.downloader.DownloadFiles();
+    g.Download(b + "/elsewhere.html", {b + "/img/a.jpg"});
     QCOMPARE(g.sink.Result(0), Failed);
     const QString sub = PageFolder(server, "/gallery/index.html");
     QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + PageFolder(server, "/elsewhere.html") + "/",

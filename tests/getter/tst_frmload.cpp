@@ -13,6 +13,7 @@
 #include "getter/TransferControl.h"
 #include "getter/frmLoad.h"
 
+#include "GetterTexts.h"
 #include "GetterWindowTestBase.h"
 #include "TestFiles.h"
 #include "TestServer.h"
@@ -43,9 +44,7 @@ using namespace kiro;
 
 namespace {
 
-const QString Confirm = QStringLiteral("確認");
 const QString NothingTicked = QStringLiteral("ダウンロードするファイルが選択されていません");
-const QString Finished = QStringLiteral("ダウンロードが終了しました");
 const QString NoText = QStringLiteral("ＨＴＭＬデータが取得できないため、解析できません。");
 const QString NoFiles = QStringLiteral("対象ファイルが全くないか、ＨＴＭＬデータを取得できないため"
                                        "対象ファイルを見つけることができません");
@@ -162,7 +161,7 @@ void FrmLoadTest::initTestCase()
 {
     QVERIFY2(m_otherSite.isListening(), qPrintable(m_otherSite.errorString()));
     QVERIFY(prepare());
-    QVERIFY(openBrowser());
+    QVERIFY(showWindow());
     QCOMPARE(FstDir, m_dlDir);
 }
 
@@ -174,7 +173,7 @@ void FrmLoadTest::init()
 void FrmLoadTest::cleanup()
 {
     QVERIFY(closeGetter());
-    QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+    QVERIFY(m_window->Button(QStringLiteral("Fget"))->isEnabled());
     m_server.releaseStalled();
     m_otherSite.releaseStalled();
     SetEngineGivesUpOn({});
@@ -182,7 +181,7 @@ void FrmLoadTest::cleanup()
 
 void FrmLoadTest::cleanupTestCase()
 {
-    m_browser.reset();
+    m_window.reset();
 }
 
 frmLoad *FrmLoadTest::openGetter(const QString &path)
@@ -223,7 +222,7 @@ void FrmLoadTest::formLoad()
     QVERIFY(w);
     QCOMPARE(w->windowTitle(), QStringLiteral("ファイルのダウンロード"));
     QVERIFY(!w->isModal());
-    QVERIFY(!m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+    QVERIFY(!m_window->Button(QStringLiteral("Fget"))->isEnabled());
     QCOMPARE(control<QLabel>(w, "lblURL")->text(), url("/gallery.html"));
     QCOMPARE(control<QLabel>(w, "lblDLDir")->text(), m_dlDir);
     QCOMPARE(enabledControls(w), IdleEmpty);
@@ -489,9 +488,9 @@ void FrmLoadTest::interruptSearch()
                 && QTest::qWaitFor([&] { return blinkerColour(w) == QColor(Qt::black); }, 5000);
         browserUsable = showPage(QStringLiteral("/elsewhere.html"));
         if (browserAbort) {
-            m_browser->Button(QStringLiteral("Abort"))->trigger();
+            m_window->Button(QStringLiteral("Abort"))->trigger();
             hiddenAtOnce = w && w->isHidden() && !frmLoad::Current();
-            fgetEnabledAtOnce = m_browser->Button(QStringLiteral("Fget"))->isEnabled();
+            fgetEnabledAtOnce = m_window->Button(QStringLiteral("Fget"))->isEnabled();
         } else {
             QVERIFY(w->Button(QStringLiteral("Stop"))->isEnabled());
             w->Button(QStringLiteral("Stop"))->trigger();
@@ -513,8 +512,8 @@ void FrmLoadTest::interruptSearch()
         QVERIFY(hiddenAtOnce);
         QVERIFY(fgetEnabledAtOnce);
         QTRY_VERIFY(w.isNull());
-        QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
-        QVERIFY(m_browser->Button(QStringLiteral("Abort"))->isEnabled());
+        QVERIFY(m_window->Button(QStringLiteral("Fget"))->isEnabled());
+        QVERIFY(m_window->Button(QStringLiteral("Abort"))->isEnabled());
     } else {
         QCOMPARE(enabledControls(w), IdleEmpty);
         QCOMPARE(fileList(w)->count(), 0);
@@ -560,7 +559,7 @@ void FrmLoadTest::interruptDownload()
         QVERIFY(w->Button(key)->isEnabled());
         w->Button(key)->trigger();
         hiddenAtOnce = w->isHidden() && !frmLoad::Current()
-                && m_browser->Button(QStringLiteral("Fget"))->isEnabled();
+                && m_window->Button(QStringLiteral("Fget"))->isEnabled();
         // A "DownLoad" pressed before the stopped one has unwound does nothing.
         if (!exit)
             w->Button(QStringLiteral("DownLoad"))->trigger();
@@ -575,7 +574,7 @@ void FrmLoadTest::interruptDownload()
     if (exit) {
         QVERIFY(hiddenAtOnce);
         QTRY_VERIFY(w.isNull());
-        QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+        QVERIFY(m_window->Button(QStringLiteral("Fget"))->isEnabled());
     } else {
         QVERIFY(!hiddenAtOnce);
         QCOMPARE(enabledControls(w), IdleKept);
@@ -727,7 +726,7 @@ void FrmLoadTest::framesets()
                                  : m_server.requestCount("/frames/" + rightFrame) > 0), 20000);
     QTRY_VERIFY_WITH_TIMEOUT([&] {
         QList<FrameInfo> frames;
-        return m_browser->WB()->ReadFrames(&frames) && frames.size() == 2
+        return m_window->WB()->ReadFrames(&frames) && frames.size() == 2
                 && frames.at(0).location.endsWith(QLatin1String("left.html"));
     }(), 20000);
     QPointer<frmLoad> w = openGetter(QStringLiteral("/frames/index.html"));
@@ -803,7 +802,7 @@ void FrmLoadTest::analysisErrorShown()
     if (framed) {
         QTRY_VERIFY_WITH_TIMEOUT([&] {
             QList<FrameInfo> frames;
-            return m_browser->WB()->ReadFrames(&frames) && frames.size() == 2;
+            return m_window->WB()->ReadFrames(&frames) && frames.size() == 2;
         }(), 20000);
     }
     QPointer<frmLoad> w = openGetter(shown);
@@ -898,7 +897,7 @@ void FrmLoadTest::pageShownByScript()
     const int galleryFrame = shown == QLatin1String("/show/frames.html") ? 0 : -1;
     QTRY_VERIFY_WITH_TIMEOUT([&] {
         ShownDocument document;
-        if (!m_browser->WB()->ReadDocument(galleryFrame, &document))
+        if (!m_window->WB()->ReadDocument(galleryFrame, &document))
             return false;
         for (const LiveDocumentValue &value : std::as_const(document.values)) {
             if (value.kind == LiveDocumentValue::Css)
@@ -907,8 +906,8 @@ void FrmLoadTest::pageShownByScript()
         return false;
     }(), 20000);
     if (!handedOver.isEmpty())
-        m_browser->TURLBox()->setText(url(handedOver));
-    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
+        m_window->TURLBox()->setText(url(handedOver));
+    m_window->TB_ButtonClick(QStringLiteral("Fget"));
     QPointer<frmLoad> w = frmLoad::Current();
     QVERIFY(w && QTest::qWaitForWindowExposed(w));
     if (pageView)

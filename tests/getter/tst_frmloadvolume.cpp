@@ -11,6 +11,7 @@
 #include "getter/TransferControl.h"
 #include "getter/frmLoad.h"
 
+#include "GetterTexts.h"
 #include "GetterWindowTestBase.h"
 #include "TestFiles.h"
 #include "TestServer.h"
@@ -37,9 +38,6 @@ using namespace kiro;
 
 namespace {
 
-const QString Confirm = QStringLiteral("確認");
-const QString Finished = QStringLiteral("ダウンロードが終了しました");
-const QString Completed = QStringLiteral("要求処理が完了し，すべてのデータが受信されました．");
 const QString AllDone = QStringLiteral("★★　終了．★★");
 
 // The status texts of the transfer states 1 to 10, in the order of their numbers.
@@ -161,7 +159,7 @@ void FrmLoadVolumeTest::initTestCase()
     m_server.setKeepAlive(true);
     addBigPage();
     addFilesPage();
-    QVERIFY(openBrowser());
+    QVERIFY(showWindow());
 }
 
 void FrmLoadVolumeTest::init()
@@ -178,7 +176,7 @@ void FrmLoadVolumeTest::cleanup()
 
 void FrmLoadVolumeTest::cleanupTestCase()
 {
-    m_browser.reset();
+    m_window.reset();
 }
 
 // 60 000 file links in one page, with a repeated address and links of an
@@ -216,7 +214,7 @@ void FrmLoadVolumeTest::addFilesPage()
 // The address typed into the browser's address box, then "Fget".
 frmLoad *FrmLoadVolumeTest::openGetter(const QString &address)
 {
-    m_browser->TURLBox()->setText(address);
+    m_window->TURLBox()->setText(address);
     return clickFget();
 }
 
@@ -382,17 +380,17 @@ void FrmLoadVolumeTest::interruptTakenPromptly()
         QElapsedTimer clock;
         qint64 dueNs = -1;
         qint64 handledNs = -1;
-        QAction *button = command == QLatin1String("Abort") ? m_browser->Button(command)
+        QAction *button = command == QLatin1String("Abort") ? m_window->Button(command)
                                                             : w->Button(command);
         auto click = [&] {
-            QTimer::singleShot(afterMs, Qt::PreciseTimer, m_browser.get(), [&] {
+            QTimer::singleShot(afterMs, Qt::PreciseTimer, m_window.get(), [&] {
                 handledNs = clock.nsecsElapsed();
                 if (button->isEnabled())
                     button->trigger();
             });
             dueNs = clock.nsecsElapsed() + afterMs * 1000000LL;
         };
-        onStatusText(w, Completed, search ? 1 : 1000, click);
+        onStatusText(w, CompletedStatus, search ? 1 : 1000, click);
 
         clock.start();
         w->TB_ButtonClick(search ? QStringLiteral("Serch") : QStringLiteral("DownLoad"));
@@ -423,7 +421,7 @@ void FrmLoadVolumeTest::interruptTakenPromptly()
             }
         } else {
             QTRY_VERIFY(w.isNull());
-            QVERIFY(m_browser->Button(QStringLiteral("Fget"))->isEnabled());
+            QVERIFY(m_window->Button(QStringLiteral("Fget"))->isEnabled());
         }
     }
     QVERIFY2(best <= PromptMs, qPrintable(QStringLiteral("taken after %1 ms at best").arg(best)));
@@ -481,7 +479,7 @@ void FrmLoadVolumeTest::statusTextsInOrder()
     for (int state : std::as_const(reported)) {
         QVERIFY2(state > previous, "states out of the Part's order");
         previous = state;
-        expected << (state == 12 ? Completed : StateTexts.value(state - 1));
+        expected << (state == 12 ? CompletedStatus : StateTexts.value(state - 1));
     }
     QCOMPARE(reported.last(), 12);
     // A new connection for https; over http the search's is kept and used again.

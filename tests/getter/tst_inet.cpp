@@ -1,6 +1,7 @@
 // The transfer engine against a hostile loopback server: framing, content
 // codings, partial answers, redirects, retries and continued bodies, proxies
 // from the environment, the session's headers and the states it raises.
+#include "GetterTexts.h"
 #include "GetterRig.h"
 #include "RecordingSink.h"
 #include "TestFiles.h"
@@ -29,9 +30,6 @@ Q_DECLARE_METATYPE(TestResponse)
 Q_DECLARE_METATYPE(TransferMode)
 
 namespace {
-
-const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
-const QString AbortedText = QStringLiteral("要求処理が中断されました．");
 
 struct Getter : GetterRig {
     bool Get(const QUrl &url, TransferMode mode, const QString &referer = QString())
@@ -222,7 +220,7 @@ void tst_Inet::hostileAnswers()
         } else {
             const QString text = mode == TransferMode::PageText ? g.vars.HtmlText : g.vars.SubHtmlText;
             QCOMPARE(text, ok ? QString::fromUtf8(body) : QString());
-            QCOMPARE(g.sink.status(), ok ? g.sink.status() : ErrorText);
+            QCOMPARE(g.sink.status(), ok ? g.sink.status() : ErrorStatus);
         }
         server->removeRoute("/hostile");
     }
@@ -258,7 +256,7 @@ void tst_Inet::decompressionBomb()
 
     QVERIFY(!g.Get(m_http.url("/bomb"), TransferMode::PageText));
     const qint64 growth = PeakResidentBytes() - before;
-    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(g.vars.HtmlText, QString());
     QVERIFY2(g.transfer.inet().ErrorString().contains(QLatin1String("text body over")),
              qPrintable(g.transfer.inet().ErrorString()));
@@ -402,7 +400,7 @@ void tst_Inet::retryAfterTooLongFails()
         Getter g;
         QVERIFY(!g.Get(m_http.url("/later"), TransferMode::PageText));
         QCOMPARE(m_http.requestCount("/later"), 1);
-        QCOMPARE(g.sink.status(), ErrorText);
+        QCOMPARE(g.sink.status(), ErrorStatus);
     }
 }
 
@@ -423,7 +421,7 @@ void tst_Inet::stopDuringRetryWait()
     QCOMPARE(g.transfer.Fetch(m_http.url("/wait").toString(), TransferMode::File),
              TransferControl::WaitResult::Aborted);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(g.sink.status(), AbortedText);
+    QCOMPARE(g.sink.status(), AbortedStatus);
     QVERIFY(!g.transfer.inet().StillExecuting());
     QCOMPARE(g.terminalStates(), 0);
     QCOMPARE(FolderEntries(folder), QStringList());

@@ -1,3 +1,4 @@
+#include "GetterTexts.h"
 #include "GetterRig.h"
 #include "RecordingSink.h"
 #include "TestFiles.h"
@@ -25,11 +26,6 @@
 Q_DECLARE_METATYPE(TestResponse)
 
 namespace {
-
-const QString CompletedText = QStringLiteral("要求処理が完了し，すべてのデータが受信されました．");
-const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
-const QString AbortedText = QStringLiteral("要求処理が中断されました．");
-
 
 using Getter = GetterRig;
 
@@ -173,7 +169,7 @@ void tst_Transfer::textBodies()
 
     QVERIFY(!g.transfer.LastFailed());
     QCOMPARE(g.vars.TransferDone, 1);
-    QCOMPARE(g.sink.status(), CompletedText);
+    QCOMPARE(g.sink.status(), CompletedStatus);
     QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, expected);
     // The other destination is not this request's.
     QCOMPARE(mode == 1 ? g.vars.SubHtmlText : g.vars.HtmlText,
@@ -213,7 +209,7 @@ void tst_Transfer::failedTextRequests()
 
     QVERIFY(g.transfer.LastFailed());
     QCOMPARE(g.vars.TransferDone, 1);
-    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, QString());
     QCOMPARE(g.terminalStates(), 1);
     QCOMPARE(g.states.last(), 11);
@@ -266,7 +262,7 @@ void tst_Transfer::fileBodies()
     if (ok) {
         QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
         QCOMPARE(g.states.last(), 12);
-        QCOMPARE(g.sink.status(), CompletedText);
+        QCOMPARE(g.sink.status(), CompletedStatus);
         QCOMPARE(g.vars.ReceivedBytes, qint64(body.size()));
         QCOMPARE(g.sink.kb(), kb);
         QVERIFY(FileBytes(g.vars.SavePath) == body);
@@ -274,7 +270,7 @@ void tst_Transfer::fileBodies()
     } else {
         QVERIFY(g.transfer.LastFailed());
         QCOMPARE(g.states.last(), 11);
-        QCOMPARE(g.sink.status(), ErrorText);
+        QCOMPARE(g.sink.status(), ErrorStatus);
         QCOMPARE(g.vars.ReceivedBytes, qint64(0));
         QCOMPARE(FolderEntries(folder), QStringList());
     }
@@ -315,7 +311,7 @@ void tst_Transfer::unwritableFolder()
     QCOMPARE(g.transfer.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
              TransferControl::WaitResult::Done);
     QVERIFY(g.transfer.LastFailed());
-    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(g.terminalStates(), 1);
     QVERIFY(!QFile::exists(savePath));
     QCOMPARE(FolderEntries(folder), before);
@@ -333,7 +329,7 @@ void tst_Transfer::stallEndsAfterTheLimit()
              TransferControl::WaitResult::Done);
     QVERIFY(g.transfer.LastFailed());
     QVERIFY(g.transfer.inet().ErrorString().contains(QLatin1String("no data")));
-    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(g.terminalStates(), 1);
     QCOMPARE(FolderEntries(folder), QStringList());
     m_http.releaseStalled();
@@ -356,7 +352,7 @@ void tst_Transfer::abortWhileAFileStreams()
     QCOMPARE(g.transfer.Fetch(m_http.url("/file/streaming").toString(), TransferMode::File),
              TransferControl::WaitResult::Aborted);
     QVERIFY(sawPartialFile);
-    QCOMPARE(g.sink.status(), AbortedText);
+    QCOMPARE(g.sink.status(), AbortedStatus);
     QCOMPARE(g.vars.TransferDone, 0);
     QCOMPARE(g.vars.ReceivedBytes, qint64(0));
     QCOMPARE(g.terminalStates(), 0);
@@ -423,7 +419,7 @@ void tst_Transfer::untrustedCertificateFails()
 
     QCOMPARE(result, TransferControl::WaitResult::Done);
     QVERIFY(g.transfer.LastFailed());
-    QCOMPARE(g.sink.status(), ErrorText);
+    QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(FolderEntries(folder), QStringList());
 }
 

@@ -1,7 +1,6 @@
 #include "GetterWindowTestBase.h"
 
 #include "browser/BrowserView.h"
-#include "core/MessageSeam.h"
 #include "core/Settings.h"
 #include "getter/Inet.h"
 #include "getter/TransferControl.h"
@@ -22,11 +21,6 @@ GetterWindowTestBase::GetterWindowTestBase(QByteArray extsnContent, int grhkb)
 {
 }
 
-GetterWindowTestBase::~GetterWindowTestBase()
-{
-    kiro::SetMessageHandler({});
-}
-
 bool GetterWindowTestBase::prepare()
 {
     InitKiroResources();
@@ -39,19 +33,8 @@ bool GetterWindowTestBase::prepare()
     m_dlDir = m_appDir.filePath(QStringLiteral("dl"));
     if (!QDir().mkpath(m_dlDir))
         return false;
-    recordMessages();
-    kiro::OverrideProgramFolder(m_appDir.path());
     m_server.addPage("/start.html", "<html><body>start</body></html>");
     return writeProgramFiles();
-}
-
-void GetterWindowTestBase::recordMessages()
-{
-    kiro::SetMessageHandler([this](const QString &text, const QString &title) {
-        m_messages.append({text, title});
-        if (m_onMessage)
-            m_onMessage(text);
-    });
 }
 
 bool GetterWindowTestBase::writeProgramFiles()
@@ -71,16 +54,6 @@ bool GetterWindowTestBase::writeProgramFiles()
     QFile extsn(m_appDir.filePath(QStringLiteral("Extsn.fil")));
     return extsn.open(QIODevice::WriteOnly | QIODevice::Truncate)
         && extsn.write(m_extsnContent) == m_extsnContent.size();
-}
-
-bool GetterWindowTestBase::openBrowser()
-{
-    m_browser = std::make_unique<frmMain>();
-    QSignalSpy completed(m_browser->WB(), &BrowserView::NavigateComplete2);
-    m_browser->show();
-    if (!QTest::qWaitForWindowExposed(m_browser.get()))
-        return false;
-    return !completed.isEmpty() || completed.wait(20000);
 }
 
 bool GetterWindowTestBase::startCase()
@@ -113,17 +86,17 @@ bool GetterWindowTestBase::showPage(const QString &path)
 {
     const QString target = url(path);
     // The same address twice loads it again.
-    QSignalSpy loaded(m_browser->WB()->page(), &QWebEnginePage::loadFinished);
-    m_browser->TURLBox()->setText(target);
-    m_browser->TURL_KeyPress(13);
+    QSignalSpy loaded(m_window->WB()->page(), &QWebEnginePage::loadFinished);
+    m_window->TURLBox()->setText(target);
+    m_window->TURL_KeyPress(13);
     return QTest::qWaitFor([&] {
-        return !loaded.isEmpty() && m_browser->WB()->LocationURL() == target;
+        return !loaded.isEmpty() && m_window->WB()->LocationURL() == target;
     }, 20000);
 }
 
 frmLoad *GetterWindowTestBase::clickFget()
 {
-    m_browser->TB_ButtonClick(QStringLiteral("Fget"));
+    m_window->TB_ButtonClick(QStringLiteral("Fget"));
     frmLoad *w = frmLoad::Current();
     if (!w || !QTest::qWaitForWindowExposed(w))
         return nullptr;

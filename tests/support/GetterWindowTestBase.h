@@ -1,41 +1,27 @@
 #pragma once
 
-#include "TestServer.h"
-#include "browser/frmMain.h"
+#include "BrowserTestBase.h"
 #include "getter/frmLoad.h"
 
 #include <QByteArray>
-#include <QList>
 #include <QListWidget>
-#include <QObject>
-#include <QPair>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
-#include <functional>
-#include <memory>
-
-// What the getter window tests share: a program folder of their own with a
-// download folder, KIRO.ini naming a start page on the loopback server and
-// Extsn.fil with the test's extensions, recorded messages, and the browser
-// window the getter is opened from.
-class GetterWindowTestBase : public QObject
+// What the getter window tests add: a download folder, KIRO.ini pointing it
+// and the start page at the loopback server, Extsn.fil with the test's
+// extensions, and the getter opened from the browser window.
+class GetterWindowTestBase : public BrowserTestBase
 {
     Q_OBJECT
 
 protected:
-    using Message = QPair<QString, QString>;
-
     GetterWindowTestBase(QByteArray extsnContent, int grhkb);
-    ~GetterWindowTestBase() override;
 
-    // The steps before the browser opens: resources, the program and
-    // download folders, message recording and the start page.
+    // The steps before the browser opens: resources, the download folder,
+    // the start page and the program files.
     bool prepare();
     bool writeProgramFiles();
-    // Shows the browser window and waits for its start page.
-    bool openBrowser();
     // Each case starts from the saved settings and an empty download folder.
     bool startCase();
     bool emptyDownloadFolder();
@@ -46,17 +32,8 @@ protected:
     bool showPage(const QString &path);
     // "Fget" on the browser window; the getter retries without a long wait.
     frmLoad *clickFget();
-    void recordMessages();
 
-    QString url(const QString &path) const { return m_server.baseUrl() + path; }
-
-    TestServer m_server;
-    QTemporaryDir m_appDir;
     QString m_dlDir;
-    QList<Message> m_messages;
-    // Called with each message's text as it is shown.
-    std::function<void(const QString &)> m_onMessage;
-    std::unique_ptr<frmMain> m_browser;
 
 private:
     QByteArray m_extsnContent;

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 // What the window tests share: a program folder of their own whose KIRO.ini
@@ -21,12 +22,16 @@ class BrowserTestBase : public QObject
     Q_OBJECT
 
 protected:
+    using Message = QPair<QString, QString>;
+
     BrowserTestBase();
     ~BrowserTestBase() override;
 
     // Writes KIRO.ini so that the start page is startPage, then opens the
     // browser window and waits until the start page has loaded.
     frmMain *openWindow(const QString &startPage);
+    // Opens the browser window on the program files as they are.
+    frmMain *showWindow();
     void closeWindow();
     // Types address into the address box, presses Enter and waits for the
     // page's completed navigation.
@@ -48,6 +53,8 @@ protected:
 
     TestServer m_server;
     QTemporaryDir m_appDir;
-    QList<QPair<QString, QString>> m_messages;
+    QList<Message> m_messages;
+    // Called with each message's text as it is shown.
+    std::function<void(const QString &)> m_onMessage;
     std::unique_ptr<frmMain> m_window;
 };

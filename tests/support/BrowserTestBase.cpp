@@ -19,6 +19,8 @@ BrowserTestBase::BrowserTestBase()
     kiro::OverrideProgramFolder(m_appDir.path());
     kiro::SetMessageHandler([this](const QString &text, const QString &title) {
         m_messages.append({text, title});
+        if (m_onMessage)
+            m_onMessage(text);
     });
 }
 
@@ -36,7 +38,11 @@ frmMain *BrowserTestBase::openWindow(const QString &startPage)
     ini.write("[KIRO.set]\r\nStdHpAdrs=" + startPage.toLatin1() + "\r\nFstHpAdrs="
               + startPage.toLatin1() + "\r\n");
     ini.close();
+    return showWindow();
+}
 
+frmMain *BrowserTestBase::showWindow()
+{
     m_window = std::make_unique<frmMain>();
     QSignalSpy completed(m_window->WB(), &BrowserView::NavigateComplete2);
     QSignalSpy loaded(m_window->WB()->page(), &QWebEnginePage::loadFinished);
