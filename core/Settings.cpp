@@ -112,9 +112,10 @@ bool ParseNumber(QStringView text, qint64 *value)
     bool ok = false;
     qint64 n = t.toLongLong(&ok);
     if (!ok) {
-        const double d = t.toDouble(&ok);
-        if (!ok)
-            return false;
+        // The pattern above holds only numbers: a failed conversion is one
+        // too large (infinity) or too small (zero) for a double, and is kept
+        // within range like any other.
+        const double d = t.toDouble();
         if (d >= double(LargestThreshold))
             n = LargestThreshold;
         else if (d <= -double(LargestThreshold))

@@ -94,6 +94,9 @@ void TestCoreFiles::profileRead_data()
             << QByteArray("[KIRO.set]\r\nFstDir\r\nFstDir=/k\r\n") << "FstDir" << 200 << "/k";
     QTest::newRow("a buffer of one holds only the end")
             << QByteArray("[KIRO.set]\r\nchkSubURL=1\r\n") << "chkSubURL" << 1 << "";
+    QTest::newRow("a buffer of nothing") << QByteArray("[KIRO.set]\r\nchkSubURL=1\r\n") << "chkSubURL" << 0 << "";
+    QTest::newRow("a blank first line")
+            << QByteArray("\n[KIRO.set]\nFstDir=/b\n") << "FstDir" << 200 << "/b";
     QTest::newRow("CR lines")
             << QByteArray("[Other]\rFstDir=/x\r[KIRO.set]\rgrhkb=1\rFstDir=/z\r") << "FstDir" << 200 << "/z";
     QTest::newRow("a CR alone among CR LF lines")
@@ -464,6 +467,7 @@ void TestCoreFiles::unstorableCharacterNamed_data()
     QTest::newRow("pair") << QStringLiteral("a") + QString::fromUcs4(U"\U0001F600") + "b"
                           << QString::fromUcs4(U"\U0001F600") << refused + "（" + QString::fromUcs4(U"\U0001F600") + "）";
     QTest::newRow("line break") << QStringLiteral("two\nlines") << QStringLiteral("\n") << refused + "（U+000A）";
+    QTest::newRow("delete") << QStringLiteral("a\x7F") << QStringLiteral("\x7F") << refused + "（U+007F）";
     QTest::newRow("tab") << QStringLiteral("a\tb") << QStringLiteral("\t") << refused + "（U+0009）";
     QTest::newRow("no-break space") << QStringLiteral("a\u00A0b") << QStringLiteral("\u00A0")
                                     << refused + "（U+00A0）";

@@ -155,6 +155,8 @@ void TestSettings::loadSettings_data()
     QTest::newRow("duplicate key: the first counts")
             << QByteArray("grhkb=0000000007\r\nchkSubURL=1\r\ngrhkb=0000000008\r\nchkSubURL=0\r\n")
             << qint64(7) << 1 << 0 << d << d;
+    QTest::newRow("a bad option takes no earlier key's number")
+            << QByteArray("grhkb=0000000005\r\nchkSubURL=x\r\nchkFileName=y\r\n") << qint64(5) << 0 << 0 << d << d;
     QTest::newRow("options") << QByteArray("chkSubURL=1\r\nchkFileName=1\r\n") << qint64(1) << 1 << 1 << d << d;
     QTest::newRow("options cut to one character")
             << QByteArray("chkSubURL=10\r\nchkFileName=12\r\n") << qint64(1) << 1 << 1 << d << d;
@@ -207,6 +209,9 @@ void TestSettings::numbers_data()
     QTest::newRow("ideographic space") << QStringLiteral("\u30008") << true << qint64(8);
     QTest::newRow("kept within ten digits") << "123456789012" << true << LargestThreshold;
     QTest::newRow("kept within ten digits, negative") << "-1e20" << true << -LargestThreshold;
+    QTest::newRow("too large for a double") << "1e400" << true << LargestThreshold;
+    QTest::newRow("too large for a double, negative") << "-1e400" << true << -LargestThreshold;
+    QTest::newRow("too small for a double") << "1e-400" << true << qint64(0);
     QTest::newRow("empty") << "" << false << qint64(0);
     QTest::newRow("letters") << "abc" << false << qint64(0);
     QTest::newRow("digits and letters") << "12kb" << false << qint64(0);
@@ -239,6 +244,7 @@ void TestSettings::pageViewOption_data()
             << QByteArray("chkPageView=1" + QByteArray(199, ' ') + "\r\n") << 1;
     QTest::newRow("cut to one character") << QByteArray("chkPageView=10\r\n") << 1;
     QTest::newRow("not a number keeps default") << QByteArray("chkPageView=x\r\n") << 0;
+    QTest::newRow("not a number after a number") << QByteArray("grhkb=0000000003\r\nchkPageView=x\r\n") << 0;
     QTest::newRow("empty value") << QByteArray("chkPageView=\r\n") << 0;
 }
 

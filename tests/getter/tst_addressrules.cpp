@@ -128,6 +128,7 @@ void tst_AddressRules::pageFolder_data()
     QTest::newRow("slash in fragment") << "http://host/d/x.html#s/1" << "http://host/d/";
     QTest::newRow("query on host") << "http://host?x=/y" << "http://host/";
     QTest::newRow("empty") << "" << "/";
+    QTest::newRow("nothing before the query") << "?d=a/" << "/";
 }
 
 void tst_AddressRules::pageFolder()
@@ -146,6 +147,7 @@ void tst_AddressRules::joinToPage_data()
     QTest::newRow("host root") << "/pics/a.jpg" << "http://host/d/p.html" << "http://host/pics/a.jpg";
     QTest::newRow("host root, port") << "/pics/a.jpg" << "http://host:8080/d/p.html"
                                      << "http://host:8080/pics/a.jpg";
+    QTest::newRow("host root, page without a path") << "/a.jpg" << "http://host" << "http://host/a.jpg";
     QTest::newRow("host root, query page") << "/a.jpg" << "http://host?x=/y" << "http://host/a.jpg";
     QTest::newRow("host root, https") << "/a.jpg" << "HTTPS://Host/x" << "https://Host/a.jpg";
     QTest::newRow("other host, https") << "//cdn.host/a.jpg" << "https://host/d/p.html"

@@ -52,6 +52,13 @@ void tst_PageViewLinks::srcset_data()
                                            << QStringList{"b.jpg"};
     QTest::newRow("empty") << "" << QStringList{};
     QTest::newRow("only commas") << " , ,, " << QStringList{};
+    QTest::newRow("form feeds and carriage returns") << "a.jpg\f1x,\rb.jpg\f2x" << QStringList{"a.jpg", "b.jpg"};
+    // A scheme is a letter, then letters, digits, "+", "-" or "."; only http
+    // and https are fetched, and a relative path may hold a colon later on.
+    QTest::newRow("schemes")
+            << "mailto:a 1x, a1+.-:b 2x, z:c 3x, Zz:d 4x, A:e 5x, httpx:f 6x, HTTP://h/g.jpg 7x, "
+               "https:h.jpg 8x, Https://h/i.jpg 9x, 1a:j.jpg 10x, :k.jpg 11x, l.jpg?x=a:b 12x"
+            << QStringList{"HTTP://h/g.jpg", "https:h.jpg", "Https://h/i.jpg", "1a:j.jpg", ":k.jpg", "l.jpg?x=a:b"};
 }
 
 void tst_PageViewLinks::srcset()
@@ -84,6 +91,27 @@ void tst_PageViewLinks::cssUrls_data()
     QTest::newRow("data and blob left out")
             << "url(data:image/png;base64,AAA) url(blob:http://h/1) url(c.jpg)" << QStringList{"c.jpg"};
     QTest::newRow("empty url") << "url() url('')" << QStringList{};
+    QTest::newRow("hex escapes: digits and letters of both cases")
+            << R"(url(\30 \39\9\6a\6A\6f\6F.jpg))" << QStringList{"09\tjjoo.jpg"};
+    QTest::newRow("hex escape of six digits at most") << R"(url(\0000611.jpg))" << QStringList{"a1.jpg"};
+    QTest::newRow("hex escape ended by a tab") << "url(\\61\t.jpg)" << QStringList{"a.jpg"};
+    QTest::newRow("escape of a character that is no hex digit")
+            << R"(url(a\ b\).jpg) url("c\"d.jpg"))" << QStringList{"a b).jpg", "c\"d.jpg"};
+    QTest::newRow("escaped line break inside a string") << "url(\"a\\\nb.jpg\")" << QStringList{"ab.jpg"};
+    QTest::newRow("string cut by a line break") << "url(\"a.jpg\n)" << QStringList{"a.jpg"};
+    QTest::newRow("escape at the end") << "url(a\\" << QStringList{"a"};
+    QTest::newRow("blanks before the closing parenthesis") << "url( a.jpg \t) url(\"b.jpg\" )"
+                                                            << QStringList{"a.jpg", "b.jpg"};
+    QTest::newRow("parenthesis or quote inside unquoted rejected")
+            << "url(a(b).jpg) url(c\"d.jpg) url(e'f.jpg) url(g.jpg)" << QStringList{"g.jpg"};
+    QTest::newRow("name characters before url(")
+            << QStringLiteral("_url(a) 9url(b) \u00E9url(c) \\url(d) Xurl(e) (url(f.jpg) ,url(g.jpg)")
+            << QStringList{"f.jpg", "g.jpg"};
+    QTest::newRow("comment never closed") << "url(a.jpg) /* url(b.jpg)" << QStringList{"a.jpg"};
+    QTest::newRow("slashes that open no comment") << "a/b url(c.jpg) /" << QStringList{"c.jpg"};
+    QTest::newRow("a quote inside the other quotes")
+            << R"x(content: "it's"; x: url(a.jpg) y: 'say "url(no.jpg)"' z: url(b.jpg))x"
+            << QStringList{"a.jpg", "b.jpg"};
 }
 
 void tst_PageViewLinks::cssUrls()
@@ -137,6 +165,48 @@ void tst_PageViewLinks::htmlAddresses_data()
             << QStringList{"b.jpg"};
     QTest::newRow("a tag the text ends inside counts for nothing")
             << R"(<img srcset="a.jpg"><img srcset="b.jpg" alt="unclosed>)" << QStringList{"a.jpg"};
+    QTest::newRow("numeric references: digits and letters of both cases")
+            << R"(<img data-src="&#x30;&#X39;&#x6a;&#x6A;&#x6f;&#x6F;&#90;&#109;.jpg">)"
+            << QStringList{"09jjooZm.jpg"};
+    QTest::newRow("references without their semicolon, and what is none")
+            << R"(<img data-src="&#97b&#x62g&#;&#x;&amp&nbsp;&AMP;&Lt;&quot;&apos;&gt;.jpg">)"
+            << QStringList{"abbg&#;&#x;&amp&nbsp;&<\"'>.jpg"};
+    QTest::newRow("references to what no text holds")
+            << R"(<img data-src="&#0;&#x10FFFF;&#x110000;&#xD7FF;&#xD800;&#xDFFF;&#xE000;.jpg">)"
+            << QStringList{QString(QChar(0xFFFD)) + QString::fromUcs4(U"\U0010FFFF") + QChar(0xFFFD) + QChar(0xD7FF)
+                           + QChar(0xFFFD) + QChar(0xFFFD) + QChar(0xE000) + ".jpg"};
+    QTest::newRow("every lazy-loading attribute, in any case")
+            << "<img data-src=1 data-lazy-src=2 data-lazy=3 data-lazyload=4 data-original=5 "
+               "data-original-src=6 data-url=7 data-echo=8 data-src-retina=9 data-hi-res=10 "
+               "data-bg=11 data-bg-hidpi=12 data-background=13 data-background-image=14 "
+               "data-poster=15 data-full=16 data-full-src=17 data-large=18 data-large-file=19 "
+               "data-medium-file=20 data-orig-file=21 data-zoom-image=22 data-zoom-src=23 "
+               "data-image=24 data-img=25 DATA-IMG=26 Data-Src=27>"
+            << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14",
+                           "15", "16", "17", "18", "19", "20", "21", "22", "23", "24", "25", "26", "27"};
+    QTest::newRow("every srcset attribute, and names like them")
+            << "<img SRCSET=a data-srcset=b data-lazy-srcset=c srcsets=x data-srcsetx=y xsrcset=z "
+               "data-imgs=w data-sr=v xdata-src=u STYLE='background:url(d)' styles='url(t)'>"
+            << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("content of every raw-text element skipped")
+            << "<title><img srcset=t></title><xmp><img srcset=x></xmp><iframe><img srcset=i></iframe>"
+               "<noembed><img srcset=e></noembed><noframes><img srcset=f></noframes>"
+               "<style><img srcset=s></style><img srcset=yes><plaintext><img srcset=p>"
+            << QStringList{"yes"};
+    QTest::newRow("end tags of raw text ended every way")
+            << "<script></script/><img srcset=a></script><title></title\t><img srcset=b>"
+               "<xmp></xmp><img srcset=c><iframe><img srcset=no></iframe"
+            << QStringList{"a", "b", "c"};
+    QTest::newRow("tag names and attributes without values")
+            << "<img/srcset=a><img hidden srcset=b><img alt  srcset=c/><img srcset = d/>"
+               "<img\fsrcset=e\rdata-src=f\n><img srcset><img srcset=g>"
+            << QStringList{"a", "b", "c/", "d/", "e", "f", "g"};
+    QTest::newRow("markup cut at the end") << "<img srcset=a><" << QStringList{"a"};
+    QTest::newRow("a value cut at the end") << "<img srcset=a><img srcset=" << QStringList{"a"};
+    QTest::newRow("a name cut at the end") << "<img srcset=a><img srcset" << QStringList{"a"};
+    QTest::newRow("a comment never closed") << "<img srcset=a><!-- <img srcset=b>" << QStringList{"a"};
+    QTest::newRow("a declaration ends at the next >")
+            << "<img srcset=a><!x <img srcset=b>" << QStringList{"a"};
     QTest::newRow("textarea content is text")
             << R"(<textarea><img srcset="no.jpg"></textarea><img srcset="yes.jpg">)" << QStringList{"yes.jpg"};
 }

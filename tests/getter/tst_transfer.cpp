@@ -470,6 +470,30 @@ void tst_Transfer::detectionWithoutDeclaration_data()
         << Utf16LeBody(QStringLiteral("<p>a") + QChar(0xD800) + "b" + QChar(0xDC00) + "</p>"
                        + QString::fromUcs4(U"\U0001F600") + QChar(0xDBFF))
         << QByteArray() << QStringLiteral("<p>a\uFFFDb\uFFFD</p>") + QString::fromUcs4(U"\U0001F600") + QChar(0xFFFD);
+    QTest::newRow("half a character first")
+        << Utf16LeBody(QChar(0xDC00) + QStringLiteral("<p>a</p>")) << QByteArray() << QStringLiteral("\uFFFD<p>a</p>");
+
+    // Bytes that both Japanese encodings read without an error, as kanji
+    // either way: what the page says decides, and without a word Shift_JIS.
+    const QByteArray kanji("\xE0\xA1\xE0\xA2\xE4\xA3\xE8\xB0");
+    const QString asEuc = QStringLiteral("\u71F9\u71FF\u7B4D\u83AA");
+    const QString asSjis = QStringLiteral("\u720D\u7210\u8331\u96B9");
+    QTest::newRow("a tie between EUC-JP and Shift_JIS") << kanji << QByteArray() << asSjis;
+    for (const char *label : {"euc-jp", "x-euc-jp", "eucjp", "cseucpkdfmtjapanese", "'euc-jp'", "euc-jp\""})
+        QTest::addRow("EUC-JP called %s", label) << kanji << "text/html; charset=" + QByteArray(label) << asEuc;
+    // Half-width katakana in Shift_JIS read as kanji in EUC-JP.
+    const QByteArray katakana("\xB1\xB2\xB3\xB4");
+    for (const char *label : {"shift_jis", "shift-jis", "sjis", "x-sjis", "ms_kanji", "csshiftjis",
+                              "windows-31j", "cp932", "ms932", "x-ms-cp932", "\"'Shift_JIS'\""})
+        QTest::addRow("Shift_JIS called %s", label)
+            << katakana << "text/html; charset=" + QByteArray(label) << QStringLiteral("\uFF71\uFF72\uFF73\uFF74");
+    // Browsers read the Latin labels as windows-1252, whose 0x80 is the euro sign.
+    for (const char *label : {"iso-8859-1", "iso8859-1", "latin1", "us-ascii", "ascii", "ISO-8859-1"})
+        QTest::addRow("windows-1252 called %s", label)
+            << QByteArray("caf\xE9 \x80") << "text/html; charset=" + QByteArray(label) << QStringLiteral("caf\u00E9 \u20AC");
+    QTest::newRow("windows-1252 called ISO-8859-1 in the page")
+        << QByteArray("<meta charset=ISO-8859-1>caf\xE9 \x80") << QByteArray("text/html")
+        << QStringLiteral("<meta charset=ISO-8859-1>caf\u00E9 \u20AC");
 }
 
 void tst_Transfer::detectionWithoutDeclaration()

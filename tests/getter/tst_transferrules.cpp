@@ -49,6 +49,20 @@ QByteArray Sorted(const QByteArray &header)
     return pairs.join("; ");
 }
 
+// Deflate blocks stored as they are, each ending the stream when final;
+// their first bytes can be made to read like a zlib header.
+QByteArray StoredBlock(const QByteArray &data, bool final, char padding = 0)
+{
+    const quint16 size = quint16(data.size());
+    QByteArray block;
+    block += char((final ? 1 : 0) | (padding << 3));
+    block += char(size & 0xFF);
+    block += char(size >> 8);
+    block += char(~size & 0xFF);
+    block += char(quint16(~size) >> 8);
+    return block + data;
+}
+
 } // namespace
 
 class tst_TransferRules : public QObject
@@ -65,9 +79,12 @@ private Q_SLOTS:
     void contentRange();
     void entityTags_data();
     void entityTags();
+    void rangeTokens_data();
+    void rangeTokens();
 
     void decoding_data();
     void decoding();
+    void decodingCutWhereTheOutputIsFull();
     void decodingStopsAtTheSinksLimit();
 
     void cookiesForAddresses_data();
@@ -153,6 +170,18 @@ void tst_TransferRules::contentRange_data()
                                  << qint64(-1);
     QTest::newRow("other unit") << QByteArray("items 0-1/2") << false << qint64(-1) << qint64(-1)
                                 << qint64(-1);
+    QTest::newRow("one byte, the last") << QByteArray("bytes 9-9/10") << true << qint64(9) << qint64(9)
+                                        << qint64(10);
+    QTest::newRow("no total") << QByteArray("bytes 0-9") << false << qint64(-1) << qint64(-1) << qint64(-1);
+    QTest::newRow("no last") << QByteArray("bytes 5/10") << false << qint64(-1) << qint64(-1) << qint64(-1);
+    QTest::newRow("dash after the slash") << QByteArray("bytes 5/10-3") << false << qint64(-1) << qint64(-1)
+                                          << qint64(-1);
+    QTest::newRow("negative first") << QByteArray("bytes -1-5/10") << false << qint64(-1) << qint64(-1)
+                                    << qint64(-1);
+    QTest::newRow("total not a number") << QByteArray("bytes 0-1/x") << false << qint64(-1) << qint64(-1)
+                                        << qint64(-1);
+    QTest::newRow("unit glued to the range") << QByteArray("bytes0-1/2") << false << qint64(-1) << qint64(-1)
+                                             << qint64(-1);
     QTest::newRow("empty") << QByteArray() << false << qint64(-1) << qint64(-1) << qint64(-1);
 }
 
@@ -181,6 +210,9 @@ void tst_TransferRules::entityTags_data()
     QTest::newRow("weak") << QByteArray("W/\"abc\"") << false;
     QTest::newRow("unquoted") << QByteArray("abc") << false;
     QTest::newRow("none") << QByteArray() << false;
+    QTest::newRow("one quote") << QByteArray("\"") << false;
+    QTest::newRow("open") << QByteArray("\"abc") << false;
+    QTest::newRow("blanks around") << QByteArray(" \"abc\" ") << true;
 }
 
 void tst_TransferRules::entityTags()
@@ -188,6 +220,25 @@ void tst_TransferRules::entityTags()
     QFETCH(QByteArray, etag);
     QFETCH(bool, strong);
     QCOMPARE(IsStrongEntityTag(etag), strong);
+}
+
+void tst_TransferRules::rangeTokens_data()
+{
+    QTest::addColumn<QByteArray>("acceptRanges");
+    QTest::addColumn<bool>("bytes");
+    QTest::newRow("bytes") << QByteArray("bytes") << true;
+    QTest::newRow("capitals") << QByteArray("Bytes") << true;
+    QTest::newRow("in a list") << QByteArray("none, bytes ") << true;
+    QTest::newRow("none") << QByteArray("none") << false;
+    QTest::newRow("a longer token") << QByteArray("bytesx") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+// Whether an Accept-Ranges value offers byte ranges.
+void tst_TransferRules::rangeTokens()
+{
+    QFETCH(QByteArray, acceptRanges);
+    QTEST(HasToken(acceptRanges, "bytes"), "bytes");
 }
 
 void tst_TransferRules::decoding_data()
@@ -235,6 +286,20 @@ void tst_TransferRules::decoding_data()
                                         << QByteArray("<error: data after the end of the deflate stream>");
     QTest::newRow("one byte of deflate") << QByteArray("deflate") << QByteArray("x")
                                          << QByteArray("<error: the compressed body ends early>");
+    QTest::newRow("not deflate") << QByteArray("deflate") << QByteArray("plain text, not compressed")
+                                 << QByteArray("<error: corrupt deflate data>");
+    QTest::newRow("deflate, then one byte more") << QByteArray("deflate") << raw + "m"
+                                                 << QByteArray("<error: data after the end of the deflate stream>");
+    QTest::newRow("raw deflate of nothing: two bytes")
+        << QByteArray("deflate") << TestServer::deflateRaw(QByteArray()) << QByteArray();
+    // Raw streams whose first two bytes pass the zlib header's check sum: one
+    // names no compression method 8, the other too large a window.
+    const QByteArray letters = QByteArray("abcdefghijklmnopqrstuvwxyz0123456789").left(23);
+    QTest::newRow("raw deflate, first bytes a zlib check sum without method 8")
+        << QByteArray("deflate") << StoredBlock(letters, true) << letters;
+    const QByteArray more = QByteArray("abcdefghijklmnopqrstuvwxyz0123456789").left(28);
+    QTest::newRow("raw deflate, first bytes a zlib check sum with too large a window")
+        << QByteArray("deflate") << StoredBlock(more, false, 0x11) + StoredBlock("!", true) << more + "!";
     QTest::newRow("brotli, not offered") << QByteArray("br") << QByteArray("anything")
                                          << QByteArray("<error: the content coding \"br\" was not asked for>");
 }
@@ -247,6 +312,27 @@ void tst_TransferRules::decoding()
     // However the body is cut into pieces.
     for (qsizetype piece : {qsizetype(1), qsizetype(7), qsizetype(4096), qsizetype(1) << 20})
         QCOMPARE(Decode(coding, body, piece), expected);
+}
+
+// A piece that fills the decoder's 64 KiB of output exactly, leaving no input:
+// the next call has nothing to do, which is no error.
+void tst_TransferRules::decodingCutWhereTheOutputIsFull()
+{
+    QByteArray first(65535, 'a');
+    const QByteArray second = QByteArray(1000, 'b');
+    const QByteArray body = StoredBlock(first, false) + StoredBlock(second, true);
+    const qsizetype cut = 5 + first.size() + 5 + 1;
+    ContentDecoder decoder;
+    QByteArray out;
+    QVERIFY(decoder.Start("deflate", [&](const char *data, qsizetype size) {
+        out.append(data, size);
+        return true;
+    }));
+    QVERIFY2(decoder.Write(body.constData(), cut), qPrintable(decoder.errorString()));
+    QCOMPARE(out.size(), qsizetype(65536));
+    QVERIFY2(decoder.Write(body.constData() + cut, body.size() - cut), qPrintable(decoder.errorString()));
+    QVERIFY(decoder.Finish());
+    QCOMPARE(out, first + second);
 }
 
 void tst_TransferRules::decodingStopsAtTheSinksLimit()
