@@ -203,4 +203,9 @@ QString DecodePageText(const QByteArray &body, const QByteArray &contentType)
     return WithoutHalfCharacters(DecodeText(body, contentType));
 }
 
+int JapaneseTextScore(const QString &text)
+{
+    return JapaneseScore(text);
+}
+
 } // namespace kiro

@@ -19,4 +19,8 @@ QByteArray CharsetOfContentType(const QByteArray &contentType);
 // The charset the page declares in its first bytes, lower case; "" when none.
 QByteArray CharsetOfPageHead(const QByteArray &body);
 
+// How much a reading of a page looks like Japanese text rather than misread
+// bytes: what decides between Shift_JIS and EUC-JP when both read it.
+int JapaneseTextScore(const QString &text);
+
 } // namespace kiro

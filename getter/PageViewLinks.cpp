@@ -227,8 +227,8 @@ qsizetype ReadCssUrl(QStringView text, qsizetype i, QString *value, bool *ok)
         if (IsHtmlSpace(c)) {
             while (i < text.size() && IsHtmlSpace(text.at(i)))
                 ++i;
-            if (i < text.size() && text.at(i) == QLatin1Char(')'))
-                return i + 1;
+            if (i >= text.size() || text.at(i) == QLatin1Char(')'))   // blanks, then ")" or the end
+                return qMin(i + 1, text.size());
             *ok = false;
             continue;
         }

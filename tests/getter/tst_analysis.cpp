@@ -72,6 +72,7 @@ private Q_SLOTS:
     void searchedAddressWithFragment();
     void subPagesOff();
     void failedSubPageCollectsNothing();
+    void searchedJumpAddress();
     void failedPageNotAskedAgain();
     void framesListedEach();
     void httpsPages();
@@ -151,6 +152,8 @@ void tst_Analysis::filesOfOnePage_data()
     QTest::newRow("jump to a target")
             << page << QByteArray(R"(<a href="jump.php?url=http://other/b.jpg&id=5">)")
             << QStringList{"http://other/b.jpg"};
+    QTest::newRow("the first listed extension") << page << QByteArray(R"(<a href="clip.AVI">)")
+                                                << QStringList{"{base}/d/clip.AVI"};
     QTest::newRow("window.open") << page << QByteArray("<script>window.open('photo.jpg')</script>")
                                  << QStringList{"{base}/d/photo.jpg"};
     QTest::newRow("single quotes") << page << QByteArray("<a href='a.jpg'>")
@@ -221,7 +224,9 @@ void tst_Analysis::subPages()
                      R"(<img src="top.jpg">
                         <a href="s1.html">1</a> <a href="s1.html">again</a> <a href="S1.html">case</a>
                         <a href="s2.htm">2</a> <a href="Photo.HTML#top">photo</a> <a href="#top">top</a>
-                        <a href="list.php">php</a> <a href="folder">folder</a> <a href="p.html">self</a>)");
+                        <a href="list.php">php</a> <a href="folder">folder</a> <a href="p.html">self</a>
+                        <a href="list.asp">asp</a>)");
+    m_server.addPage("/d/list.asp", R"(<img src="asp.jpg">)");
     m_server.addPage("/d/s1.html", R"(<img src="one.jpg"><img src="common.jpg">)");
     m_server.addPage("/d/s2.htm", R"(<img src="common.jpg"><img src="/d/two.jpg">)");
     m_server.addPage("/d/Photo.HTML", R"(<img src="photo.jpg">)");
@@ -229,7 +234,7 @@ void tst_Analysis::subPages()
     Getter g;
     const QStringList found = g.Search({Url("/d/p.html")}, 1);
     QCOMPARE(found, WithBase({"{base}/d/top.jpg", "{base}/d/one.jpg", "{base}/d/common.jpg",
-                              "{base}/d/two.jpg", "{base}/d/photo.jpg"},
+                              "{base}/d/two.jpg", "{base}/d/photo.jpg", "{base}/d/asp.jpg"},
                              m_server.baseUrl()));
     QCOMPARE(m_server.requestCount("/d/p.html"), 1);
     QCOMPARE(m_server.requestCount("/d/s1.html"), 1);
@@ -239,8 +244,9 @@ void tst_Analysis::subPages()
     QCOMPARE(m_server.requestCount("/d/"), 0);
     QCOMPARE(m_server.requestCount("/d/list.php"), 0);
     QCOMPARE(m_server.requestCount("/d/folder"), 0);
-    QCOMPARE(m_server.totalRequests(), 5);
-    QCOMPARE(g.vars.FoundCount, 5);
+    QCOMPARE(m_server.requestCount("/d/list.asp"), 1);
+    QCOMPARE(m_server.totalRequests(), 6);
+    QCOMPARE(g.vars.FoundCount, 6);
 }
 
 // The searched address ends in a fragment: the page is fetched once, and
@@ -268,7 +274,7 @@ void tst_Analysis::subPagesOff()
 
 void tst_Analysis::failedSubPageCollectsNothing()
 {
-    m_server.addPage("/d/p.html", R"(<a href="one/s1.html">1</a> <a href="two/s2.html">2</a>
+    m_server.addPage("/d/p.html", R"(<a href="two/s2.html">2</a> <a href="one/s1.html">1</a>
                                      <a href="three/s3.html">3</a>)");
     m_server.addPage("/d/one/s1.html", R"(<img src="a.jpg">)");
     m_server.addRoute("/d/two/s2.html", TestResponse::status(500, R"(<img src="error.jpg">)"));
@@ -279,6 +285,22 @@ void tst_Analysis::failedSubPageCollectsNothing()
     QCOMPARE(m_server.requestCount("/d/two/s2.html"), 3);
     QCOMPARE(m_server.requestCount("/d/three/s3.html"), 3);
     QCOMPARE(g.sink.statusLog.last(), ErrorStatus);
+    // A page that could not be fetched is not reported as one without files.
+    for (const QString &status : std::as_const(g.sink.statusLog))
+        QVERIFY2(!status.contains("s2.html" + NoFilesSuffix) && !status.contains("s3.html" + NoFilesSuffix),
+                 qPrintable(status));
+}
+
+// A searched address that jumps to another page: that page is asked for and
+// examined, not the jump page's own text.
+void tst_Analysis::searchedJumpAddress()
+{
+    m_server.addRouteAnyQuery("/d/go.html", TestResponse::page(R"(<img src="jump.jpg">)"));
+    m_server.addPage("/d/t.html", R"(<img src="target.jpg">)");
+    Getter g;
+    QCOMPARE(g.Search({Url("/d/go.html") + "?url=" + Url("/d/t.html")}, 1),
+             QStringList{m_server.baseUrl() + "/d/target.jpg"});
+    QCOMPARE(m_server.requestCount("/d/t.html"), 1);
 }
 
 void tst_Analysis::failedPageNotAskedAgain()

@@ -6,6 +6,7 @@
 #include "getter/FileDownloader.h"
 #include "getter/GetterSink.h"
 #include "getter/GetterVars.h"
+#include "getter/PartFile.h"
 #include "getter/Inet.h"
 #include "getter/TransferControl.h"
 
@@ -91,6 +92,7 @@ private Q_SLOTS:
     void failedItemKeepsFileItDidNotWrite();
     void stop_data();
     void stop();
+    void partFileNeverReplacesAFile();
     void httpsPage();
     void hostileNames();
     void searchedPageIsTheReferer();
@@ -425,22 +427,40 @@ void TestDownload::failedItemKeepsFileItDidNotWrite()
 void TestDownload::stop_data()
 {
     QTest::addColumn<bool>("duringTransfer");
-    QTest::newRow("during a transfer") << true;
-    QTest::newRow("after an item") << false;
+    QTest::addColumn<QString>("first");         // the first file's address on the server
+    QTest::addColumn<bool>("alreadyThere");     // a file of its name is in the folder before
+    QTest::addColumn<QString>("firstResult");
+    QTest::newRow("during a transfer") << true << "/first.jpg" << false << "3kb";
+    QTest::newRow("after an item") << false << "/first.jpg" << false << "3kb";
+    QTest::newRow("after an item that names no file") << false << "/dir/" << false << Failed;
+    QTest::newRow("after a failed item") << false << "/missing.jpg" << false << Failed;
+    QTest::newRow("after an item already there") << false << "/first.jpg" << true << AlreadyThere;
 }
 
+// A stop is seen after whatever the item before it came to.
 void TestDownload::stop()
 {
     QFETCH(bool, duringTransfer);
+    QFETCH(QString, first);
+    QFETCH(bool, alreadyThere);
+    QFETCH(QString, firstResult);
     TestServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     const QString b = server.baseUrl();
     server.addRoute("/first.jpg", TestResponse::bytes(Body(3000, '1')));
+    server.addRoute("/missing.jpg", TestResponse::status(404));
     server.addRoute("/stalled.jpg", TestResponse::bytes(Body(200000, '2')).stallAfter(8192));
     server.addRoute("/third.jpg", TestResponse::bytes(Body(3000, '3')));
 
+    const QString sub = PageFolder(server, "/p.html");
+    if (alreadyThere) {
+        QVERIFY(QDir().mkpath(FstDir + "/" + sub));
+        QFile earlier(FstDir + "/" + sub + "/first.jpg");
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+    }
+
     Getter g;
-    g.List(b + "/p.html", {b + "/first.jpg", b + "/stalled.jpg", b + "/third.jpg"});
+    g.List(b + "/p.html", {b + first, b + "/stalled.jpg", b + "/third.jpg"});
     if (duringTransfer) {
         // Stop once part of the stalled file has arrived.
         g.sink.onLabel = [&](GetterSink::Label label, const QString &text) {
@@ -457,15 +477,36 @@ void TestDownload::stop()
     g.downloader.DownloadFiles();
 
     QCOMPARE(g.sink.statusText, AbortedStatus);
-    QCOMPARE(g.sink.Result(0), "3kb");
+    QCOMPARE(g.sink.Result(0), firstResult);
     QVERIFY(g.sink.Untouched(1));
     QVERIFY(g.sink.Untouched(2));
     QCOMPARE(server.requestCount("/stalled.jpg"), duringTransfer ? 1 : 0);
     QCOMPARE(server.requestCount("/third.jpg"), 0);
     QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), duringTransfer ? "2" : "1");
 
-    const QString sub = PageFolder(server, "/p.html");
-    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/first.jpg"}));
+    QStringList tree{"Down/", "Down/" + sub + "/"};
+    if (first == "/first.jpg")
+        tree << "Down/" + sub + "/first.jpg";
+    QCOMPARE(TreeListing(m_root), tree);
+}
+
+// The part file of a transfer never takes the place of a file that is there.
+void TestDownload::partFileNeverReplacesAFile()
+{
+    const QString taken = m_root + "/taken.jpg";
+    {
+        QFile f(taken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("mine");
+    }
+    PartFile part(taken);
+    QVERIFY(!part.open());
+    PartFile unnamed{QString()};
+    QVERIFY(!unnamed.open());
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "taken.jpg"}));
+    QFile f(taken);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("mine"));
 }
 
 void TestDownload::httpsPage()

@@ -120,6 +120,10 @@ void TestDownloadNaming::saveName_data()
     QTest::newRow("query") << "http://h/get?f=a*.jpg" << 0 << "get_f=a_.jpg";
     QTest::newRow("reserved") << "http://h/con.jpg" << 0 << "_con.jpg";
     QTest::newRow("reserved any case") << "http://h/CoM1" << 0 << "_CoM1";
+    QTest::newRow("reserved: prn, aux") << "http://h/x/prn.aux" << 0 << "_prn.aux";
+    QTest::newRow("reserved: aux") << "http://h/Aux.txt" << 0 << "_Aux.txt";
+    QTest::newRow("not reserved: com, lpt without a digit") << "http://h/comx.lpt" << 0 << "comx.lpt";
+    QTest::newRow("path from the root") << "/x.jpg" << 0 << "x.jpg";
     QTest::newRow("reserved two extensions") << "http://h/lpt9.tar.gz" << 0 << "_lpt9.tar.gz";
     QTest::newRow("reserved trailing blank") << "http://h/nul .txt" << 0 << "_nul .txt";
     QTest::newRow("not reserved: console") << "http://h/console.jpg" << 0 << "console.jpg";
@@ -330,6 +334,11 @@ void TestDownloadNaming::threshold_data()
     QTest::newRow("3 GiB, exact") << qint64(3) * 1024 * 1024 << qint64(3) * 1024 * 1024 * 1024 << false;
     QTest::newRow("huge threshold") << std::numeric_limits<qint64>::max() << std::numeric_limits<qint64>::max() << false;
     QTest::newRow("negative") << qint64(-1) << qint64(0) << true;
+    const qint64 largest = std::numeric_limits<qint64>::max() / 1024;
+    QTest::newRow("largest that fits, one more") << largest << largest * 1024 + 1 << true;
+    QTest::newRow("largest that fits, exact") << largest << largest * 1024 << false;
+    const qint64 lowest = std::numeric_limits<qint64>::min() / 1024;
+    QTest::newRow("lowest that fits") << lowest << std::numeric_limits<qint64>::min() << false;
 }
 
 void TestDownloadNaming::threshold()

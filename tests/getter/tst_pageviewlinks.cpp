@@ -88,6 +88,7 @@ void tst_PageViewLinks::cssUrls_data()
     QTest::newRow("space inside unquoted rejected") << "url(a b.jpg) url(c.jpg)" << QStringList{"c.jpg"};
     QTest::newRow("unclosed quoted") << "url('a.jpg" << QStringList{"a.jpg"};
     QTest::newRow("unclosed unquoted") << "url(a.jpg" << QStringList{"a.jpg"};
+    QTest::newRow("unclosed unquoted, blanks at the end") << "url( b.jpg \t" << QStringList{"b.jpg"};
     QTest::newRow("data and blob left out")
             << "url(data:image/png;base64,AAA) url(blob:http://h/1) url(c.jpg)" << QStringList{"c.jpg"};
     QTest::newRow("empty url") << "url() url('')" << QStringList{};
@@ -171,6 +172,9 @@ void tst_PageViewLinks::htmlAddresses_data()
     QTest::newRow("references without their semicolon, and what is none")
             << R"(<img data-src="&#97b&#x62g&#;&#x;&amp&nbsp;&AMP;&Lt;&quot;&apos;&gt;.jpg">)"
             << QStringList{"abbg&#;&#x;&amp&nbsp;&<\"'>.jpg"};
+    QTest::newRow("an ampersand or a reference at the very end")
+            << R"(<img data-src="a.jpg?x=1&"><img data-src="b&#97"><img data-src="c&#x">)"
+            << QStringList{"a.jpg?x=1&", "ba", "c&#x"};
     QTest::newRow("references to what no text holds")
             << R"(<img data-src="&#0;&#x10FFFF;&#x110000;&#xD7FF;&#xD800;&#xDFFF;&#xE000;.jpg">)"
             << QStringList{QString(QChar(0xFFFD)) + QString::fromUcs4(U"\U0010FFFF") + QChar(0xFFFD) + QChar(0xD7FF)
@@ -181,9 +185,10 @@ void tst_PageViewLinks::htmlAddresses_data()
                "data-bg=11 data-bg-hidpi=12 data-background=13 data-background-image=14 "
                "data-poster=15 data-full=16 data-full-src=17 data-large=18 data-large-file=19 "
                "data-medium-file=20 data-orig-file=21 data-zoom-image=22 data-zoom-src=23 "
-               "data-image=24 data-img=25 DATA-IMG=26 Data-Src=27>"
+               "data-image=24 data-img=25 DATA-IMG=26 Data-Src=27 DATA-ZOOM-IMAGE=28>"
             << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14",
-                           "15", "16", "17", "18", "19", "20", "21", "22", "23", "24", "25", "26", "27"};
+                           "15", "16", "17", "18", "19", "20", "21", "22", "23", "24", "25", "26", "27",
+                           "28"};
     QTest::newRow("every srcset attribute, and names like them")
             << "<img SRCSET=a data-srcset=b data-lazy-srcset=c srcsets=x data-srcsetx=y xsrcset=z "
                "data-imgs=w data-sr=v xdata-src=u STYLE='background:url(d)' styles='url(t)'>"
@@ -201,6 +206,11 @@ void tst_PageViewLinks::htmlAddresses_data()
             << "<img/srcset=a><img hidden srcset=b><img alt  srcset=c/><img srcset = d/>"
                "<img\fsrcset=e\rdata-src=f\n><img srcset><img srcset=g>"
             << QStringList{"a", "b", "c/", "d/", "e", "f", "g"};
+    QTest::newRow("URL( in a lazy attribute, in capitals") << R"x(<div data-bg="URL(l.jpg)">)x" << QStringList{"l.jpg"};
+    QTest::newRow("tags inside end tags and processing instructions")
+            << "</x <img srcset=no1>><?x <img srcset=no2>?><img srcset=a>" << QStringList{"a"};
+    QTest::newRow("a less-than sign before a blank opens no tag")
+            << "a < img srcset=no> <img srcset=yes>" << QStringList{"yes"};
     QTest::newRow("markup cut at the end") << "<img srcset=a><" << QStringList{"a"};
     QTest::newRow("a value cut at the end") << "<img srcset=a><img srcset=" << QStringList{"a"};
     QTest::newRow("a name cut at the end") << "<img srcset=a><img srcset" << QStringList{"a"};

@@ -69,6 +69,8 @@ private Q_SLOTS:
     void repliesAreFreedDuringALongRun();
     void httpsFile();
     void untrustedCertificateFails();
+    void japaneseScore_data();
+    void japaneseScore();
     void detectionWithoutDeclaration_data();
     void detectionWithoutDeclaration();
 
@@ -488,12 +490,40 @@ void tst_Transfer::detectionWithoutDeclaration_data()
         QTest::addRow("Shift_JIS called %s", label)
             << katakana << "text/html; charset=" + QByteArray(label) << QStringLiteral("\uFF71\uFF72\uFF73\uFF74");
     // Browsers read the Latin labels as windows-1252, whose 0x80 is the euro sign.
-    for (const char *label : {"iso-8859-1", "iso8859-1", "latin1", "us-ascii", "ascii", "ISO-8859-1"})
+    for (const char *label : {"iso-8859-1", "iso8859-1", "latin1", "us-ascii", "ascii", "ISO-8859-1", "'latin1'"})
         QTest::addRow("windows-1252 called %s", label)
             << QByteArray("caf\xE9 \x80") << "text/html; charset=" + QByteArray(label) << QStringLiteral("caf\u00E9 \u20AC");
+    QTest::newRow("UTF-8 byte order mark beats a Latin declaration")
+        << QByteArray("\xEF\xBB\xBF" "caf\xC3\xA9") << QByteArray("text/html; charset=iso-8859-1")
+        << QStringLiteral("caf\u00E9");
     QTest::newRow("windows-1252 called ISO-8859-1 in the page")
         << QByteArray("<meta charset=ISO-8859-1>caf\xE9 \x80") << QByteArray("text/html")
         << QStringLiteral("<meta charset=ISO-8859-1>caf\u00E9 \u20AC");
+}
+
+void tst_Transfer::japaneseScore_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("score");
+    // Each class of characters at both its edges, and the neighbours outside.
+    QTest::newRow("hiragana") << QStringLiteral("\u3041\u309F") << 4;
+    QTest::newRow("katakana") << QStringLiteral("\u30A0\u30FF") << 2;
+    QTest::newRow("kanji") << QStringLiteral("\u4E00\u9FFF") << 2;
+    QTest::newRow("Japanese punctuation") << QStringLiteral("\u3000\u303F") << 2;
+    QTest::newRow("full-width forms") << QStringLiteral("\uFF01\uFF5E") << 2;
+    QTest::newRow("half-width katakana") << QStringLiteral("\uFF61\uFF9F") << -4;
+    QTest::newRow("private use") << QStringLiteral("\uE000\uF8FF") << -8;
+    QTest::newRow("replacement, substitute") << QStringLiteral("\uFFFD\u001A") << -8;
+    QTest::newRow("C1 controls") << QStringLiteral("\u0080\u009F") << -8;
+    QTest::newRow("neighbours that count for nothing")
+        << QStringLiteral("\u3040\u3100\u4DFF\uA000\u2FFF\uFF00\uFF5F\uFF60\uFFA0\uF900\uFFFC\u007F\u00A0a")
+        << 0;
+}
+
+void tst_Transfer::japaneseScore()
+{
+    QFETCH(QString, text);
+    QTEST(kiro::JapaneseTextScore(text), "score");
 }
 
 void tst_Transfer::detectionWithoutDeclaration()
@@ -643,6 +673,16 @@ void tst_Transfer::closingServerGetsNewConnections()
         QCOMPARE(g.states, i == 0 ? (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12})
                                   : (QList<int>{3, 4, 5, 6, 7, 8, 9, 10, 12}));
     }
+    // Each state is told in the status bar.
+    const QStringList told{
+        QStringLiteral("ホストとの接続処理を行っています．"), QStringLiteral("ホストと正常に接続しました．"),
+        QStringLiteral("ホストに要求を送信しています．"), QStringLiteral("正常に送信しました．"),
+        QStringLiteral("ホストからの応答を受信しています．"), QStringLiteral("ホストからの応答を正常に受信しました．"),
+        QStringLiteral("ホストとの接続を解除しています．"), QStringLiteral("ホストとの接続を正常に解除しました．"),
+        QStringLiteral("要求処理が完了し，すべてのデータが受信されました．")};
+    for (const QString &text : told)
+        QVERIFY2(g.sink.statusLog.contains(text), qPrintable(text));
+    QCOMPARE(g.sink.statusLog.last(), told.last());
     QCOMPARE(m_http.acceptedConnections() - before, 3);
     QTRY_COMPARE(m_http.openConnections(), 0);
 }
