@@ -14,6 +14,8 @@
 #include "getter/frmLoad.h"
 #include "resources/Resources.h"
 
+#include "bench/BenchWindow.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -175,25 +177,9 @@ int main(int argc, char **argv)
     kiro::OverrideProgramFolder(appDir.path());
 
     frmMain browser;
-    {
-        QEventLoop loop;
-        QObject::connect(browser.WB(), &BrowserView::NavigateComplete2, &loop, &QEventLoop::quit);
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        browser.show();
-        loop.exec();
-    }
-    if (browser.WB()->LocationURL() != startPage) {
-        std::fprintf(stderr, "the start page did not load\n");
+    QPointer<frmLoad> getter = bench::OpenGetter(browser, startPage, silentPage);
+    if (!getter)
         return 1;
-    }
-
-    browser.TURLBox()->setText(silentPage);
-    browser.TB_ButtonClick(QStringLiteral("Fget"));
-    QPointer<frmLoad> getter = frmLoad::Current();
-    if (!getter) {
-        std::fprintf(stderr, "the getter did not open\n");
-        return 1;
-    }
     PaletteCounter blinks;
     if (QLabel *blinker = getter->findChild<QLabel *>(QStringLiteral("lblRight")))
         blinker->installEventFilter(&blinks);

@@ -7,6 +7,8 @@
 #include "getter/AddressRules.h"
 #include "getter/DownloadNaming.h"
 
+#include "bench/BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -20,21 +22,6 @@ struct Link {
     const char *what;
     QString address;
 };
-
-// The median of rounds runs of step, in milliseconds: other work on the
-// machine only ever adds to a run.
-double MedianMs(const std::function<void()> &step, int rounds)
-{
-    QList<double> times;
-    for (int r = 0; r < rounds; ++r) {
-        QElapsedTimer timer;
-        timer.start();
-        step();
-        times.append(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times.at(times.size() / 2);
-}
 
 } // namespace
 
@@ -77,7 +64,7 @@ int main(int argc, char **argv)
             {"ExtractEmbeddedURL", [&] { kiro::ExtractEmbeddedURL(a); }},
         };
         for (const auto &[name, step] : measured) {
-            const double ms = MedianMs(step, rounds);
+            const double ms = bench::MedianMs(step, rounds);
             const bool slow = ms > limitMs;
             slowSteps += slow ? 1 : 0;
             std::printf("%-16s %-22s %10.2f%s\n", link.what, name, ms, slow ? "  SLOW" : "");

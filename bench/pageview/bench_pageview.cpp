@@ -6,6 +6,8 @@
 #include "getter/LinkExtraction.h"
 #include "getter/PageViewLinks.h"
 
+#include "bench/BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -19,19 +21,6 @@ struct Page {
     const char *what;
     QString html;
 };
-
-double MedianMs(const std::function<void()> &step, int rounds)
-{
-    QList<double> times;
-    for (int r = 0; r < rounds; ++r) {
-        QElapsedTimer timer;
-        timer.start();
-        step();
-        times.append(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times.at(times.size() / 2);
-}
 
 QString Repeat(const QString &piece, qsizetype size)
 {
@@ -78,10 +67,10 @@ int main(int argc, char **argv)
     std::printf("%-22s %8s %10s %10s %12s\n", "page", "MB", "found", "scan ms", "3 expr. ms");
     for (const Page &page : pages) {
         qsizetype found = 0;
-        const double ms = MedianMs([&] { found = kiro::PageViewHtmlAddresses(page.html).size(); }, rounds);
+        const double ms = bench::MedianMs([&] { found = kiro::PageViewHtmlAddresses(page.html).size(); }, rounds);
         QRegularExpression re(QString(), QRegularExpression::CaseInsensitiveOption);
         QStringList links;
-        const double exprMs = MedianMs([&] {
+        const double exprMs = bench::MedianMs([&] {
             links.clear();
             kiro::ExtractFileLinks(re, page.html, links, 0, {});
         }, 1);

@@ -7,31 +7,14 @@
 #include "getter/Inet.h"
 #include "getter/TransferControl.h"
 
+#include "bench/BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
-
-namespace {
-
-
-// A field of /proc/self/status in kB, e.g. "VmHWM".
-qint64 ProcStatusKB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -48,12 +31,12 @@ int main(int argc, char **argv)
     vars.SavePath = args.at(2);
     QCoreApplication::processEvents();
 
-    const qint64 idleHwmKB = ProcStatusKB("VmHWM");
+    const qint64 idleHwmKB = bench::ProcStatusKB("VmHWM");
     QElapsedTimer timer;
     timer.start();
     const auto result = control.Fetch(args.at(1), TransferMode::File);
     const qint64 ns = timer.nsecsElapsed();
-    const qint64 peakHwmKB = ProcStatusKB("VmHWM");
+    const qint64 peakHwmKB = bench::ProcStatusKB("VmHWM");
 
     const bool ok = result == TransferControl::WaitResult::Done && !control.LastFailed()
         && QFileInfo(vars.SavePath).size() == vars.ReceivedBytes;

@@ -19,6 +19,10 @@
 #include "getter/frmLoad.h"
 #include "resources/Resources.h"
 
+#include "bench/BenchSupport.h"
+
+#include "bench/BenchWindow.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -40,20 +44,6 @@
 namespace {
 
 const QString Finished = QStringLiteral("ダウンロードが終了しました");
-
-// A field of /proc/self/status in kB, e.g. "VmHWM".
-qint64 ProcStatusKB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // Starts the peak resident size afresh from the current one.
 bool ResetPeakMemory()
@@ -175,26 +165,9 @@ int main(int argc, char **argv)
     kiro::OverrideProgramFolder(appDir.path());
 
     frmMain browser;
-    {
-        QEventLoop loop;
-        QObject::connect(browser.WB(), &BrowserView::NavigateComplete2, &loop, &QEventLoop::quit);
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-        browser.show();
-        loop.exec();
-    }
-    if (browser.WB()->LocationURL() != startPage) {
-        std::fprintf(stderr, "the start page did not load\n");
+    QPointer<frmLoad> getter = bench::OpenGetter(browser, startPage, target);
+    if (!getter)
         return 1;
-    }
-
-    // The address typed in the browser's address box, then "Fget".
-    browser.TURLBox()->setText(target);
-    browser.TB_ButtonClick(QStringLiteral("Fget"));
-    QPointer<frmLoad> getter = frmLoad::Current();
-    if (!getter) {
-        std::fprintf(stderr, "the getter did not open\n");
-        return 1;
-    }
     auto *list = getter->findChild<QListWidget *>(QStringLiteral("lstFile"));
     PaintWatch paints(clock, list);
     list->viewport()->installEventFilter(&paints);
@@ -237,7 +210,7 @@ int main(int argc, char **argv)
     // Every file ticked as the user does it, then "DownLoad".
     getter->findChild<QPushButton *>(QStringLiteral("cmdAllChk"))->click();
     QCoreApplication::processEvents();
-    const qint64 idleRssKB = ProcStatusKB("VmRSS");
+    const qint64 idleRssKB = bench::ProcStatusKB("VmRSS");
     const bool peakReset = ResetPeakMemory();
     messages.clear();
     paints.paints = 0;
@@ -247,7 +220,7 @@ int main(int argc, char **argv)
     list->installEventFilter(&listResizes);
     getter->Button(QStringLiteral("DownLoad"))->trigger();
     const double downloadCpu = CpuSeconds() - downloadCpu0;
-    const qint64 peakKB = ProcStatusKB("VmHWM");
+    const qint64 peakKB = bench::ProcStatusKB("VmHWM");
     if (!getter || messageNs < 0) {
         std::fprintf(stderr, "no end message: %s\n", qPrintable(messages.join(QLatin1String("; "))));
         return 1;
