@@ -3,6 +3,8 @@
 // What the fuzz targets share: a check that stops the run with the input's
 // failing property, and ways to read text out of the fuzzer's bytes.
 
+#include "tests/support/TextChecks.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -50,15 +52,4 @@ inline QByteArray ConsumeRemainingBytes(FuzzedDataProvider &in)
 {
     const std::string rest = in.ConsumeRemainingBytesAsString();
     return QByteArray(rest.data(), qsizetype(rest.size()));
-}
-
-inline bool HasHalfCharacter(const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
-            ++i;
-        else if (text.at(i).isSurrogate())
-            return true;
-    }
-    return false;
 }

@@ -2,6 +2,7 @@
 // the size text and the threshold: what decides where a file lands and what
 // the user reads about it.
 #include "getter/DownloadNaming.h"
+#include "tests/support/TextChecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,22 +23,11 @@ qsizetype NameBytes(const QString &name)
 #endif
 }
 
-bool HasUnpairedSurrogate(const QString &s)
-{
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
-            ++i;
-        else if (s.at(i).isSurrogate())
-            return true;
-    }
-    return false;
-}
-
 // A name that is one plain entry of a folder on both Linux and Windows.
 bool IsPlainEntry(const QString &name)
 {
     static const QString forbidden = QStringLiteral("\\/:*?\"<>|");
-    if (name.isEmpty() || name == u"." || name == u".." || HasUnpairedSurrogate(name))
+    if (name.isEmpty() || name == u"." || name == u".." || HasHalfCharacter(name))
         return false;
     for (QChar c : name) {
         if (c.unicode() < 0x20 || forbidden.contains(c))
