@@ -32,6 +32,10 @@ public:
     // Takes a transfer out, running or not; a connection it leaves half-read
     // is closed.
     void Remove(CURL *easy);
+    // Takes the step libcurl is due now (a transfer just added starts) without
+    // waiting for the event loop. Does nothing when called from Finished() or
+    // Stepped(), which run inside a step.
+    void StepNow();
 
     std::function<void(CURL *easy, int curlCode)> Finished;
     std::function<void()> Stepped;
@@ -48,4 +52,5 @@ private:
     CURLM *m_multi = nullptr;
     QTimer m_timer;
     QHash<int, Watch *> m_watches;
+    bool m_acting = false;
 };

@@ -3,13 +3,13 @@
 #include "DownloadNaming.h"
 #include "GetterSink.h"
 #include "GetterVars.h"
+#include "PartFile.h"
 #include "TransferControl.h"
 
 #include "core/EventPump.h"
 #include "core/Shared.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -33,6 +33,13 @@ bool IsAlreadyThere(const QString &path, const QString &name)
 #endif
 }
 
+// Whether two paths may name one file; where letter case may not count,
+// "A.jpg" and "a.jpg" may.
+bool MayBeSameFile(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
 bool IsDirectlyInside(const QString &path, const QString &folder)
 {
     return QDir::cleanPath(QFileInfo(path).absolutePath())
@@ -47,6 +54,8 @@ FileDownloader::FileDownloader(GetterVars &vars, GetterSink &sink, TransferContr
     , m_transfer(transfer)
 {
 }
+
+FileDownloader::~FileDownloader() = default;
 
 void FileDownloader::DownloadFiles()
 {
@@ -79,6 +88,12 @@ void FileDownloader::DownloadFiles()
     m_sink.SetLabel(Label::DLDir, folder);
     m_vars.SavePath.clear();
 
+    // However the run ends, the file received last is put in place.
+    struct SaveAtEnd {
+        FileDownloader *self;
+        ~SaveAtEnd() { self->SaveReceived(); }
+    } saveAtEnd{this};
+
     for (int i = 0; i < urls.size(); ++i) {
         if (i < itemCount)
             m_sink.SetCurrentFileItem(i);
@@ -102,6 +117,9 @@ void FileDownloader::DownloadFiles()
         }
         m_vars.SavePath = path;
 
+        // The file received last may be this one.
+        if (m_received.file && MayBeSameFile(m_received.path, path))
+            SaveReceived();
         if (IsAlreadyThere(path, SaveName)) {
             SetItemResult(i, AlreadyThereText);
             if (!GoOnAfterItem())
@@ -110,23 +128,25 @@ void FileDownloader::DownloadFiles()
         }
 
         m_sink.SetLabel(Label::DLFname, SaveName);
-        if (m_transfer.Fetch(url, TransferMode::File, m_vars.BaseURL)
+        if (m_transfer.FetchFileToHandOver(url, m_vars.BaseURL, [this] { SaveReceived(); })
             == TransferControl::WaitResult::Aborted)
             return;   // the transfer shows the abort text and leaves no file
 
-        if (m_transfer.LastFailed()) {
+        std::unique_ptr<PartFile> file = m_transfer.TakeFinishedFile();
+        if (m_transfer.LastFailed() || !file) {
             // A failed transfer leaves nothing of its own behind; whatever is
             // at the path now was put there by someone else and stays.
             SetItemResult(i, FailedText);
             if (!GoOnAfterItem())
                 return;
         } else if (kiro::IsAboveThreshold(kiro::grhkb, m_vars.ReceivedBytes)) {
-            SetItemResult(i, kiro::KilobyteText(m_vars.ReceivedBytes));
+            m_received = Received{i, path, m_vars.ReceivedBytes, std::move(file)};
             if (!GoOnAfterItem())
                 return;
         } else {
+            // Not kept: the file never takes its name.
+            file.reset();
             SetItemResult(i, AtOrBelowSizeText);
-            QFile::remove(path);
         }
     }
 }
@@ -139,6 +159,20 @@ bool FileDownloader::GoOnAfterItem()
         return false;
     }
     return true;
+}
+
+void FileDownloader::SaveReceived()
+{
+    if (!m_received.file)
+        return;
+    const Received received = std::exchange(m_received, Received());
+    if (received.file->commit()) {
+        SetItemResult(received.item, kiro::KilobyteText(received.bytes));
+    } else {
+        qWarning("cannot save %s: %s", qPrintable(received.path),
+                 qPrintable(received.file->errorString()));
+        SetItemResult(received.item, FailedText);
+    }
 }
 
 void FileDownloader::SetItemResult(int i, const QString &result)

@@ -127,6 +127,7 @@ struct Inet::Private {
 
     QString nextSaveFile;
     bool nextToFile = false;
+    FileEnd nextFileEnd = FileEnd::InPlace;
     QString nextReferer;
 
     // The request
@@ -134,6 +135,7 @@ struct Inet::Private {
     bool busy = false;
     bool inMulti = false;
     bool toFile = false;
+    FileEnd fileEnd = FileEnd::InPlace;
     QString saveFile;
     QByteArray referer;
     QUrl address;                  // of the current hop
@@ -144,6 +146,7 @@ struct Inet::Private {
 
     // The body, across tries
     std::unique_ptr<PartFile> file;
+    std::unique_ptr<PartFile> finishedFile;   // complete, for the caller to name
     ContentDecoder decoder;        // a page's codings
     QByteArray body;
     QByteArray contentType;
@@ -726,7 +729,9 @@ void Inet::Private::Complete()
         Fail(decoder.errorString());
         return;
     }
-    if (file) {
+    if (file && fileEnd == FileEnd::HandOver) {
+        finishedFile = std::move(file);
+    } else if (file) {
         if (!file->commit()) {
             Fail(QStringLiteral("cannot write \"%1\": %2").arg(saveFile, file->errorString()));
             return;
@@ -836,6 +841,7 @@ void Inet::Execute(const QString &url, const QString &operation)
 {
     Cancel();
     d->toFile = std::exchange(d->nextToFile, false);
+    d->fileEnd = std::exchange(d->nextFileEnd, FileEnd::InPlace);
     d->saveFile = std::exchange(d->nextSaveFile, QString());
     d->referer = std::exchange(d->nextReferer, QString()).toUtf8();
     d->body.clear();
@@ -871,6 +877,7 @@ void Inet::Cancel()
 {
     ++d->serial;
     d->Release();
+    d->finishedFile.reset();
     d->pending.clear();
 }
 
@@ -879,10 +886,22 @@ bool Inet::StillExecuting() const
     return d->busy;
 }
 
-void Inet::SetSaveFile(const QString &path)
+void Inet::SetSaveFile(const QString &path, FileEnd end)
 {
     d->nextSaveFile = path;
     d->nextToFile = true;
+    d->nextFileEnd = end;
+}
+
+std::unique_ptr<PartFile> Inet::TakeFinishedFile()
+{
+    return std::move(d->finishedFile);
+}
+
+void Inet::SendNow()
+{
+    if (d->busy && d->inMulti)
+        d->multi->StepNow();
 }
 
 void Inet::SetReferer(const QString &referer)

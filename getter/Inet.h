@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class PartFile;
 class Session;
 
 // The getter's transfer component: one HTTP or HTTPS GET at a time on
@@ -19,8 +20,9 @@ class Session;
 // at most 64 MiB after decompression, a larger one is an error) or, when
 // SetSaveFile() named a path before Execute(), straight to disk as it
 // arrives: into a temporary file in the path's folder that takes the path's
-// name only once the body is complete and intact. After an error or a cancel
-// nothing of it remains on disk. A file is the server's bytes: it is asked
+// name only once the body is complete and intact (or, with
+// FileEnd::HandOver, is handed to the caller complete but unnamed, to put in
+// place itself). After an error or a cancel nothing of it remains on disk. A file is the server's bytes: it is asked
 // for without compression and never decoded.
 //
 // Any status outside 2xx, a partial answer that was not asked for, a body cut
@@ -66,8 +68,21 @@ public:
 
     bool StillExecuting() const;
 
+    enum class FileEnd {
+        InPlace,    // the file takes its name before StateCompleted
+        HandOver,   // TakeFinishedFile() hands it over after StateCompleted
+    };
     // For the next Execute() only: the body goes to this file, not memory.
-    void SetSaveFile(const QString &path);
+    void SetSaveFile(const QString &path, FileEnd end = FileEnd::InPlace);
+    // The complete file of the last request made with FileEnd::HandOver, not
+    // yet named; null when there is none. One not taken is thrown away by the
+    // next Execute() or Cancel().
+    std::unique_ptr<PartFile> TakeFinishedFile();
+
+    // Lets libcurl send the request just started now, rather than at the
+    // event loop's next pass, so that the caller's own work can overlap the
+    // server's. States reached meanwhile are raised before it returns.
+    void SendNow();
     // For the next Execute() only: the Referer header (none when empty).
     void SetReferer(const QString &referer);
 

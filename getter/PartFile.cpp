@@ -9,14 +9,18 @@ namespace {
 // into writes of this size, which costs the file system a quarter as much.
 constexpr qint64 GatherBytes = 256 * 1024;
 
+QString TemplateFor(const QString &target)
+{
+    const QFileInfo info(target);
+    return info.dir().filePath(QLatin1Char('.') + info.fileName().left(64) + QStringLiteral(".XXXXXX.part"));
+}
+
 } // namespace
 
 PartFile::PartFile(const QString &target)
     : m_target(target)
+    , m_temp(TemplateFor(target))
 {
-    const QFileInfo info(target);
-    m_temp.setFileTemplate(info.dir().filePath(QLatin1Char('.') + info.fileName().left(64)
-                                               + QStringLiteral(".XXXXXX.part")));
 }
 
 PartFile::~PartFile()
@@ -30,11 +34,21 @@ bool PartFile::open()
         m_error = QStringLiteral("the file exists already");
         return false;
     }
-    if (!m_temp.open()) {
-        m_error = m_temp.errorString();
+    m_gathered.reserve(GatherBytes);
+    m_open = true;
+    return true;
+}
+
+// The temporary file is made when the first piece is written: a small file
+// touches the file system only once it is complete.
+bool PartFile::makeTemp()
+{
+    if (m_temp.isOpen())
+        return true;
+    if (!m_open || !m_temp.open()) {
+        m_error = m_open ? m_temp.errorString() : QStringLiteral("the file is not open");
         return false;
     }
-    m_gathered.reserve(GatherBytes);
     return true;
 }
 
@@ -43,6 +57,8 @@ qint64 PartFile::write(const char *data, qint64 size)
     if (m_gathered.size() + size > GatherBytes && !writeGathered())
         return -1;
     if (size >= GatherBytes) {
+        if (!makeTemp())
+            return -1;
         const qint64 written = m_temp.write(data, size);
         if (written != size)
             m_error = m_temp.errorString();
@@ -56,6 +72,8 @@ bool PartFile::writeGathered()
 {
     if (m_gathered.isEmpty())
         return true;
+    if (!makeTemp())
+        return false;
     if (m_temp.write(m_gathered) != m_gathered.size()) {
         m_error = m_temp.errorString();
         return false;
@@ -67,7 +85,11 @@ bool PartFile::writeGathered()
 bool PartFile::restart()
 {
     m_gathered.truncate(0);
-    if (!m_temp.isOpen() || !m_temp.resize(0) || !m_temp.seek(0)) {
+    if (!m_open) {
+        m_error = QStringLiteral("the file is not open");
+        return false;
+    }
+    if (m_temp.isOpen() && (!m_temp.resize(0) || !m_temp.seek(0))) {
         m_error = m_temp.errorString();
         return false;
     }
@@ -76,24 +98,23 @@ bool PartFile::restart()
 
 qint64 PartFile::size() const
 {
-    return m_temp.size() + m_gathered.size();
+    return (m_temp.isOpen() ? m_temp.size() : 0) + m_gathered.size();
 }
 
 bool PartFile::commit()
 {
-    if (!m_temp.isOpen()) {
-        m_error = QStringLiteral("the file is not open");
-        return false;
-    }
-    if (!writeGathered() || !m_temp.flush()) {
-        m_error = m_temp.errorString();
+    if (!makeTemp() || !writeGathered() || !m_temp.flush()) {
+        if (m_error.isEmpty())
+            m_error = m_temp.errorString();
         cancelWriting();
         return false;
     }
+    m_open = false;
     m_temp.close();
     m_temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                           | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    if (QFileInfo::exists(m_target) || !m_temp.rename(m_target)) {
+    // Qt's rename never replaces a file: one put there meanwhile stays.
+    if (!m_temp.rename(m_target)) {
         m_error = QStringLiteral("cannot rename to the file's name");
         cancelWriting();
         return false;
@@ -105,6 +126,8 @@ bool PartFile::commit()
 
 void PartFile::cancelWriting()
 {
+    m_open = false;
+    m_gathered.clear();
     if (m_temp.autoRemove() && !m_temp.fileName().isEmpty())
         m_temp.remove();
 }

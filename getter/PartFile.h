@@ -14,6 +14,7 @@ public:
     explicit PartFile(const QString &target);
     ~PartFile();
 
+    // Checks that the target is free; nothing is made on disk yet.
     bool open();
     qint64 write(const char *data, qint64 size);
     // Throws away what was written, to write the body anew from its start.
@@ -26,10 +27,12 @@ public:
     QString errorString() const;
 
 private:
+    bool makeTemp();
     bool writeGathered();
 
     QString m_target;
     QTemporaryFile m_temp;
     QByteArray m_gathered;   // written to the file in larger pieces
     QString m_error;
+    bool m_open = false;
 };

@@ -2,6 +2,7 @@
 
 #include "Inet.h"
 #include "PageText.h"
+#include "PartFile.h"
 
 #include "core/EventPump.h"
 #include "core/Shared.h"
@@ -87,6 +88,25 @@ TransferControl::~TransferControl()
 TransferControl::WaitResult TransferControl::Fetch(const QString &url, TransferMode mode,
                                                    const QString &referer)
 {
+    return Run(url, mode, referer, false, {});
+}
+
+TransferControl::WaitResult TransferControl::FetchFileToHandOver(const QString &url,
+                                                                 const QString &referer,
+                                                                 const std::function<void()> &whileSent)
+{
+    return Run(url, TransferMode::File, referer, true, whileSent);
+}
+
+std::unique_ptr<PartFile> TransferControl::TakeFinishedFile()
+{
+    return d->inet.TakeFinishedFile();
+}
+
+TransferControl::WaitResult TransferControl::Run(const QString &url, TransferMode mode,
+                                                 const QString &referer, bool handOver,
+                                                 const std::function<void()> &whileSent)
+{
     GetterVars &vars = d->vars;
     if (d->waiting) {
         // Requests never overlap; one started from inside another's wait is refused.
@@ -110,10 +130,14 @@ TransferControl::WaitResult TransferControl::Fetch(const QString &url, TransferM
     bool done = false;
     if (kiro::AbortFlag != 1) {
         if (mode == TransferMode::File)
-            d->inet.SetSaveFile(vars.SavePath);
+            d->inet.SetSaveFile(vars.SavePath, handOver ? Inet::FileEnd::HandOver : Inet::FileEnd::InPlace);
         d->inet.SetReferer(referer);
         d->inet.Execute(url, QStringLiteral("GET"));
         d->waiting = true;
+        if (whileSent) {
+            d->inet.SendNow();
+            whileSent();
+        }
         done = kiro::WaitFor([this] { return d->vars.TransferDone != 0 || d->cancelledInWait; });
         d->waiting = false;
     }
@@ -171,7 +195,8 @@ void TransferControl::Inet_StateChanged(int state)
         vars.SubHtmlText = kiro::DecodePageText(d->inet.TakeBody(), d->inet.ContentType());
         break;
     case TransferMode::File:
-        // The component has already put the whole body at SavePath.
+        // The whole body is at SavePath, or complete and waiting for the
+        // caller to put it there.
         vars.ReceivedBytes = d->inet.BytesReceived();
         d->ShowKB(vars.ReceivedBytes, true);
         break;

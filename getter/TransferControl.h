@@ -6,7 +6,11 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 class Inet;
+class PartFile;
 class Session;
 
 // The getter's one transfer component and what it does with each state it
@@ -33,6 +37,16 @@ public:
     // page the request is made from.
     WaitResult Fetch(const QString &url, TransferMode mode, const QString &referer = QString());
 
+    // A file fetched as Fetch() does, except that the complete file is not
+    // put in place: TakeFinishedFile() hands it over. whileSent runs once
+    // the request is on its way, before the wait, for the caller's work that
+    // can go on while the server answers.
+    WaitResult FetchFileToHandOver(const QString &url, const QString &referer,
+                                   const std::function<void()> &whileSent);
+    // The file of the last FetchFileToHandOver() that completed; null when
+    // there is none.
+    std::unique_ptr<PartFile> TakeFinishedFile();
+
     // The browser's cookies and User-Agent for every request; not owned.
     void SetSession(Session *session);
 
@@ -48,6 +62,9 @@ public:
     Inet &inet();
 
 private:
+    WaitResult Run(const QString &url, TransferMode mode, const QString &referer, bool handOver,
+                   const std::function<void()> &whileSent);
+
     struct Private;
     Private *d;
 };

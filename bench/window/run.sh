@@ -119,28 +119,31 @@ job_search() {
 }
 
 job_download() {
-    local base=$1 peers= kiros=
+    local base=$1 peers= kiros= scheme=${1%%:*}
     (cd "$W/www/files" && ls f*.bin) | sed "s|^|$base/files/|" >"$W/list"
     for round in $(seq "$ROUNDS"); do
-        rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget"
+        # Every round's files stay until the end: ext4 without a journal
+        # passes over recently freed inodes when it allocates one, so files
+        # deleted here would make the next run pay for this one.
+        local wdir=$W/dl/wget-$scheme-$round kdir=$W/dl/kiro-$scheme-$round
+        mkdir -p "$wdir"
         sync   # neither side pays for writing back the other's files
         t0=$(now_ns)
-        (cd "$W/wget" && wget -q -nc --ca-certificate="$CA_FILE" -i "$W/list")
+        (cd "$wdir" && wget -q -nc --ca-certificate="$CA_FILE" -i "$W/list")
         t1=$(now_ns)
-        [ "$(find "$W/wget" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "wget did not fetch every file"
+        [ "$(find "$wdir" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "wget did not fetch every file"
         sync
-        out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" download "$START" "$base/files.html" "$W/kiro" 2>"$W/err") \
+        out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" download "$START" "$base/files.html" "$kdir" 2>"$W/err") \
             || fail "KIRO's download failed: $(cat "$W/err")"
         [ "$(field kiro_lblNow "$out")/$(field kiro_lblAll "$out")" = "$FILES/$FILES" ] \
             || fail "KIRO shows $(field kiro_lblNow "$out") / $(field kiro_lblAll "$out")"
         [ "$(field kiro_kept "$out")" = "$FILES" ] || fail "KIRO kept $(field kiro_kept "$out") files"
-        [ "$(find "$W/kiro" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "KIRO's folder lacks files"
-        cmp -s "$W/wget/f0000.bin" "$(find "$W/kiro" -name f0000.bin)" || fail "contents differ"
+        [ "$(find "$kdir" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "KIRO's folder lacks files"
+        cmp -s "$wdir/f0000.bin" "$(find "$kdir" -name f0000.bin)" || fail "contents differ"
         p=$(secs $((t1 - t0))) k=$(field kiro_seconds "$out")
         printf '  round %d: wget %s s, KIRO %s s (CPU %s s, list painted %s times, resized %s times)\n' "$round" "$p" "$k" "$(field kiro_cpu_seconds "$out")" "$(field kiro_list_paints "$out")" "$(field kiro_list_resizes "$out")" >&2
         peers="$peers $p" kiros="$kiros $k"
     done
-    rm -rf "$W/wget" "$W/kiro"
     PEER_S=$(median $peers) KIRO_S=$(median $kiros)
 }
 

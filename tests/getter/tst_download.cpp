@@ -90,6 +90,7 @@ private Q_SLOTS:
     void threshold();
     void failedTransfers();
     void failedItemKeepsFileItDidNotWrite();
+    void receivedFileNeverReplacesAFile();
     void stop_data();
     void stop();
     void partFileNeverReplacesAFile();
@@ -424,17 +425,50 @@ void TestDownload::failedItemKeepsFileItDidNotWrite()
     QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/late.jpg"}));
 }
 
+// A received file takes its name while the next request is on its way; one
+// that appeared under that name meanwhile is someone else's and stays.
+void TestDownload::receivedFileNeverReplacesAFile()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    server.addRoute("/a.jpg", TestResponse::bytes(Body(3000, 'a')));
+    server.addRoute("/b.jpg", TestResponse::bytes(Body(3000, 'b')));
+
+    Getter g;
+    g.List(b + "/p.html", {b + "/a.jpg", b + "/b.jpg"});
+    const QString sub = PageFolder(server, "/p.html");
+    const QString dir = m_root + "/Down/" + sub;
+    g.sink.onLabel = [&](GetterSink::Label label, const QString &text) {
+        if (label == GetterSink::Label::DLFname && text == "b.jpg") {
+            QFile other(dir + "/a.jpg");
+            QVERIFY(other.open(QIODevice::NewOnly) && other.write("theirs") == 6);
+        }
+    };
+    g.downloader.DownloadFiles();
+
+    QCOMPARE(g.sink.Result(0), Failed);
+    QCOMPARE(g.sink.Result(1), "3kb");
+    QCOMPARE(FileBytes(dir + "/a.jpg"), QByteArray("theirs"));
+    QCOMPARE(FileBytes(dir + "/b.jpg"), Body(3000, 'b'));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/a.jpg",
+                                           "Down/" + sub + "/b.jpg"}));
+}
+
 void TestDownload::stop_data()
 {
     QTest::addColumn<bool>("duringTransfer");
     QTest::addColumn<QString>("first");         // the first file's address on the server
     QTest::addColumn<bool>("alreadyThere");     // a file of its name is in the folder before
     QTest::addColumn<QString>("firstResult");
-    QTest::newRow("during a transfer") << true << "/first.jpg" << false << "3kb";
-    QTest::newRow("after an item") << false << "/first.jpg" << false << "3kb";
-    QTest::newRow("after an item that names no file") << false << "/dir/" << false << Failed;
-    QTest::newRow("after a failed item") << false << "/missing.jpg" << false << Failed;
-    QTest::newRow("after an item already there") << false << "/first.jpg" << true << AlreadyThere;
+    QTest::addColumn<QString>("now");            // lblNow at the end
+    QTest::newRow("during a transfer") << true << "/first.jpg" << false << "3kb" << "2";
+    // A kept file takes its name, and its item its result, while the next
+    // request is on its way: a stop seen then ends that request.
+    QTest::newRow("after a kept item") << false << "/first.jpg" << false << "3kb" << "2";
+    QTest::newRow("after an item that names no file") << false << "/dir/" << false << Failed << "1";
+    QTest::newRow("after a failed item") << false << "/missing.jpg" << false << Failed << "1";
+    QTest::newRow("after an item already there") << false << "/first.jpg" << true << AlreadyThere << "1";
 }
 
 // A stop is seen after whatever the item before it came to.
@@ -444,6 +478,7 @@ void TestDownload::stop()
     QFETCH(QString, first);
     QFETCH(bool, alreadyThere);
     QFETCH(QString, firstResult);
+    QFETCH(QString, now);
     TestServer server;
     QVERIFY2(server.isListening(), qPrintable(server.errorString()));
     const QString b = server.baseUrl();
@@ -480,9 +515,12 @@ void TestDownload::stop()
     QCOMPARE(g.sink.Result(0), firstResult);
     QVERIFY(g.sink.Untouched(1));
     QVERIFY(g.sink.Untouched(2));
-    QCOMPARE(server.requestCount("/stalled.jpg"), duringTransfer ? 1 : 0);
+    if (duringTransfer)
+        QCOMPARE(server.requestCount("/stalled.jpg"), 1);
+    else if (now == "1")
+        QCOMPARE(server.requestCount("/stalled.jpg"), 0);
     QCOMPARE(server.requestCount("/third.jpg"), 0);
-    QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), duringTransfer ? "2" : "1");
+    QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), now);
 
     QStringList tree{"Down/", "Down/" + sub + "/"};
     if (first == "/first.jpg")
