@@ -369,7 +369,7 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
     if (a.final)
         return length;   // trailer fields after the body
 
-    const QByteArray line = QByteArray(buffer, qsizetype(length)).trimmed();
+    const QByteArrayView line = QByteArrayView(buffer, qsizetype(length)).trimmed();
     if (line.startsWith("HTTP/")) {
         if (!d->requestSent) {
             d->requestSent = true;
@@ -381,7 +381,13 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
         a = Answer();
         a.interim = interim;
         a.setCookies = cookies;
-        a.status = line.split(' ').value(1).toInt();
+        // "HTTP/1.1 200 OK": the second word
+        const qsizetype space = line.indexOf(' ');
+        if (space >= 0) {
+            const QByteArrayView rest = line.sliced(space + 1);
+            const qsizetype end = rest.indexOf(' ');
+            a.status = (end < 0 ? rest : rest.first(end)).toInt();
+        }
         return length;
     }
     if (line.isEmpty()) {
@@ -399,28 +405,31 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
     const qsizetype colon = line.indexOf(':');
     if (colon <= 0)
         return length;
-    const QByteArray name = line.left(colon).trimmed().toLower();
-    const QByteArray value = line.mid(colon + 1).trimmed();
-    if (name == "content-length") {
+    const QByteArrayView name = line.first(colon).trimmed();
+    const QByteArrayView value = line.sliced(colon + 1).trimmed();
+    const auto is = [&name](const char *field) {
+        return name.compare(QByteArrayView(field), Qt::CaseInsensitive) == 0;
+    };
+    if (is("content-length")) {
         bool ok = false;
         const qint64 n = value.toLongLong(&ok);
         a.contentLength = ok ? n : -1;
-    } else if (name == "content-type") {
-        a.contentType = value;
-    } else if (name == "content-encoding") {
-        a.contentEncoding = value.toLower();
-    } else if (name == "etag") {
-        a.etag = value;
-    } else if (name == "last-modified") {
-        a.lastModified = value;
-    } else if (name == "accept-ranges") {
-        a.acceptRanges = value;
-    } else if (name == "content-range") {
-        a.contentRange = value;
-    } else if (name == "retry-after") {
-        a.retryAfter = value;
-    } else if (name == "set-cookie") {
-        a.setCookies.append(value);
+    } else if (is("content-type")) {
+        a.contentType = value.toByteArray();
+    } else if (is("content-encoding")) {
+        a.contentEncoding = value.toByteArray().toLower();
+    } else if (is("etag")) {
+        a.etag = value.toByteArray();
+    } else if (is("last-modified")) {
+        a.lastModified = value.toByteArray();
+    } else if (is("accept-ranges")) {
+        a.acceptRanges = value.toByteArray();
+    } else if (is("content-range")) {
+        a.contentRange = value.toByteArray();
+    } else if (is("retry-after")) {
+        a.retryAfter = value.toByteArray();
+    } else if (is("set-cookie")) {
+        a.setCookies.append(value.toByteArray());
     }
     return length;
 }
