@@ -13,7 +13,8 @@
 # through CURL_CA_BUNDLE for KIRO and the peers' own options.
 #
 #   bench/window/run.sh [BUILD_DIR]        (default build-release)
-#   ROUNDS=3 ONLY="search download large" QPA=xcb|offscreen BENCH_TMP=/tmp ...
+#   ROUNDS=3 ONLY="search download large" QPA=xcb|offscreen BENCH_TMP=/tmp
+#   DL_TMP=/dev/shm (where the download job's files go) ...
 #   SCHEMES="http https"   WRAP="perf record -g -o FILE"   (runs KIRO's side under it)
 # Targets: search and download at most 1.0 x wget; 1 GiB at least 0.95 of
 # curl's throughput with at most 100 MB above idle.
@@ -38,6 +39,14 @@ for tool in nginx wget curl python3 openssl; do
 done
 
 W=$(mktemp -d "${BENCH_TMP:-/tmp}/kiro-bench-window.XXXXXX")
+# The small files of the download job go to memory (tmpfs) unless DL_TMP
+# names another place: on this machine's disk (ext4 without a journal, in a
+# virtual machine) each round's times were ruled by the file system, not by
+# either side: it passes over recently freed inodes when it allocates one,
+# and pages never touched before cost the host's faults, so that wget's and
+# KIRO's times grew 2-3x from round to round whatever ran.
+if [ -z "${DL_TMP:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then DL_TMP=/dev/shm; fi
+DL=$(mktemp -d "${DL_TMP:-$W}/kiro-bench-dl.XXXXXX")
 NGINX_PID=
 XVFB_PID=
 cleanup() {
@@ -45,7 +54,7 @@ cleanup() {
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
-    rm -rf "$W"
+    rm -rf "$W" "$DL"
 }
 trap cleanup EXIT INT TERM
 
@@ -119,14 +128,11 @@ job_search() {
 }
 
 job_download() {
-    local base=$1 peers= kiros= scheme=${1%%:*}
+    local base=$1 peers= kiros=
+    local wdir=$DL/wget kdir=$DL/kiro
     (cd "$W/www/files" && ls f*.bin) | sed "s|^|$base/files/|" >"$W/list"
     for round in $(seq "$ROUNDS"); do
-        # Every round's files stay until the end: ext4 without a journal
-        # passes over recently freed inodes when it allocates one, so files
-        # deleted here would make the next run pay for this one.
-        local wdir=$W/dl/wget-$scheme-$round kdir=$W/dl/kiro-$scheme-$round
-        mkdir -p "$wdir"
+        rm -rf "$wdir" "$kdir"; mkdir -p "$wdir"
         sync   # neither side pays for writing back the other's files
         t0=$(now_ns)
         (cd "$wdir" && wget -q -nc --ca-certificate="$CA_FILE" -i "$W/list")
@@ -144,6 +150,7 @@ job_download() {
         printf '  round %d: wget %s s, KIRO %s s (CPU %s s, list painted %s times, resized %s times)\n' "$round" "$p" "$k" "$(field kiro_cpu_seconds "$out")" "$(field kiro_list_paints "$out")" "$(field kiro_list_resizes "$out")" >&2
         peers="$peers $p" kiros="$kiros $k"
     done
+    rm -rf "$wdir" "$kdir"
     PEER_S=$(median $peers) KIRO_S=$(median $kiros)
 }
 
@@ -171,7 +178,7 @@ job_large() {
     PEER_S=$(median $peers) KIRO_S=$(median $kiros) PEAK_MB=$worst
 }
 
-echo "getter window under $QPA, nginx on 127.0.0.1, median of $ROUNDS rounds"
+echo "getter window under $QPA, nginx on 127.0.0.1, small files into ${DL_TMP:-$W} ($(df --output=fstype "$DL" | tail -1)), median of $ROUNDS rounds"
 RESULTS=
 for job in $ONLY; do
     for scheme in $SCHEMES; do
