@@ -94,6 +94,7 @@ private Q_SLOTS:
     void stop_data();
     void stop();
     void partFileNeverReplacesAFile();
+    void partFileKeepsPiecesInOrder();
     void httpsPage();
     void hostileNames();
     void searchedPageIsTheReferer();
@@ -545,6 +546,35 @@ void TestDownload::partFileNeverReplacesAFile()
     QFile f(taken);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("mine"));
+}
+
+// Pieces of every size, a restart among them, end up as one file: the last
+// start's bytes in the order they came, nothing on disk before the end for a
+// small file.
+void TestDownload::partFileKeepsPiecesInOrder()
+{
+    const QString target = m_root + "/pieces.bin";
+    const QByteArray big = Body(300 * 1024, 'b');   // more than is gathered in memory
+    const QByteArray small = Body(1000, 's');
+
+    PartFile gathered(m_root + "/small.bin");
+    QVERIFY(gathered.open());
+    QCOMPARE(gathered.write(small.constData(), small.size()), qint64(small.size()));
+    QCOMPARE(TreeListing(m_root), QStringList{"Down/"});
+    gathered.cancelWriting();
+
+    PartFile part(target);
+    QVERIFY(part.open());
+    QCOMPARE(part.write(big.constData(), big.size()), qint64(big.size()));
+    QCOMPARE(part.write(small.constData(), small.size()), qint64(small.size()));
+    QVERIFY(part.restart());
+    QCOMPARE(part.size(), qint64(0));
+    for (const QByteArray &piece : {small, big, small})
+        QCOMPARE(part.write(piece.constData(), piece.size()), qint64(piece.size()));
+    QCOMPARE(part.size(), qint64(2 * small.size() + big.size()));
+    QVERIFY2(part.commit(), qPrintable(part.errorString()));
+    QCOMPARE(FileBytes(target), small + big + small);
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "pieces.bin"}));
 }
 
 void TestDownload::httpsPage()
