@@ -40,22 +40,10 @@ cleanup() {
 trap cleanup EXIT
 
 mkdir -p "$WORK/www" "$WORK/logs" "$WORK/tmp"
+python3 "$SRC/bench/galleries.py" "$WORK/www"
 python3 - "$WORK/www" <<'PY'
 import os, sys
 www = sys.argv[1]
-exts = ["jpg", "jpg", "gif", "zip", "mpg"]
-with open(os.path.join(www, "index.html"), "w") as f:
-    f.write("<html><head><title>Index</title></head><body>\n<h1>Galleries</h1>\n<ul>\n")
-    for i in range(300):
-        f.write('<li><a href="s%d.html">Gallery %d</a></li>\n' % (i, i))
-    f.write("</ul>\n</body></html>\n")
-for i in range(300):
-    with open(os.path.join(www, "s%d.html" % i), "w") as f:
-        f.write("<html><head><title>Gallery %d</title></head><body>\n<h1>Gallery %d</h1>\n" % (i, i))
-        for j in range(200):
-            f.write('<p><a href="files/g%d/file%d.%s">File %d of gallery %d</a></p>\n'
-                    % (i, j, exts[j % len(exts)], j, i))
-        f.write("</body></html>\n")
 # About 50 MB of text with a file link and a page link in every block.
 filler = ("Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor "
           "incididunt ut labore et dolore magna aliqua. ") * 5
