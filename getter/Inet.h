@@ -18,11 +18,12 @@ class Session;
 //
 // A request's body goes either into memory (TakeBody() after StateCompleted;
 // at most 64 MiB after decompression, a larger one is an error) or, when
-// SetSaveFile() named a path before Execute(), straight to disk as it
-// arrives: into a temporary file in the path's folder that takes the path's
-// name only once the body is complete and intact (or, with
-// FileEnd::HandOver, is handed to the caller complete but unnamed, to put in
-// place itself). After an error or a cancel nothing of it remains on disk. A file is the server's bytes: it is asked
+// SetSaveFile() named a path before Execute(), to a file: into a temporary
+// file in the path's folder (made once 256 KiB have come; a smaller body is
+// written at its end) that takes the path's name only once the body is
+// complete and intact, or, with FileEnd::HandOver, is handed to the caller
+// complete but unnamed, to put in place itself. After an error or a cancel
+// nothing of it remains on disk. A file is the server's bytes: it is asked
 // for without compression and never decoded.
 //
 // Any status outside 2xx, a partial answer that was not asked for, a body cut
@@ -51,7 +52,7 @@ public:
         StateClosing = 9,           // the connection that carried the request is closed
         StateClosed = 10,
         StateError = 11,
-        StateCompleted = 12,        // the body is complete (and the file in place)
+        StateCompleted = 12,        // the body is complete (and the file in place, or handed over)
     };
 
     explicit Inet(QObject *parent = nullptr);
@@ -61,6 +62,11 @@ public:
     // cancelled first. Only "GET" of an http or https address is done; any
     // other request ends with StateError, raised from the event loop.
     void Execute(const QString &url, const QString &operation);
+
+    // Lets libcurl send the request just started now, rather than at the
+    // event loop's next pass, so that the caller's own work can overlap the
+    // server's. States reached meanwhile are raised before it returns.
+    void SendNow();
 
     // Ends the running request, if any (a retry wait included), and throws
     // away what it received.
@@ -79,10 +85,6 @@ public:
     // next Execute() or Cancel().
     std::unique_ptr<PartFile> TakeFinishedFile();
 
-    // Lets libcurl send the request just started now, rather than at the
-    // event loop's next pass, so that the caller's own work can overlap the
-    // server's. States reached meanwhile are raised before it returns.
-    void SendNow();
     // For the next Execute() only: the Referer header (none when empty).
     void SetReferer(const QString &referer);
 

@@ -8,6 +8,9 @@
 // takes the target's name only once it is complete, so a crash never leaves
 // a truncated file under the real name. Unlike QSaveFile it does not force
 // each file to disk: that cost is per file and dominated many small downloads.
+// Pieces are gathered in memory up to 256 KiB; the temporary file is made
+// only when they are first written out, so a small file touches the file
+// system once, at commit().
 class PartFile
 {
 public:
