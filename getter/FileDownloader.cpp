@@ -171,6 +171,7 @@ void FileDownloader::SaveReceived()
     } else {
         qWarning("cannot save %s: %s", qPrintable(received.path),
                  qPrintable(received.file->errorString()));
+        m_sink.SetStatusText(kiro::TransferErrorText);
         SetItemResult(received.item, FailedText);
     }
 }

@@ -9,6 +9,9 @@ inline const QString AbortedText = QStringLiteral("要求処理が中断され�
 // The status text of a search in which the expression engine gave up on some
 // page's text, so that files may be missing from the list.
 inline const QString AnalysisErrorText = QStringLiteral("ＨＴＭＬの解析中にエラーが発生しました．");
+// The status text of a request that failed, a file that could not be saved
+// included.
+inline const QString TransferErrorText = QStringLiteral("通信中にエラーが発生しました．");
 
 } // namespace kiro
 

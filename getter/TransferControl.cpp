@@ -11,7 +11,6 @@
 
 namespace {
 
-const QString ErrorText = QStringLiteral("通信中にエラーが発生しました．");
 const QString CompletedText = QStringLiteral("要求処理が完了し，すべてのデータが受信されました．");
 
 QString StatusTextOf(int state)
@@ -176,7 +175,7 @@ void TransferControl::Inet_StateChanged(int state)
         return;
     }
     if (state == 11) {
-        d->sink.SetStatusText(ErrorText);
+        d->sink.SetStatusText(kiro::TransferErrorText);
         // Nothing of a failed request remains, so it has written nothing.
         if (vars.TransferMode == TransferMode::File)
             vars.ReceivedBytes = 0;

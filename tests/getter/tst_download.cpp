@@ -450,6 +450,7 @@ void TestDownload::receivedFileNeverReplacesAFile()
 
     QCOMPARE(g.sink.Result(0), Failed);
     QCOMPARE(g.sink.Result(1), "3kb");
+    QVERIFY(g.sink.statusLog.contains(ErrorStatus));
     QCOMPARE(FileBytes(dir + "/a.jpg"), QByteArray("theirs"));
     QCOMPARE(FileBytes(dir + "/b.jpg"), Body(3000, 'b'));
     QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/a.jpg",
