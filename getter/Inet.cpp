@@ -381,13 +381,10 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
         a = Answer();
         a.interim = interim;
         a.setCookies = cookies;
-        // "HTTP/1.1 200 OK": the second word
-        const qsizetype space = line.indexOf(' ');
-        if (space >= 0) {
-            const QByteArrayView rest = line.sliced(space + 1);
-            const qsizetype end = rest.indexOf(' ');
-            a.status = (end < 0 ? rest : rest.first(end)).toInt();
-        }
+        // libcurl has read this answer's status line before it hands it on.
+        long status = 0;
+        curl_easy_getinfo(d->easy, CURLINFO_RESPONSE_CODE, &status);
+        a.status = int(status);
         return length;
     }
     if (line.isEmpty()) {
