@@ -97,16 +97,26 @@ QString JoinToPage(const QString &link, const QString &pageAddress, const QStrin
             + QStringView(pageAddress).mid(hostStart, hostEnd - hostStart) + link;
 }
 
+qsizetype IndexOfSlashPair(QStringView text, qsizetype from)
+{
+    for (qsizetype i = text.indexOf(QLatin1Char('/'), from); i >= 0 && i + 1 < text.size();
+         i = text.indexOf(QLatin1Char('/'), i + 1)) {
+        if (text.at(i + 1) == QLatin1Char('/'))
+            return i;
+    }
+    return -1;
+}
+
 QString CollapseSlashes(const QString &address)
 {
-    if (TrimSpaces(address).isEmpty())
-        return QString();
     const bool https = StartsWithHttps(address);
     const qsizetype prefixLength = SchemePrefixLength(address);
-    const qsizetype firstPair = address.indexOf(QLatin1String("//"), prefixLength);
+    const qsizetype firstPair = IndexOfSlashPair(address, prefixLength);
     // Most addresses are in this form already.
     if (firstPair < 0 && address.startsWith(https ? HttpsPrefix : HttpPrefix))
         return address;
+    if (TrimSpaces(QStringView(address)).isEmpty())
+        return QString();
     QString rest = address.mid(prefixLength);
     if (firstPair >= 0) {
         // Removing one "/" of the first pair and trimming spaces, again and

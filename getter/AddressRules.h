@@ -25,6 +25,8 @@ QString JoinToPage(const QString &link, const QString &pageAddress, const QStrin
 // Every run of "/" after the scheme shrinks to one "/", and the scheme is
 // written "http://" (or "https://" for an https address). "" for an address
 // that is empty or all spaces.
+// Where the first "//" at or after from begins, or -1.
+qsizetype IndexOfSlashPair(QStringView text, qsizetype from = 0);
 QString CollapseSlashes(const QString &address);
 
 // Each "../" is removed with the path segment before it; one directly after

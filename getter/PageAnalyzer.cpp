@@ -273,7 +273,7 @@ void PageAnalyzer::FinishCandidate(QString &entry)
 {
     if (entry.contains(QLatin1String("../")))
         entry = kiro::ResolveParentRefs(entry);
-    if (entry.contains(QLatin1String("//")))
+    if (kiro::IndexOfSlashPair(entry) >= 0)
         entry = kiro::CollapseSlashes(entry);
 }
 

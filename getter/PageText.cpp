@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace kiro {
@@ -83,13 +85,59 @@ int JapaneseScore(const QString &text)
     return score;
 }
 
-bool HasHighBytes(const QByteArray &body)
+// What kind of bytes a body holds, found in one pass. The bytes are looked at
+// in blocks without a branch per byte, which the compiler vectorises.
+enum class ByteKind { Ascii, AsciiWithEscape, High };
+
+ByteKind KindOfBytes(QByteArrayView body)
 {
-    for (const char ch : body) {
-        if (uchar(ch) >= 0x80)
+    constexpr qsizetype Block = 64;
+    const uchar *p = reinterpret_cast<const uchar *>(body.data());
+    const qsizetype n = body.size();
+    bool escape = false;
+    for (qsizetype i = 0; i < n; i += Block) {
+        const qsizetype end = std::min(n, i + Block);
+        uchar high = 0;
+        uchar esc = 0;
+        for (qsizetype k = i; k < end; ++k) {
+            high |= p[k] & 0x80;
+            esc |= p[k] == 0x1B;
+        }
+        if (high)
+            return ByteKind::High;
+        escape = escape || esc;
+    }
+    return escape ? ByteKind::AsciiWithEscape : ByteKind::Ascii;
+}
+
+// Whether the text holds a UTF-16 surrogate, paired or not; checked in
+// blocks as above.
+bool HasSurrogates(QStringView text)
+{
+    constexpr qsizetype Block = 64;
+    const char16_t *p = text.utf16();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; i += Block) {
+        const qsizetype end = std::min(n, i + Block);
+        bool any = false;
+        for (qsizetype k = i; k < end; ++k)
+            any |= (p[k] & 0xF800) == 0xD800;
+        if (any)
             return true;
     }
     return false;
+}
+
+// Whether the bytes hold the ASCII word in any mix of cases.
+bool ContainsAsciiWord(QByteArrayView bytes, QByteArrayView word)
+{
+    // Setting bit 5 lowers an ASCII capital and keeps a lower-case letter; no
+    // other byte becomes a lower-case letter by it.
+    const auto folded = [](char c) { return char(uchar(c) | 0x20); };
+    const auto hash = [&](char c) { return std::hash<char>()(folded(c)); };
+    const auto same = [&](char a, char b) { return folded(a) == folded(b); };
+    const std::boyer_moore_horspool_searcher searcher(word.begin(), word.end(), hash, same);
+    return std::search(bytes.begin(), bytes.end(), searcher) != bytes.end();
 }
 
 std::optional<QString> DecodeByBom(const QByteArray &body)
@@ -108,10 +156,15 @@ std::optional<QString> DecodeByBom(const QByteArray &body)
 
 Decoded Detect(const QByteArray &body)
 {
-    if (!HasHighBytes(body)) {
+    switch (KindOfBytes(body)) {
+    case ByteKind::Ascii:
+        return {QString::fromLatin1(body), true};
+    case ByteKind::AsciiWithEscape:
         if (body.contains("\x1B$B") || body.contains("\x1B$@"))
             return DecodeWith("ISO-2022-JP", body);
         return {QString::fromLatin1(body), true};
+    case ByteKind::High:
+        break;
     }
     Decoded utf8 = DecodeWith("UTF-8", body);
     if (utf8.clean)
@@ -130,6 +183,8 @@ Decoded Detect(const QByteArray &body)
 // a whole text that holds one, and would find no link in it.
 QString WithoutHalfCharacters(QString text)
 {
+    if (!HasSurrogates(text))
+        return text;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const QChar c = text.at(i);
@@ -185,7 +240,11 @@ QByteArray CharsetOfPageHead(const QByteArray &body)
     static const QRegularExpression xml(
         QStringLiteral("^\\s*<\\?xml\\b[^>]*?\\bencoding\\s*=\\s*[\"']([A-Za-z0-9._:\\-]+)"),
         QRegularExpression::CaseInsensitiveOption);
-    const QString head = QString::fromLatin1(body.left(HeadScanBytes));
+    const QByteArrayView headBytes = QByteArrayView(body).first(std::min(body.size(), HeadScanBytes));
+    // Most pages declare nothing; the expressions are not run on those.
+    if (!ContainsAsciiWord(headBytes, "charset") && !ContainsAsciiWord(headBytes, "encoding"))
+        return QByteArray();
+    const QString head = QString::fromLatin1(headBytes);
     QRegularExpressionMatch match = xml.match(head);
     if (!match.hasMatch())
         match = meta.match(head);

@@ -472,6 +472,15 @@ void tst_Transfer::detectionWithoutDeclaration_data()
         << Utf16LeBody(QStringLiteral("<p>a") + QChar(0xD800) + "b" + QChar(0xDC00) + "</p>"
                        + QString::fromUcs4(U"\U0001F600") + QChar(0xDBFF))
         << QByteArray() << QStringLiteral("<p>a\uFFFDb\uFFFD</p>") + QString::fromUcs4(U"\U0001F600") + QChar(0xFFFD);
+    // The bytes are looked at in blocks: what decides may sit in any of them.
+    const QString asciiLead = QStringLiteral("<p>") + QString(150, QLatin1Char('a')) + QStringLiteral("</p>");
+    QTest::newRow("the only UTF-8 character far into the page")
+        << (asciiLead + JapaneseText.left(1)).toUtf8() << QByteArray() << asciiLead + JapaneseText.left(1);
+    QTest::newRow("ISO-2022-JP after a long ASCII start")
+        << Encode(asciiLead + fullWidthOnly, "ISO-2022-JP") << QByteArray() << asciiLead + fullWidthOnly;
+    QTest::newRow("half a character far into the page")
+        << Utf16LeBody(asciiLead + QChar(0xDC00) + asciiLead) << QByteArray()
+        << asciiLead + QChar(0xFFFD) + asciiLead;
     QTest::newRow("half a character first")
         << Utf16LeBody(QChar(0xDC00) + QStringLiteral("<p>a</p>")) << QByteArray() << QStringLiteral("\uFFFD<p>a</p>");
 
@@ -481,6 +490,13 @@ void tst_Transfer::detectionWithoutDeclaration_data()
     const QString asEuc = QStringLiteral("\u71F9\u71FF\u7B4D\u83AA");
     const QString asSjis = QStringLiteral("\u720D\u7210\u8331\u96B9");
     QTest::newRow("a tie between EUC-JP and Shift_JIS") << kanji << QByteArray() << asSjis;
+    // Declarations written in capitals are declarations too.
+    const QByteArray xmlInCapitals("<?XML VERSION=\"1.0\" ENCODING=\"EUC-JP\"?>");
+    QTest::newRow("XML declaration in capitals")
+        << xmlInCapitals + kanji << QByteArray() << QString::fromLatin1(xmlInCapitals) + asEuc;
+    const QByteArray metaInMixedCase("<Meta ChArSeT=euc-jp>");
+    QTest::newRow("meta charset in mixed case")
+        << metaInMixedCase + kanji << QByteArray() << QString::fromLatin1(metaInMixedCase) + asEuc;
     for (const char *label : {"euc-jp", "x-euc-jp", "eucjp", "cseucpkdfmtjapanese", "'euc-jp'", "euc-jp\""})
         QTest::addRow("EUC-JP called %s", label) << kanji << "text/html; charset=" + QByteArray(label) << asEuc;
     // Half-width katakana in Shift_JIS read as kanji in EUC-JP.
