@@ -6,7 +6,11 @@
 #
 #   bench/download/run.sh [BUILD_DIR]     (default build-release)
 #   ROUNDS=3 FILES=2000 bench/download/run.sh ...
-#   BENCH_TMP=/dev/shm bench/download/run.sh ...   (files on tmpfs: no disk in the figures)
+#   DL_TMP=/tmp bench/download/run.sh ...   (where the files go; default /dev/shm)
+#   SETTLE=8   (seconds each side waits after the files before it were deleted)
+# As in bench/window: the files go to memory, since this virtual machine's
+# disk made both sides' times grow from round to round, and each side starts
+# once the memory freed before it has settled.
 set -eu
 
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
@@ -20,11 +24,14 @@ fi
 cmake --build "$BUILD" --target kiro_bench_download -j2 >/dev/null
 BENCH="$BUILD/bench/download/kiro_bench_download"
 
+SETTLE=${SETTLE:-8}
 W=$(mktemp -d "${BENCH_TMP:-/tmp}/kiro-bench-download.XXXXXX")
+if [ -z "${DL_TMP:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then DL_TMP=/dev/shm; fi
+DL=$(mktemp -d "${DL_TMP:-$W}/kiro-bench-dl.XXXXXX")
 NGINX_PID=
 cleanup() {
     if [ -n "$NGINX_PID" ]; then kill "$NGINX_PID" 2>/dev/null || true; wait "$NGINX_PID" 2>/dev/null || true; fi
-    rm -rf "$W"
+    rm -rf "$W" "$DL"
 }
 trap cleanup EXIT INT TERM
 
@@ -55,18 +62,18 @@ run_scheme() {
     KIRO_TIMES=
     r=1
     while [ "$r" -le "$ROUNDS" ]; do
-        rm -rf "$W/wget" "$W/kiro"; mkdir -p "$W/wget" "$W/kiro"
-        sync   # neither side pays for writing back the other's files
+        rm -rf "$DL/wget" "$DL/kiro"; mkdir -p "$DL/wget" "$DL/kiro"
+        sync; sleep "$SETTLE"   # neither side pays for the other's files
         t0=$(now_ms)
-        (cd "$W/wget" && wget -q -nc --ca-certificate="$CA_FILE" -i "$LIST")
+        (cd "$DL/wget" && wget -q -nc --ca-certificate="$CA_FILE" -i "$LIST")
         t1=$(now_ms)
         wget_ms=$((t1 - t0))
-        check_folder "$W/wget"
-        sync
-        out=$(CURL_CA_BUNDLE=$CA_FILE "$BENCH" "$LIST" "$W/kiro" "$scheme://127.0.0.1:$port/index.html")
+        check_folder "$DL/wget"
+        sync; sleep "$SETTLE"
+        out=$(CURL_CA_BUNDLE=$CA_FILE "$BENCH" "$LIST" "$DL/kiro" "$scheme://127.0.0.1:$port/index.html")
         kiro_ms=$(echo "$out" | sed -n 's/.*kiro_ms=\([0-9]*\).*/\1/p')
-        check_folder "$W/kiro"
-        cmp -s "$W/wget/f0000.bin" "$W/kiro/127_0_0_1_${port}_index_html/f0000.bin" || { echo "contents differ"; exit 1; }
+        check_folder "$DL/kiro"
+        cmp -s "$DL/wget/f0000.bin" "$DL/kiro/127_0_0_1_${port}_index_html/f0000.bin" || { echo "contents differ"; exit 1; }
 
         echo "  $scheme round $r: wget ${wget_ms} ms, KIRO ${kiro_ms} ms ($out)"
         WGET_TIMES="$WGET_TIMES $wget_ms"
