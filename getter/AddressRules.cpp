@@ -107,6 +107,16 @@ qsizetype IndexOfSlashPair(QStringView text, qsizetype from)
     return -1;
 }
 
+bool HasParentStep(QStringView text)
+{
+    for (qsizetype i = text.indexOf(QLatin1Char('.')); i >= 0 && i + 2 < text.size();
+         i = text.indexOf(QLatin1Char('.'), i + 1)) {
+        if (text.at(i + 1) == QLatin1Char('.') && text.at(i + 2) == QLatin1Char('/'))
+            return true;
+    }
+    return false;
+}
+
 QString CollapseSlashes(const QString &address)
 {
     const bool https = StartsWithHttps(address);

@@ -35,6 +35,9 @@ QString CollapseSlashes(const QString &address);
 // up from and comes back as it was.
 QString ResolveParentRefs(const QString &address);
 
+// Whether the text holds a "../".
+bool HasParentStep(QStringView text);
+
 // The text in capitals, one character for one, so that positions found in
 // it are positions in the text.
 QString UpperSameLength(QStringView text);

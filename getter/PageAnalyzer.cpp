@@ -271,7 +271,7 @@ void PageAnalyzer::NormaliseCandidates(qsizetype from, const QString &url)
 
 void PageAnalyzer::FinishCandidate(QString &entry)
 {
-    if (entry.contains(QLatin1String("../")))
+    if (kiro::HasParentStep(entry))
         entry = kiro::ResolveParentRefs(entry);
     if (kiro::IndexOfSlashPair(entry) >= 0)
         entry = kiro::CollapseSlashes(entry);
@@ -391,7 +391,7 @@ void PageAnalyzer::NormalisePageLink(QString &link, const QString &pageAddress,
         else
             link = kiro::TrimSpaces(kiro::JoinToPage(link, pageAddress, pageFolder));
     }
-    if (link.contains(QLatin1String("../")))
+    if (kiro::HasParentStep(link))
         link = kiro::ResolveParentRefs(link);
     const qsizetype fragment = link.lastIndexOf(QLatin1Char('#'));
     if (fragment >= 0)

@@ -4,7 +4,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <functional>
+#include <array>
 #include <optional>
 
 namespace kiro {
@@ -128,16 +128,29 @@ bool HasSurrogates(QStringView text)
     return false;
 }
 
-// Whether the bytes hold the ASCII word in any mix of cases.
+// Whether the bytes hold the word (ASCII letters in lower case) in any mix of
+// cases: Horspool's search, which looks at about one byte in the word's
+// length. Setting bit 5 lowers an ASCII capital and keeps a lower-case
+// letter; no other byte becomes a lower-case letter by it.
 bool ContainsAsciiWord(QByteArrayView bytes, QByteArrayView word)
 {
-    // Setting bit 5 lowers an ASCII capital and keeps a lower-case letter; no
-    // other byte becomes a lower-case letter by it.
-    const auto folded = [](char c) { return char(uchar(c) | 0x20); };
-    const auto hash = [&](char c) { return std::hash<char>()(folded(c)); };
-    const auto same = [&](char a, char b) { return folded(a) == folded(b); };
-    const std::boyer_moore_horspool_searcher searcher(word.begin(), word.end(), hash, same);
-    return std::search(bytes.begin(), bytes.end(), searcher) != bytes.end();
+    const qsizetype m = word.size();
+    if (m == 0 || bytes.size() < m)
+        return m == 0;
+    std::array<qsizetype, 256> shift;
+    shift.fill(m);
+    for (qsizetype k = 0; k + 1 < m; ++k) {
+        const uchar lower = uchar(word[k]);
+        shift[lower] = shift[lower & ~0x20] = m - 1 - k;
+    }
+    for (qsizetype i = 0; i + m <= bytes.size(); i += shift[uchar(bytes[i + m - 1])]) {
+        qsizetype k = m - 1;
+        while (k >= 0 && (uchar(bytes[i + k]) | 0x20) == uchar(word[k]))
+            --k;
+        if (k < 0)
+            return true;
+    }
+    return false;
 }
 
 std::optional<QString> DecodeByBom(const QByteArray &body)
