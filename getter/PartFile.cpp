@@ -9,6 +9,8 @@ namespace {
 // into writes of this size, which costs the file system a quarter as much.
 constexpr qint64 GatherBytes = 256 * 1024;
 
+const QString NotOpenText = QStringLiteral("the file is not open");
+
 QString TemplateFor(const QString &target)
 {
     const QFileInfo info(target);
@@ -46,7 +48,7 @@ bool PartFile::makeTemp()
     if (m_temp.isOpen())
         return true;
     if (!m_open || !m_temp.open()) {
-        m_error = m_open ? m_temp.errorString() : QStringLiteral("the file is not open");
+        m_error = m_open ? m_temp.errorString() : NotOpenText;
         return false;
     }
     return true;
@@ -86,7 +88,7 @@ bool PartFile::restart()
 {
     m_gathered.truncate(0);
     if (!m_open) {
-        m_error = QStringLiteral("the file is not open");
+        m_error = NotOpenText;
         return false;
     }
     if (m_temp.isOpen() && (!m_temp.resize(0) || !m_temp.seek(0))) {
