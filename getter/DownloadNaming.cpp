@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QStringView>
 
+#include <algorithm>
 #include <limits>
 
 namespace kiro {
@@ -101,7 +102,7 @@ QByteArray NameHash(QStringView name)
 
 // The longest start of s that takes at most maxLength (as NameLength counts)
 // without splitting a character.
-QString CutToLength(const QString &s, qsizetype maxLength)
+QString CutToLength(QStringView s, qsizetype maxLength)
 {
     qsizetype length = 0;
     qsizetype end = 0;
@@ -112,7 +113,7 @@ QString CutToLength(const QString &s, qsizetype maxLength)
         length += e.bytes;
         end += e.units;
     }
-    return s.left(end);
+    return s.left(end).toString();
 }
 
 QString Shorten(const QString &name)
@@ -120,14 +121,15 @@ QString Shorten(const QString &name)
     const QString hash = QString::fromLatin1(NameHash(name).toHex().left(8));
     const QString marker = QLatin1Char('~') + hash;
 
-    QString stem = name;
-    QString extension;
+    // Views: of a huge name only the kept start is ever copied.
+    QStringView stem = name;
+    QStringView extension;
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot > 0) {
-        const QString candidate = name.mid(dot);
+        const QStringView candidate = QStringView(name).mid(dot);
         // An "extension" that would leave no room for a stem is not kept.
-        if (NameLength(candidate) + marker.size() < MaxNameLength) {
-            stem = name.left(dot);
+        if (NameLength(candidate, MaxNameLength) + marker.size() < MaxNameLength) {
+            stem = QStringView(name).left(dot);
             extension = candidate;
         }
     }
@@ -135,23 +137,41 @@ QString Shorten(const QString &name)
     return CutToLength(stem, room) + marker + extension;
 }
 
+// Writes the text with each "/" and "." as "_" from to on; returns the end.
+char16_t *WriteUnderscored(QStringView text, char16_t *to)
+{
+    for (const QChar c : text)
+        *to++ = c == QLatin1Char('/') || c == QLatin1Char('.') ? u'_' : c.unicode();
+    return to;
+}
+
 QString UnderscoreSlashesAndDots(QStringView text)
 {
-    QString out = text.toString();
-    out.replace(QLatin1Char('/'), QLatin1Char('_'));
-    out.replace(QLatin1Char('.'), QLatin1Char('_'));
+    QString out(text.size(), Qt::Uninitialized);
+    WriteUnderscored(text, reinterpret_cast<char16_t *>(out.data()));
     return out;
+}
+
+// The part of a file's address that UrlPrefixFor turns into the name's prefix.
+QStringView PrefixFolder(const QString &fileUrl)
+{
+    const qsizetype slash = fileUrl.lastIndexOf(QLatin1Char('/'));
+    const int skip = SchemePrefixLength(fileUrl);
+    if (slash <= skip)
+        return QStringView();
+    return QStringView(fileUrl).mid(skip, slash - skip);
 }
 
 } // namespace
 
-QString SafeName(const QString &name)
+QString SafeName(QString name)
 {
-    QString safe = name;
-    // Read from name, write into safe's own copy made at the first change:
+    QString safe = std::move(name);
+    // Read from the text as it came, write into safe's own buffer, taken at
+    // the first change (a copy only when the caller still shares the text):
     // a name of a million characters is mostly one pass over its units.
-    const char16_t *in = reinterpret_cast<const char16_t *>(name.utf16());
-    const qsizetype size = name.size();
+    const char16_t *in = reinterpret_cast<const char16_t *>(safe.utf16());
+    const qsizetype size = safe.size();
     char16_t *out = nullptr;
     for (qsizetype i = 0; i < size; ++i) {
         const char16_t c = in[i];
@@ -183,11 +203,7 @@ QString DownloadSubDirName(const QString &baseUrl)
 
 QString UrlPrefixFor(const QString &fileUrl)
 {
-    const qsizetype slash = fileUrl.lastIndexOf(QLatin1Char('/'));
-    const int skip = SchemePrefixLength(fileUrl);
-    if (slash <= skip)
-        return QString();
-    return UnderscoreSlashesAndDots(QStringView(fileUrl).mid(skip, slash - skip));
+    return UnderscoreSlashesAndDots(PrefixFolder(fileUrl));
 }
 
 QString SaveNameFor(const QString &fileUrl, int chkFileName)
@@ -195,12 +211,18 @@ QString SaveNameFor(const QString &fileUrl, int chkFileName)
     const qsizetype slash = fileUrl.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
         return QString();
-    QString name = fileUrl.mid(slash + 1);
-    if (name.isEmpty())
+    const QStringView tail = QStringView(fileUrl).mid(slash + 1);
+    if (tail.isEmpty())
         return QString();
-    if (chkFileName == 1)
-        name = UrlPrefixFor(fileUrl) + QLatin1Char('@') + name;
-    return SafeName(name);
+    if (chkFileName != 1)
+        return SafeName(tail.toString());
+    // The prefix, "@" and the name written once into their final place.
+    const QStringView folder = PrefixFolder(fileUrl);
+    QString name(folder.size() + 1 + tail.size(), Qt::Uninitialized);
+    char16_t *to = WriteUnderscored(folder, reinterpret_cast<char16_t *>(name.data()));
+    *to++ = u'@';
+    std::copy(tail.utf16(), tail.utf16() + tail.size(), to);
+    return SafeName(std::move(name));
 }
 
 QString JoinPath(const QString &folder, const QString &name)

@@ -17,7 +17,7 @@ namespace kiro {
 // Windows) is shortened around its extension with "~" and 8 hex digits of a
 // hash of the whole name. Percent-escapes are kept. An empty name stays
 // empty. Linear in the name's length.
-QString SafeName(const QString &name);
+QString SafeName(QString name);
 
 // The page's download sub-folder: the page address after "http://" (or
 // "https://") with "/" and "." as "_", made safe. Never empty.
