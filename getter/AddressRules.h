@@ -25,8 +25,6 @@ QString JoinToPage(const QString &link, const QString &pageAddress, const QStrin
 // Every run of "/" after the scheme shrinks to one "/", and the scheme is
 // written "http://" (or "https://" for an https address). "" for an address
 // that is empty or all spaces.
-// Where the first "//" at or after from begins, or -1.
-qsizetype IndexOfSlashPair(QStringView text, qsizetype from = 0);
 QString CollapseSlashes(const QString &address);
 
 // Each "../" is removed with the path segment before it; one directly after
@@ -34,6 +32,9 @@ QString CollapseSlashes(const QString &address);
 // empty or all spaces; an address that begins with "../" has nothing to go
 // up from and comes back as it was.
 QString ResolveParentRefs(const QString &address);
+
+// Where the first "//" at or after from begins, or -1.
+qsizetype IndexOfSlashPair(QStringView text, qsizetype from = 0);
 
 // Whether the text holds a "../".
 bool HasParentStep(QStringView text);

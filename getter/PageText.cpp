@@ -170,11 +170,11 @@ std::optional<QString> DecodeByBom(const QByteArray &body)
 Decoded Detect(const QByteArray &body)
 {
     switch (KindOfBytes(body)) {
-    case ByteKind::Ascii:
-        return {QString::fromLatin1(body), true};
     case ByteKind::AsciiWithEscape:
         if (body.contains("\x1B$B") || body.contains("\x1B$@"))
             return DecodeWith("ISO-2022-JP", body);
+        [[fallthrough]];
+    case ByteKind::Ascii:
         return {QString::fromLatin1(body), true};
     case ByteKind::High:
         break;
