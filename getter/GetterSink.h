@@ -13,6 +13,14 @@ inline const QString AnalysisErrorText = QStringLiteral("ＨＴＭＬの解析�
 // included.
 inline const QString TransferErrorText = QStringLiteral("通信中にエラーが発生しました．");
 
+// A search ends where it reaches one of its bounds, with what it found so far.
+constexpr int MaxSubPagesPerSearch = 1000;
+constexpr qsizetype MaxLinksPerSearch = 1000000;
+inline const QString SubPageBoundText =
+        QStringLiteral("リンク先のページが上限の1000件に達したため、検索をここで終了しました．");
+inline const QString LinkBoundText =
+        QStringLiteral("見つかったリンクが上限の1000000件に達したため、検索をここで終了しました．");
+
 } // namespace kiro
 
 // What the getter's search, transfers and download show in their window. The

@@ -110,6 +110,8 @@ struct Inet::Private {
         QByteArray acceptRanges;
         QByteArray contentRange;
         QByteArray retryAfter;
+        QByteArray location;       // the Location field
+        bool chunks = false;       // the body comes in chunks (HTTP/1.1)
         QList<QByteArray> setCookies;
     };
 
@@ -129,6 +131,7 @@ struct Inet::Private {
     bool nextToFile = false;
     FileEnd nextFileEnd = FileEnd::InPlace;
     QString nextReferer;
+    QUrl cookieSite;
 
     // The request
     quint64 serial = 0;
@@ -137,7 +140,7 @@ struct Inet::Private {
     bool toFile = false;
     FileEnd fileEnd = FileEnd::InPlace;
     QString saveFile;
-    QByteArray referer;
+    QUrl refererPage;              // the page the request is made from
     QUrl address;                  // of the current hop
     QSet<QByteArray> sentRequests; // address and cookies of every hop
     int redirects = 0;
@@ -165,6 +168,9 @@ struct Inet::Private {
     Use use = Use::None;
     qint64 discarded = 0;
     QString fault;                 // ends the request whatever the tries left
+    bool requestHttp2 = false;     // the current try went out as HTTP/2
+    bool watchingChunks = false;
+    ChunkFramingCheck chunkCheck;
     QString retryFault;            // the try failed; another may succeed
     bool abortedByCheck = false;
 
@@ -203,6 +209,7 @@ struct Inet::Private {
     static int OnSocketOption(void *self, curl_socket_t, curlsocktype purpose);
     static int OnRequestReady(void *self, char *, char *, int, int);
     static int OnCloseSocket(void *self, curl_socket_t socket);
+    static int OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *self);
 };
 
 Inet::Private::Private(Inet *owner)
@@ -234,6 +241,11 @@ Inet::Private::Private(Inet *owner)
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &Private::OnCloseSocket);
     curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+    // The request line as sent and the body as it came, before libcurl takes
+    // its framing off: what the checks of an answer's framing look at.
+    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Private::OnDebug);
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
     // As the curl tool does: this variable names the authorities to trust.
     const QByteArray bundle = qgetenv("CURL_CA_BUNDLE");
     if (!bundle.isEmpty())
@@ -279,7 +291,7 @@ void Inet::Private::Start(const QUrl &url, bool toFileNow)
     tries = 0;
     sentRequests.clear();
     sentRequests.insert(url.toEncoded() + '\n'
-                        + (session ? session->CookieHeaderFor(url) : QByteArray()));
+                        + (session ? session->CookieHeaderFor(url, cookieSite) : QByteArray()));
     Begin();
 }
 
@@ -292,6 +304,8 @@ void Inet::Private::Begin()
     discarded = 0;
     retryFault.clear();
     abortedByCheck = false;
+    requestHttp2 = false;
+    watchingChunks = false;
     resolving = connecting = requestOut = requestSent = false;
     errorBuffer[0] = '\0';
 
@@ -316,10 +330,13 @@ void Inet::Private::Begin()
     // Kept for the next request unless this one's answer makes it doubtful.
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 0L);
 
-    const QByteArray cookies = session ? session->CookieHeaderFor(address) : QByteArray();
+    const QByteArray cookies = session ? session->CookieHeaderFor(address, cookieSite) : QByteArray();
     curl_easy_setopt(easy, CURLOPT_COOKIE, cookies.isEmpty() ? nullptr : cookies.constData());
     const QByteArray userAgent = session ? session->UserAgent() : Session::DefaultUserAgent();
     curl_easy_setopt(easy, CURLOPT_USERAGENT, userAgent.constData());
+    // Worked out for every hop: a redirect to another origin or to http
+    // gets less of the page's address, or nothing.
+    const QByteArray referer = RefererValue(refererPage, address);
     curl_easy_setopt(easy, CURLOPT_REFERER, referer.isEmpty() ? nullptr : referer.constData());
 
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long((stallMs + 999) / 1000));
@@ -371,6 +388,13 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
 
     const QByteArrayView line = QByteArrayView(buffer, qsizetype(length)).trimmed();
     if (line.startsWith("HTTP/")) {
+        // libcurl reads an HTTP/2 status line on an HTTP/1.1 connection as
+        // if it were one of HTTP/1.1.
+        if ((line.startsWith("HTTP/2") || line.startsWith("HTTP/3")) && !d->requestHttp2) {
+            d->fault = QStringLiteral("a status line of another protocol: \"%1\"")
+                           .arg(QString::fromLatin1(line.first(std::min<qsizetype>(line.size(), 40))));
+            return 0;
+        }
         if (!d->requestSent) {
             d->requestSent = true;
             d->Queue(StateRequestSent);
@@ -408,9 +432,18 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
         return name.compare(QByteArrayView(field), Qt::CaseInsensitive) == 0;
     };
     if (is("content-length")) {
-        bool ok = false;
-        const qint64 n = value.toLongLong(&ok);
-        a.contentLength = ok ? n : -1;
+        // libcurl takes the last of several, and reads on to the close past
+        // one beyond its range: either way, the body's end is in doubt.
+        const qint64 n = ContentLengthValue(value);
+        if (n < 0 || (a.contentLength >= 0 && n != a.contentLength)) {
+            d->fault = n < 0 ? QStringLiteral("an unusable Content-Length: \"%1\"")
+                                   .arg(QString::fromLatin1(value.first(std::min<qsizetype>(value.size(), 40))))
+                             : QStringLiteral("differing Content-Length values");
+            return 0;
+        }
+        a.contentLength = n;
+    } else if (is("transfer-encoding")) {
+        a.chunks = a.chunks || HasToken(value.toByteArray(), "chunked");
     } else if (is("content-type")) {
         a.contentType = value.toByteArray();
     } else if (is("content-encoding")) {
@@ -425,6 +458,8 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
         a.contentRange = value.toByteArray();
     } else if (is("retry-after")) {
         a.retryAfter = value.toByteArray();
+    } else if (is("location")) {
+        a.location = value.toByteArray();
     } else if (is("set-cookie")) {
         a.setCookies.append(value.toByteArray());
     }
@@ -435,7 +470,7 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
 // to end the try at once.
 bool Inet::Private::OnHeadEnd()
 {
-    const Answer &a = answer;
+    Answer &a = answer;
     if (IsRedirectStatus(a.status)) {
         kind = Kind::Redirect;
         use = Use::Discard;
@@ -510,6 +545,9 @@ bool Inet::Private::OnHeadEnd()
     }
     use = Use::Keep;
     bodyStarted = true;
+    watchingChunks = a.chunks && !requestHttp2;
+    if (watchingChunks)
+        chunkCheck.Reset();
     QueueProgress();
     return true;
 }
@@ -523,7 +561,7 @@ size_t Inet::Private::OnWrite(char *data, size_t size, size_t count, void *self)
         d->discarded += qint64(length);
         return d->discarded > DiscardLimitBytes ? 0 : length;
     case Use::Keep:
-        if (!d->Keep(data, length))
+        if (!d->fault.isEmpty() || !d->Keep(data, length))
             return 0;
         if (d->abortCheck && d->abortCheck()) {
             d->abortedByCheck = true;
@@ -598,6 +636,26 @@ int Inet::Private::OnRequestReady(void *self, char *, char *, int, int)
     return CURL_PREREQFUNC_OK;
 }
 
+int Inet::Private::OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *self)
+{
+    auto *d = static_cast<Private *>(self);
+    if (!d->busy)
+        return 0;
+    if (type == CURLINFO_HEADER_OUT) {
+        // The request line, as libcurl writes it for HTTP/2 too.
+        const QByteArrayView text(data, qsizetype(size));
+        const qsizetype end = text.indexOf('\r');
+        const QByteArrayView first = end < 0 ? text : text.first(end);
+        if (first.startsWith("GET "))
+            d->requestHttp2 = first.endsWith(" HTTP/2") || first.endsWith(" HTTP/3");
+    } else if (type == CURLINFO_DATA_IN && d->watchingChunks && d->use == Use::Keep
+               && d->fault.isEmpty()) {
+        if (!d->chunkCheck.Take(QByteArrayView(data, qsizetype(size))))
+            d->fault = QStringLiteral("a malformed chunk size line");
+    }
+    return 0;
+}
+
 int Inet::Private::OnCloseSocket(void *self, curl_socket_t socket)
 {
     auto *d = static_cast<Private *>(self);
@@ -626,7 +684,7 @@ void Inet::Private::OnFinished(CURL *handle, CURLcode result)
         return;
 
     if (session && !answer.setCookies.isEmpty())
-        session->TakeResponseCookies(answer.setCookies, address);
+        session->TakeResponseCookies(answer.setCookies, address, cookieSite);
     QueueProgress();
     if (abortedByCheck) {
         q->Cancel();
@@ -672,9 +730,11 @@ void Inet::Private::OnFinished(CURL *handle, CURLcode result)
 void Inet::Private::Follow()
 {
     QueueBeforeClose(StateResponseReceived);
-    char *location = nullptr;
-    curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
-    const QUrl next = location ? QUrl::fromEncoded(QByteArray(location)) : QUrl();
+    // Read from the head, not from libcurl, which forgets it when the body is
+    // cut short.
+    const QUrl next = answer.location.isEmpty()
+        ? QUrl()
+        : address.resolved(QUrl(QString::fromUtf8(answer.location), QUrl::TolerantMode));
     if (!next.isValid() || next.host().isEmpty()) {
         Fail(QStringLiteral("a redirect without a usable address"));
         return;
@@ -690,7 +750,7 @@ void Inet::Private::Follow()
     }
     const QUrl target = next.adjusted(QUrl::RemoveFragment);
     const QByteArray request = target.toEncoded() + '\n'
-        + (session ? session->CookieHeaderFor(target) : QByteArray());
+        + (session ? session->CookieHeaderFor(target, cookieSite) : QByteArray());
     if (sentRequests.contains(request)) {
         Fail(QStringLiteral("a redirect loop at \"%1\"").arg(target.toString()));
         return;
@@ -849,7 +909,7 @@ void Inet::Execute(const QString &url, const QString &operation)
     d->toFile = std::exchange(d->nextToFile, false);
     d->fileEnd = std::exchange(d->nextFileEnd, FileEnd::InPlace);
     d->saveFile = std::exchange(d->nextSaveFile, QString());
-    d->referer = std::exchange(d->nextReferer, QString()).toUtf8();
+    const QString referer = std::exchange(d->nextReferer, QString());
     d->body.clear();
     d->contentType.clear();
     d->errorString.clear();
@@ -869,6 +929,13 @@ void Inet::Execute(const QString &url, const QString &operation)
         d->FailLater(QStringLiteral("unsupported operation: %1").arg(operation));
         return;
     }
+    // The one door every address of a page, a server or a file passes.
+    if (HasControlCharacter(url) || HasControlCharacter(referer)) {
+        d->FailLater(QStringLiteral("an address or Referer with control characters"));
+        return;
+    }
+    d->refererPage = referer.trimmed().isEmpty() ? QUrl()
+                                                 : QUrl(referer.trimmed(), QUrl::TolerantMode);
     const QUrl address = QUrl(url.trimmed(), QUrl::TolerantMode).adjusted(QUrl::RemoveFragment);
     const QString scheme = address.scheme();
     if (!address.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
@@ -913,6 +980,12 @@ void Inet::SendNow()
 void Inet::SetReferer(const QString &referer)
 {
     d->nextReferer = referer;
+}
+
+void Inet::SetCookieSite(const QString &page)
+{
+    const QString text = page.trimmed();
+    d->cookieSite = text.isEmpty() || HasControlCharacter(text) ? QUrl() : QUrl(text, QUrl::TolerantMode);
 }
 
 void Inet::SetSession(Session *session)

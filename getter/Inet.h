@@ -27,7 +27,10 @@ class Session;
 // for without compression and never decoded.
 //
 // Any status outside 2xx, a partial answer that was not asked for, a body cut
-// short, a TLS failure and a stall are errors. Redirects are followed to http
+// short, a TLS failure and a stall are errors; so are answers whose framing
+// is in doubt though libcurl would read them (differing or unreadable
+// Content-Length values, another protocol's status line, a malformed chunk
+// size). An address or Referer with a control character is never sent. Redirects are followed to http
 // and https only, at most 10; a request repeated unchanged is a loop. A
 // refused or reset connection, a time-out and the statuses 408, 429, 500,
 // 502, 503 and 504 are tried again, three tries in all, after growing waits or
@@ -85,8 +88,16 @@ public:
     // next Execute() or Cancel().
     std::unique_ptr<PartFile> TakeFinishedFile();
 
-    // For the next Execute() only: the Referer header (none when empty).
+    // For the next Execute() only: the page the request is made from (none
+    // when empty). Each hop's Referer is worked out from it as browsers do:
+    // the whole address for the same origin, the origin for another one,
+    // nothing from https to http.
     void SetReferer(const QString &referer);
+
+    // The page the user searches, as the site every request is made from:
+    // the cookies of another site that are Strict or Lax stay at home, as a
+    // page view keeps them. Empty: every request stands for itself.
+    void SetCookieSite(const QString &page);
 
     // The cookies and User-Agent every request carries; without one, no
     // cookies and a plain User-Agent. Not owned.

@@ -86,6 +86,11 @@ LinkScanResult RunLinkPass(const QRegularExpression &pattern, const QList<int> &
     QRegularExpressionMatchIterator it =
             (limited.pattern().isEmpty() ? pattern : limited).globalMatch(text);
     while (it.hasNext()) {
+        if (hooks.limit >= 0 && n >= hooks.limit) {
+            result.limitReached = true;
+            result.count = n;
+            return result;
+        }
         const QRegularExpressionMatch match = it.next();
         QStringView value;
         for (const int group : valueGroups) {
@@ -136,6 +141,10 @@ LinkScanResult RunLinkPasses(QRegularExpression &linkRegExp, std::initializer_li
                                              total.count, hooks);
         total.count = r.count;
         total.matchError = total.matchError || r.matchError;
+        if (r.limitReached) {
+            total.limitReached = true;
+            break;
+        }
     }
     return total;
 }

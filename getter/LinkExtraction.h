@@ -23,11 +23,15 @@ struct LinkScanHooks {
     // request waiting too long.
     std::function<void()> pumpBetweenPasses;
     std::function<void()> reportAborted;   // a pass ended on AbortFlag
+    // No link is stored at this index or above: the pass ends there (-1:
+    // no bound).
+    qsizetype limit = -1;
 };
 
 struct LinkScanResult {
     qsizetype count = 0;       // the counter after the passes
     bool matchError = false;   // the engine gave up on the text: links may be missing
+    bool limitReached = false; // a pass ended at the hooks' limit
 };
 
 // One pass of pattern over text, storing from links[n] upwards. The value of a

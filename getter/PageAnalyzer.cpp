@@ -75,6 +75,22 @@ void PageAnalyzer::BeginSearch()
 {
     m_anyPageText = false;
     m_analysisFailed = false;
+    m_bound = Bound::None;
+    m_subPagesFetched = 0;
+}
+
+kiro::LinkScanHooks PageAnalyzer::BoundedHooks(qsizetype limit) const
+{
+    kiro::LinkScanHooks hooks = m_hooks;
+    hooks.limit = std::max<qsizetype>(limit, 0);
+    return hooks;
+}
+
+void PageAnalyzer::NoteBound(Bound bound)
+{
+    if (m_bound == Bound::None)
+        m_bound = bound;
+    m_sink.SetStatusText(m_bound == Bound::SubPages ? kiro::SubPageBoundText : kiro::LinkBoundText);
 }
 
 void PageAnalyzer::ReportAborted()
@@ -107,11 +123,15 @@ void PageAnalyzer::AnalyzePage(const QString &url)
         m_anyPageText = true;
 
     if (kiro::chkSubURL == 1) {
-        const kiro::LinkScanResult r =
-                kiro::ExtractPageLinks(m_vars.LinkRegExp, m_vars.HtmlText, m_vars.PageLinks, m_hooks);
+        // The page itself is entry 0.
+        const kiro::LinkScanResult r = kiro::ExtractPageLinks(
+                m_vars.LinkRegExp, m_vars.HtmlText, m_vars.PageLinks,
+                BoundedHooks(kiro::MaxLinksPerSearch + 1));
         m_vars.PageLinkCount = r.count;
         if (r.matchError)
             ReportMatchError();
+        if (r.limitReached)
+            NoteBound(Bound::Links);
     } else {
         m_vars.PageLinkCount = 1;
     }
@@ -155,6 +175,8 @@ void PageAnalyzer::AnalyzePage(const QString &url)
             ReportAborted();
             break;
         }
+        if (m_bound != Bound::None)
+            break;
     }
 
     RemoveDuplicates(m_vars.CandidateFiles, m_vars.CandidateCount);
@@ -200,6 +222,11 @@ void PageAnalyzer::AnalyzePage(const QString &url)
 
 void PageAnalyzer::AnalyzeSubPage(const QString &url)
 {
+    if (m_subPagesFetched >= kiro::MaxSubPagesPerSearch) {
+        NoteBound(Bound::SubPages);
+        return;
+    }
+    ++m_subPagesFetched;
     if (m_transfer.Fetch(url, TransferMode::SubPageText, m_searchedPage)
         == TransferControl::WaitResult::Aborted)
         return;
@@ -215,11 +242,15 @@ void PageAnalyzer::AnalyzeSubPage(const QString &url)
 void PageAnalyzer::ExamineSubPageText(const QString &url)
 {
     const qsizetype firstNew = m_vars.CandidateCount;
+    // What earlier pages found counts against the bound too.
     const kiro::LinkScanResult r = kiro::ExtractFileLinks(
-            m_vars.LinkRegExp, m_vars.SubHtmlText, m_vars.CandidateFiles, firstNew, m_hooks);
+            m_vars.LinkRegExp, m_vars.SubHtmlText, m_vars.CandidateFiles, firstNew,
+            BoundedHooks(kiro::MaxLinksPerSearch - m_vars.FoundCount));
     m_vars.CandidateCount = r.count;
     if (r.matchError)
         ReportMatchError();
+    if (r.limitReached)
+        NoteBound(Bound::Links);
     if (m_vars.CandidateCount == 0) {
         m_sink.SetStatusText(url + NoFilesSuffix);
         return;
@@ -322,6 +353,10 @@ void PageAnalyzer::AppendPageViewFiles(const QString &url, QList<PageViewEntry> 
         FinishCandidate(file);
         if (file.isEmpty() || listed.contains(file))
             continue;
+        if (m_vars.FoundCount >= kiro::MaxLinksPerSearch) {
+            NoteBound(Bound::Links);
+            return;
+        }
         listed.insert(file);
         kiro::StoreAt(m_vars.FoundFiles, m_vars.FoundCount, file);
         ++m_vars.FoundCount;

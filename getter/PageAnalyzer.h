@@ -45,6 +45,10 @@ public:
     // the search is over (later transfers cover the text shown meanwhile).
     bool analysisFailed() const { return m_analysisFailed; }
 
+    // Which bound of a search ended it, so that it went no further.
+    enum class Bound { None, SubPages, Links };
+    Bound boundReached() const { return m_bound; }
+
 private:
     struct Extension {
         QString dotted;       // "." and the name without its spaces, in capitals
@@ -73,6 +77,10 @@ private:
     void NormalisePageLink(QString &link, const QString &pageAddress,
                            const QString &pageFolder) const;
     void ReportMatchError();
+    // Runs an extraction under the bound on links: at most `room` entries
+    // from links[from] on.
+    kiro::LinkScanHooks BoundedHooks(qsizetype limit) const;
+    void NoteBound(Bound bound);
     void ReportAborted();
 
     GetterVars &m_vars;
@@ -86,4 +94,6 @@ private:
     QString m_searchedPage;   // the page the sub-pages are linked from
     bool m_anyPageText = false;
     bool m_analysisFailed = false;
+    Bound m_bound = Bound::None;
+    int m_subPagesFetched = 0;
 };

@@ -131,6 +131,8 @@ TransferControl::WaitResult TransferControl::Run(const QString &url, TransferMod
         if (mode == TransferMode::File)
             d->inet.SetSaveFile(vars.SavePath, handOver ? Inet::FileEnd::HandOver : Inet::FileEnd::InPlace);
         d->inet.SetReferer(referer);
+        // Every request of a search or a download is made from the searched page.
+        d->inet.SetCookieSite(vars.BaseURL);
         d->inet.Execute(url, QStringLiteral("GET"));
         d->waiting = true;
         if (whileSent) {

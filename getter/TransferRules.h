@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringView>
 #include <QtGlobal>
+
+class QUrl;
 
 // The rules by which a transfer decides to try again and to continue a body
 // where it was cut.
@@ -38,5 +41,44 @@ bool IsStrongEntityTag(const QByteArray &etag);
 
 // Whether a comma-separated header value holds the token, letter case ignored.
 bool HasToken(const QByteArray &value, const char *token);
+
+// Whether text holds a control character (below U+0020, or U+007F): such an
+// address or Referer never goes out, for libcurl would write it as it stands
+// and the text could add header lines of its own.
+bool HasControlCharacter(QStringView text);
+
+// The Referer that a request to `to` made from the page `from` carries, as a
+// browser's default policy gives it (strict-origin-when-cross-origin): the
+// whole address without its fragment and user part for the same origin, the
+// origin alone for another one, nothing from https to http or from an address
+// that is not http or https. Empty: no Referer.
+QByteArray RefererValue(const QUrl &from, const QUrl &to);
+
+// A Content-Length field's value as HTTP/1.1 lets a recipient take it: digits
+// only, or a list of the same digits ("5, 5"). -1 for anything else (other
+// characters, differing values, a number beyond 2^63 - 1).
+qint64 ContentLengthValue(QByteArrayView value);
+
+// Follows the raw body of an answer sent in chunks and tells when its framing
+// is one that HTTP/1.1 tells a recipient to refuse, though libcurl reads past
+// it: a size line with something other than hex digits and chunk extensions
+// ("5 5"). libcurl still does the reading; this only watches.
+class ChunkFramingCheck
+{
+public:
+    // Takes the next bytes of the body as they came; false once the framing
+    // is refused (and for every call after).
+    bool Take(QByteArrayView data);
+    void Reset() { *this = ChunkFramingCheck(); }
+
+private:
+    enum class State { Size, Extension, SizeEnd, Data, DataEnd, DataEndLf, Trailer, TrailerLf, Done, Refused };
+    State m_state = State::Size;
+    int m_digits = 0;
+    bool m_blank = false;      // a blank after the digits, before any ';'
+    qint64 m_left = 0;         // data bytes of the current chunk still to come
+    bool m_lastChunk = false;
+    qsizetype m_lineLength = 0;
+};
 
 } // namespace kiro

@@ -526,6 +526,8 @@ bool frmLoad::AnalyzePages()
         }
         m_searchedPage = i;
         m_analyzer->AnalyzePage(PageURLs.at(i));
+        if (m_analyzer->boundReached() != PageAnalyzer::Bound::None)
+            break;
     }
     m_searchedPage = -1;
 
@@ -535,6 +537,11 @@ bool frmLoad::AnalyzePages()
     const bool analysisFailed = m_analyzer->analysisFailed() && AbortFlag == 0;
     if (analysisFailed)
         SetStatusText(kiro::AnalysisErrorText);
+    // What ended the search says so last.
+    if (AbortFlag == 0 && m_analyzer->boundReached() == PageAnalyzer::Bound::SubPages)
+        SetStatusText(kiro::SubPageBoundText);
+    else if (AbortFlag == 0 && m_analyzer->boundReached() == PageAnalyzer::Bound::Links)
+        SetStatusText(kiro::LinkBoundText);
     if (!m_analyzer->anyPageText() && AbortFlag == 0) {
         ShowMessage(QStringLiteral("ＨＴＭＬデータが取得できないため、解析できません。"));
         AbortFlag = 1;

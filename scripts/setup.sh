@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-webchannel-dev qt6-svg-dev libqt6svg6 qt6-image-formats-plugins libgl-dev
   libqt6webenginecore6-bin libqt6webengine6-data qt6-translations-l10n libcurl4-openssl-dev
-  zlib1g-dev
+  zlib1g-dev libpsl-dev publicsuffix
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   nginx wget curl openssl ca-certificates
   # the profiler the benches can run KIRO under

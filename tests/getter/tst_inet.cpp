@@ -116,6 +116,10 @@ private Q_SLOTS:
     void reuseSurvivesARetry();
     void statesOfOneRequest();
     void requestHeaders();
+    void refererPolicy_data();
+    void refererPolicy();
+    void controlCharactersNeverSent_data();
+    void controlCharactersNeverSent();
     void cookiesAcrossRedirects();
     void proxyFromEnvironment();
 };
@@ -192,6 +196,30 @@ void tst_Inet::hostileAnswers_data()
     QTest::newRow("body until close, ended by a reset")
         << TestResponse::generated(file.size()).withoutContentLength().resetAfter(100 * 1000)
         << TransferMode::File << false << QByteArray();
+    // Framing that libcurl would read past, though HTTP/1.1 says to refuse it.
+    const auto raw = [](const QByteArray &head, const QByteArray &body) {
+        return TestResponse::raw("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" + head + "\r\n" + body);
+    };
+    for (TransferMode m : {TransferMode::File, TransferMode::PageText}) {
+        const char *in = m == TransferMode::File ? " (file)" : " (page)";
+        QTest::newRow(QByteArray(QByteArray("two differing Content-Length values") + in).constData())
+            << raw("Content-Length: 5\r\nContent-Length: 11\r\n", "hello world") << m << false << QByteArray();
+        QTest::newRow(QByteArray(QByteArray("Content-Length beyond 2^63") + in).constData())
+            << raw("Content-Length: 99999999999999999999\r\n", "hello") << m << false << QByteArray();
+        QTest::newRow(QByteArray(QByteArray("Content-Length not a number") + in).constData())
+            << raw("Content-Length: 5x\r\n", "hello") << m << false << QByteArray();
+        QTest::newRow(QByteArray(QByteArray("an HTTP/2 status line on HTTP/1.1") + in).constData())
+            << TestResponse::raw("HTTP/2 200\r\nContent-Length: 5\r\n\r\nhello") << m << false << QByteArray();
+        QTest::newRow(QByteArray(QByteArray("a chunk size with a blank inside") + in).constData())
+            << raw("Transfer-Encoding: chunked\r\n", "5 5\r\nhello\r\n0\r\n\r\n") << m << false << QByteArray();
+        QTest::newRow(QByteArray(QByteArray("junk where a chunk's end belongs") + in).constData())
+            << raw("Transfer-Encoding: chunked\r\n", "5\r\nhelloXY0\r\n\r\n") << m << false << QByteArray();
+        QTest::newRow(QByteArray(QByteArray("the same Content-Length twice, as a list") + in).constData())
+            << raw("Content-Length: 5, 5\r\n", "hello") << m << true << QByteArray("hello");
+        QTest::newRow(QByteArray(QByteArray("chunks with blanks before an extension") + in).constData())
+            << raw("Transfer-Encoding: chunked\r\n", "5 ;a=1\r\nhello\r\n6\r\n world\r\n0\r\n\r\n") << m
+            << true << QByteArray("hello world");
+    }
     QTest::newRow("body until close, ended by a close")
         << TestResponse::generated(file.size()).withoutContentLength() << TransferMode::File << true
         << file;
@@ -290,11 +318,15 @@ void tst_Inet::redirects_data()
     m_http.addRedirect("/loop-a", "/loop-b", 302);
     m_http.addRedirect("/loop-b", "/loop-a", 308);
     m_http.addRedirect("/relative", "chain/end#fragment", 303);
+    TestResponse heavy = TestResponse::redirect("/chain/end", 302);
+    heavy.body = QByteArray(1024 * 1024, 'r');
+    m_http.addRoute("/heavy-redirect", heavy);
 
     QTest::newRow("one hop") << "/chain1/1" << true << "/chain/end";
     QTest::newRow("ten hops") << "/chain10/1" << true << "/chain/end";
     QTest::newRow("eleven hops") << "/chain11/1" << false << QString();
     QTest::newRow("relative, with a fragment") << "/relative" << true << "/chain/end";
+    QTest::newRow("a redirect with a 1 MB body") << "/heavy-redirect" << true << "/chain/end";
     QTest::newRow("to ftp:") << "/to-ftp" << false << QString();
     QTest::newRow("to file:") << "/to-file" << false << QString();
     QTest::newRow("to no host") << "/to-nowhere" << false << QString();
@@ -603,6 +635,79 @@ void tst_Inet::requestHeaders()
     QVERIFY(!bare.contains("cookie"));
     QCOMPARE(bare.value("user-agent"), Session::DefaultUserAgent());
     QCOMPARE(bare.value("accept-language"), kiro::AcceptLanguage);
+}
+
+void tst_Inet::refererPolicy_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QByteArray>("referer");   // of the request that reaches /ref
+
+    const QString here = m_http.baseUrl();
+    const QString otherName = QStringLiteral("http://localhost:%1").arg(m_http.port());
+    m_http.addPage("/ref", "ref");
+    m_http.addRedirect("/to-other-origin", (otherName + "/ref").toUtf8(), 302);
+
+    QTest::newRow("same origin: query kept, fragment dropped")
+        << here + "/dir/page.html?session=42#access_token=secret" << here + "/ref"
+        << (here + "/dir/page.html?session=42").toUtf8();
+    QTest::newRow("same origin: user and password dropped")
+        << QStringLiteral("http://user:pw@127.0.0.1:%1/page.html").arg(m_http.port()) << here + "/ref"
+        << (here + "/page.html").toUtf8();
+    QTest::newRow("another origin: the origin only")
+        << otherName + "/dir/page.html?session=42#t" << here + "/ref" << (otherName + "/").toUtf8();
+    QTest::newRow("a redirect to another origin: that hop the origin only")
+        << here + "/dir/page.html?session=42" << here + "/to-other-origin" << (here + "/").toUtf8();
+    if (m_https)
+        QTest::newRow("https to http: none")
+            << m_https->baseUrl() + "/page.html?session=42" << here + "/ref" << QByteArray();
+    QTest::newRow("a page that is no web address: none")
+        << QStringLiteral("file:///home/user/page.html") << here + "/ref" << QByteArray();
+}
+
+void tst_Inet::refererPolicy()
+{
+    QFETCH(QString, from);
+    QFETCH(QString, request);
+    QFETCH(QByteArray, referer);
+
+    m_http.clearRequestLog();
+    Getter g;
+    QVERIFY2(g.Get(QUrl(request), TransferMode::PageText, from), qPrintable(g.transfer.inet().ErrorString()));
+    QCOMPARE(m_http.requestCount("/ref"), 1);
+    QCOMPARE(m_http.lastRequestHeaders("/ref").value("referer"), referer);
+}
+
+void tst_Inet::controlCharactersNeverSent_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("referer");
+
+    const QString page = m_http.url("/door").toString();
+    QTest::newRow("CR LF in the address") << page + "\r\nX-Injected: 1" << QString();
+    QTest::newRow("LF at the address's end") << page + "\n" << QString();
+    QTest::newRow("NUL in the address") << page + QChar(0) + "x" << QString();
+    QTest::newRow("DEL in the address") << page + QChar(0x7f) << QString();
+    QTest::newRow("CR LF in the Referer") << page << page + "\r\nCookie: stolen=1";
+    QTest::newRow("a tab in the Referer") << page << "\t" + page;
+}
+
+void tst_Inet::controlCharactersNeverSent()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, referer);
+
+    m_http.addPage("/door", "door");
+    m_http.clearRequestLog();
+    Getter g;
+    // As text, as the window hands it on (an address made a QUrl would carry
+    // the characters percent-encoded, which is harmless).
+    QCOMPARE(g.transfer.Fetch(address, TransferMode::PageText, referer), TransferControl::WaitResult::Done);
+    QVERIFY(g.transfer.LastFailed());
+    QCOMPARE(g.sink.status(), ErrorStatus);
+    QCOMPARE(g.terminalStates(), 1);
+    QTest::qWait(50);
+    QCOMPARE(m_http.totalRequests(), 0);
 }
 
 void tst_Inet::cookiesAcrossRedirects()

@@ -145,6 +145,13 @@ TestResponse TestResponse::generated(qint64 size, const QByteArray &contentType)
     return r;
 }
 
+TestResponse TestResponse::raw(const QByteArray &answer)
+{
+    TestResponse r;
+    r.rawAnswer = answer;
+    return r;
+}
+
 TestResponse &TestResponse::withHeader(const QByteArray &name, const QByteArray &value)
 {
     headers.append({name, value});
@@ -497,6 +504,16 @@ void HttpConnection::handleHead(const QByteArray &head)
 void HttpConnection::startResponse(const TestResponse &response, bool headOnly)
 {
     m_response = response;
+    if (!response.rawAnswer.isEmpty()) {
+        m_keepAlive = false;
+        m_sent = 0;
+        m_limit = 0;
+        m_state = State::Sending;
+        m_socket->write(response.rawAnswer);
+        m_response.chunkedBody = false;
+        startBody();
+        return;
+    }
     const int code = response.statusCode;
     const bool bodyForbidden = code == 204 || code == 304 || (code >= 100 && code < 200);
     const bool chunked = response.chunkedBody && !bodyForbidden && !headOnly;

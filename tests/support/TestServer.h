@@ -26,6 +26,8 @@
 //                                                       // URL; 301/302/303/307/308
 //     TestResponse::generated(20 * 1024 * 1024)         // body of that size, made on the fly;
 //                                                       // expected bytes: TestServer::generatedBody()
+//     TestResponse::raw("HTTP/1.1 200 OK\r\n...")     // these bytes as they stand, then a close:
+//                                                       // answers no well-behaved server gives
 //     .withHeader("Last-Modified", "...")               // any extra header, chainable
 //     .withoutContentLength()                           // body ends when the connection closes
 //     .chunked()                                        // Transfer-Encoding: chunked, no Content-Length
@@ -143,6 +145,7 @@ struct TestResponse
     bool ranges = false;
     QList<QPair<QByteArray, QByteArray>> requiredHeaders;
     qint64 rangeOffset = 0;                 // set by the server for a 206
+    QByteArray rawAnswer;                   // not empty: sent as it stands, then a close
 
     static TestResponse page(const QByteArray &body, const QByteArray &contentType = "text/html");
     static TestResponse bytes(const QByteArray &body,
@@ -151,6 +154,7 @@ struct TestResponse
     static TestResponse redirect(const QByteArray &location, int statusCode = 302);
     static TestResponse generated(qint64 size,
                                   const QByteArray &contentType = "application/octet-stream");
+    static TestResponse raw(const QByteArray &answer);
 
     TestResponse &withHeader(const QByteArray &name, const QByteArray &value);
     TestResponse &withoutContentLength();
