@@ -106,6 +106,9 @@ void PageAnalyzer::ReportMatchError()
 
 void PageAnalyzer::AnalyzePage(const QString &url)
 {
+    // A search that reached a bound goes no further.
+    if (m_bound != Bound::None)
+        return;
     const QString pageFolder = kiro::PageFolder(url);
     const QString pageAddress = kiro::TrimSpaces(url);
     m_vars.PageLinks = QStringList{pageAddress};

@@ -15,6 +15,7 @@
 #include "TestFiles.h"
 #include "TestServer.h"
 
+#include <QFile>
 #include <QTest>
 
 #include <functional>
@@ -86,6 +87,8 @@ private Q_SLOTS:
     void pageViewAcrossPages();
     void pageViewShownDocument();
     void pageViewHostileText();
+    void subPageBound();
+    void linkBound();
 
 private:
     QString Url(const QString &target) const { return m_server.url(target).toString(); }
@@ -650,6 +653,78 @@ void tst_Analysis::pageViewHostileText()
     QCOMPARE(found.at(count + 1), Url("/d/f0.jpg"));
     QCOMPARE(found.last(), Url("/d/f" + QString::number(count - 1) + ".jpg"));
     QVERIFY(!found.contains(Url("/d/never.jpg")));
+}
+
+
+namespace {
+
+qint64 PeakResidentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+void tst_Analysis::subPageBound()
+{
+    // A page linking more pages than a search visits, and a second page.
+    const int pages = MaxSubPagesPerSearch + 20;
+    QByteArray list;
+    for (int i = 0; i < pages; ++i) {
+        list += "<a href=\"s" + QByteArray::number(i) + ".html\">" + QByteArray::number(i) + "</a>\n";
+        m_server.addPage(QStringLiteral("/b/s%1.html").arg(i),
+                         "<img src=\"f" + QByteArray::number(i) + ".jpg\">");
+    }
+    m_server.addPage("/b/p.html", list);
+    m_server.addPage("/b/frame.html", "<img src=\"frame.jpg\">");
+
+    Getter g;
+    const QStringList found = g.Search({Url("/b/p.html"), Url("/b/frame.html")}, 1);
+    QCOMPARE(g.analyzer.boundReached(), PageAnalyzer::Bound::SubPages);
+    QCOMPARE(g.sink.status(), SubPageBoundText);
+    // What the visited pages gave stays, in order; nothing more is asked.
+    QCOMPARE(found.size(), MaxSubPagesPerSearch);
+    QCOMPARE(found.first(), m_server.baseUrl() + "/b/f0.jpg");
+    QCOMPARE(found.last(), m_server.baseUrl() + QStringLiteral("/b/f%1.jpg").arg(MaxSubPagesPerSearch - 1));
+    QCOMPARE(m_server.totalRequests(), 1 + MaxSubPagesPerSearch);
+    QCOMPARE(m_server.requestCount("/b/frame.html"), 0);
+
+    // The next search starts afresh.
+    m_server.clearRequestLog();
+    QCOMPARE(g.Search({Url("/b/frame.html")}, 1), QStringList{m_server.baseUrl() + "/b/frame.jpg"});
+    QCOMPARE(g.analyzer.boundReached(), PageAnalyzer::Bound::None);
+}
+
+void tst_Analysis::linkBound()
+{
+    // One page naming more files than a search keeps.
+    const qsizetype links = MaxLinksPerSearch + 500;
+    QByteArray page;
+    page.reserve(links * 16);
+    for (qsizetype i = 0; i < links; ++i)
+        page += "<img src=" + QByteArray::number(i, 36) + ".jpg>";
+    m_server.addPage("/big/p.html", page);
+    page.clear();
+    page.squeeze();
+
+    const qint64 before = PeakResidentKb();
+    Getter g;
+    const QStringList found = g.Search({Url("/big/p.html")}, 0);
+    QCOMPARE(g.analyzer.boundReached(), PageAnalyzer::Bound::Links);
+    QCOMPARE(g.sink.status(), LinkBoundText);
+    QCOMPARE(found.size(), MaxLinksPerSearch);
+    QCOMPARE(found.first(), m_server.baseUrl() + "/big/0.jpg");
+#if !defined(__SANITIZE_ADDRESS__)
+    // Far below a gigabyte, the server's copy of the page included.
+    QVERIFY2(PeakResidentKb() - before < 1024 * 1024, qPrintable(QString::number(PeakResidentKb() - before)));
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_Analysis)

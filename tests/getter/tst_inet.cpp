@@ -121,6 +121,7 @@ private Q_SLOTS:
     void controlCharactersNeverSent_data();
     void controlCharactersNeverSent();
     void cookiesAcrossRedirects();
+    void strictCookieOfAnotherSiteStaysHome();
     void proxyFromEnvironment();
 };
 
@@ -739,6 +740,31 @@ void tst_Inet::cookiesAcrossRedirects()
     QVERIFY(g.Get(m_http.url("/logout"), TransferMode::PageText));
     QCOMPARE(session.CookieHeaderFor(m_http.url("/other")), QByteArray());
     QCOMPARE(handedOn.size(), 3);
+}
+
+void tst_Inet::strictCookieOfAnotherSiteStaysHome()
+{
+    // The user is logged in at "localhost"; the searched page is another site.
+    m_http.addPage("/account/close?confirm=yes&x=.html", "closed");
+    Session session;
+    QNetworkCookie login("session", "secret");
+    login.setDomain(QStringLiteral("localhost"));
+    login.setPath(QStringLiteral("/"));
+    login.setSameSitePolicy(QNetworkCookie::SameSite::Strict);
+    session.InsertCookie(login);
+    const QUrl target(QStringLiteral("http://localhost:%1/account/close?confirm=yes&x=.html").arg(m_http.port()));
+
+    Getter g;
+    g.transfer.SetSession(&session);
+    g.vars.BaseURL = m_http.url("/gallery.html").toString();
+    QVERIFY(g.Get(target, TransferMode::SubPageText, g.vars.BaseURL));
+    QVERIFY(!m_http.lastRequestHeaders("/account/close?confirm=yes&x=.html").contains("cookie"));
+
+    // Searched from its own site, the same request carries it.
+    g.vars.BaseURL = QStringLiteral("http://localhost:%1/top.html").arg(m_http.port());
+    QVERIFY(g.Get(target, TransferMode::SubPageText, g.vars.BaseURL));
+    QCOMPARE(m_http.lastRequestHeader("/account/close?confirm=yes&x=.html", "Cookie"),
+             QByteArray("session=secret"));
 }
 
 void tst_Inet::proxyFromEnvironment()

@@ -90,6 +90,11 @@ private Q_SLOTS:
     void cookiesForAddresses_data();
     void cookiesForAddresses();
     void responseCookies();
+    void sameSiteCookies_data();
+    void sameSiteCookies();
+    void responseCookieRules_data();
+    void responseCookieRules();
+    void cookiesPerDomainAreBounded();
 };
 
 void tst_TransferRules::transientStatus_data()
@@ -441,6 +446,112 @@ void tst_TransferRules::responseCookies()
     QCOMPARE(session.UserAgent(), QByteArray("UA/1"));
     session.SetUserAgent(QByteArray());
     QCOMPARE(session.UserAgent(), Session::DefaultUserAgent());
+}
+
+void tst_TransferRules::sameSiteCookies_data()
+{
+    QTest::addColumn<QString>("site");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QByteArray>("header");
+
+    const QString account = QStringLiteral("https://api.bank.co.jp/account/close?confirm=yes&x=.html");
+    QTest::newRow("a request that stands for itself") << QString() << account
+                                                      << QByteArray("lax=1; none=1; strict=1; unmarked=1");
+    QTest::newRow("from a page of the same site") << "https://www.bank.co.jp/top.html" << account
+                                                 << QByteArray("lax=1; none=1; strict=1; unmarked=1");
+    // co.jp is a public suffix: evil.co.jp is another site, not a sibling.
+    QTest::newRow("from another site") << "https://evil.co.jp/gallery.html" << account
+                                      << QByteArray("none=1");
+    QTest::newRow("from another site, over http") << "http://evil.co.jp/gallery.html"
+                                                 << "http://api.bank.co.jp/x.html" << QByteArray();
+    QTest::newRow("an IP address, another port") << "http://127.0.0.1:8080/p.html"
+                                                << "http://127.0.0.1:9090/x.html" << QByteArray("ip=1");
+    QTest::newRow("another IP address") << "http://127.0.0.2/p.html" << "http://127.0.0.1/x.html"
+                                       << QByteArray();
+}
+
+void tst_TransferRules::sameSiteCookies()
+{
+    QFETCH(QString, site);
+    QFETCH(QString, url);
+    QFETCH(QByteArray, header);
+
+    Session session;
+    const auto add = [&](const QByteArray &name, QNetworkCookie::SameSite policy, bool secure,
+                         const QString &domain = QStringLiteral(".bank.co.jp")) {
+        QNetworkCookie c(name, "1");
+        c.setDomain(domain);
+        c.setPath(QStringLiteral("/"));
+        c.setSecure(secure);
+        c.setSameSitePolicy(policy);
+        session.InsertCookie(c);
+    };
+    add("strict", QNetworkCookie::SameSite::Strict, false);
+    add("lax", QNetworkCookie::SameSite::Lax, false);
+    add("unmarked", QNetworkCookie::SameSite::Default, false);
+    add("none", QNetworkCookie::SameSite::None, true);
+    add("ip", QNetworkCookie::SameSite::Default, false, QStringLiteral("127.0.0.1"));
+    QCOMPARE(Sorted(session.CookieHeaderFor(QUrl(url), QUrl(site))), header);
+}
+
+void tst_TransferRules::responseCookieRules_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("site");
+    QTest::addColumn<QByteArray>("setCookie");
+    QTest::addColumn<bool>("kept");
+
+    const QString http = QStringLiteral("http://shop.example.com/p.html");
+    const QString https = QStringLiteral("https://shop.example.com/p.html");
+    QTest::newRow("plain, from http") << http << QString() << QByteArray("a=1") << true;
+    QTest::newRow("Secure from http") << http << QString() << QByteArray("a=1; Secure") << false;
+    QTest::newRow("Secure from https") << https << QString() << QByteArray("a=1; Secure") << true;
+    QTest::newRow("None without Secure") << https << QString() << QByteArray("a=1; SameSite=None") << false;
+    QTest::newRow("__Secure- without Secure") << https << QString() << QByteArray("__Secure-a=1") << false;
+    QTest::newRow("__Host- with a Domain")
+        << https << QString() << QByteArray("__Host-a=1; Secure; Path=/; Domain=example.com") << false;
+    QTest::newRow("__Host- as it must be") << https << QString() << QByteArray("__Host-a=1; Secure; Path=/")
+                                           << true;
+    QTest::newRow("over 4096 bytes") << https << QString() << QByteArray("a=" + QByteArray(4096, 'x'))
+                                     << false;
+    QTest::newRow("from another site, unmarked")
+        << https << "https://gallery.example.org/" << QByteArray("a=1") << false;
+    QTest::newRow("from another site, Strict")
+        << https << "https://gallery.example.org/" << QByteArray("a=1; SameSite=Strict") << false;
+    QTest::newRow("from another site, None and Secure")
+        << https << "https://gallery.example.org/" << QByteArray("a=1; SameSite=None; Secure") << true;
+    QTest::newRow("from the same site, another host")
+        << https << "https://www.example.com/" << QByteArray("a=1; SameSite=Strict") << true;
+}
+
+void tst_TransferRules::responseCookieRules()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, site);
+    QFETCH(QByteArray, setCookie);
+    QFETCH(bool, kept);
+
+    Session session;
+    QSignalSpy handedOn(&session, &Session::CookieReceived);
+    session.TakeResponseCookies({setCookie}, QUrl(url), QUrl(site));
+    QCOMPARE(session.Cookies().size(), kept ? 1 : 0);
+    // The page view gets only what is kept.
+    QCOMPARE(handedOn.size(), kept ? 1 : 0);
+}
+
+void tst_TransferRules::cookiesPerDomainAreBounded()
+{
+    Session session;
+    const QUrl page("http://many.example.com/");
+    QList<QByteArray> values;
+    for (int i = 0; i < 200; ++i)
+        values.append("c" + QByteArray::number(i) + "=1");
+    session.TakeResponseCookies(values, page);
+    QCOMPARE(session.Cookies().size(), 180);
+    // One kept already can still be replaced or taken back.
+    session.TakeResponseCookies({"c0=2", "c1=; Max-Age=0"}, page);
+    QCOMPARE(session.Cookies().size(), 179);
+    QVERIFY(session.CookieHeaderFor(page).contains("c0=2"));
 }
 
 QTEST_GUILESS_MAIN(tst_TransferRules)
