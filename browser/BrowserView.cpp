@@ -1,10 +1,12 @@
 #include "BrowserView.h"
 
 #include "core/Shared.h"
+#include "getter/TransferRules.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,23 +18,59 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebChannel>
 
 #include <memory>
 
 namespace {
 
-// Qt WebEngine tells nothing about frames, so every frame reports its own
-// completed navigation to the window through a console message that carries
-// this mark. It runs apart from the page's scripts, which can neither see it
-// nor silence it.
-const QString FrameReportMark = QStringLiteral("\u0001kiro-frame\u0001");
-
+// Qt WebEngine tells nothing about frames. A script of the page's own, run in
+// the application's world of the top document, watches every frame element
+// load and reports the frame's address over a web channel. The page's scripts
+// live in another world: they can neither reach the channel nor touch the
+// script's listeners, and the event they might fake is not a trusted one. The
+// address is read from the frame's location, which the page cannot forge; a
+// frame of another site cannot be read and is reported without one.
 const QString FrameReportScript = QStringLiteral(
         "(function () {"
-        "  if (window === window.top) return;"
-        "  var count = -1;"
-        "  try { count = window.top.frames.length; } catch (e) {}"
-        "  console.log('\\u0001kiro-frame\\u0001' + count + '\\u0001' + String(window.location.href));"
+        "  if (window !== window.top || typeof qt === 'undefined' || !qt.webChannelTransport) return;"
+        "  var reports = null, waiting = [];"
+        "  new QWebChannel(qt.webChannelTransport, function (channel) {"
+        "    reports = channel.objects.kiroFrameReports;"
+        "    waiting.forEach(function (r) { reports.frameNavigated(r[0], r[1]); });"
+        "    waiting = null;"
+        "  });"
+        "  var send = function (href) {"
+        "    var r = [window.frames.length, href];"
+        "    if (reports) reports.frameNavigated(r[0], r[1]); else waiting.push(r);"
+        "  };"
+        "  var readable = function (w) {"
+        "    try { return { href: String(w.location.href), document: w.document }; } catch (e) { return null; }"
+        "  };"
+        // The frames of a frame loaded before it did; they are told after it.
+        "  var sendNested = function (w) {"
+        "    for (var i = 0; i < w.frames.length; ++i) {"
+        "      var inner = readable(w.frames[i]);"
+        "      send(inner ? inner.href : '');"
+        "      if (!inner) continue;"
+        "      watch(inner.document);"
+        "      sendNested(w.frames[i]);"
+        "    }"
+        "  };"
+        "  var watch = function (d) {"
+        "    if (!d || d.__kiroWatched) return;"
+        "    d.__kiroWatched = true;"
+        "    d.addEventListener('load', function (event) {"
+        "      var element = event.target;"
+        "      if (!event.isTrusted || !(element instanceof HTMLIFrameElement || element instanceof HTMLFrameElement)) return;"
+        "      var frame = element.contentWindow && readable(element.contentWindow);"
+        "      send(frame ? frame.href : '');"
+        "      if (!frame) return;"
+        "      watch(frame.document);"
+        "      sendNested(element.contentWindow);"
+        "    }, true);"
+        "  };"
+        "  watch(document);"
         "})();");
 
 // One entry per frame in document order; a frame of another site reads as null.
@@ -106,21 +144,57 @@ constexpr int FrameReadTimeoutMs = 3000;
 
 } // namespace
 
+// Where the frame report script's reports arrive.
+class FrameReports : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FrameReports(QObject *parent, std::function<void(int, const QString &)> report)
+        : QObject(parent), m_report(std::move(report))
+    {
+    }
+
+public Q_SLOTS:
+    void frameNavigated(int topFrameCount, const QString &href)
+    {
+        // A location never holds such characters; nothing else may pass.
+        if (kiro::HasControlCharacter(href) || topFrameCount < 0)
+            return;
+        m_report(topFrameCount, href);
+    }
+
+private:
+    std::function<void(int, const QString &)> m_report;
+};
+
 // The page behind a BrowserView: it raises the view's BeforeNavigate2 and
-// takes the frames' reports out of the console.
+// takes the frames' reports from its web channel.
 class BrowserPage : public QWebEnginePage
 {
 public:
     BrowserPage(BrowserView *view)
         : QWebEnginePage(view), m_view(view)
     {
+        QFile library(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+        const QString channelLibrary = library.open(QIODevice::ReadOnly)
+                ? QString::fromUtf8(library.readAll()) : QString();
         QWebEngineScript script;
         script.setName(QStringLiteral("kiro-frame-report"));
-        script.setSourceCode(FrameReportScript);
-        script.setInjectionPoint(QWebEngineScript::DocumentReady);
+        script.setSourceCode(channelLibrary + QLatin1Char('\n') + FrameReportScript);
+        // Before any frame of the document can have loaded.
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
         script.setWorldId(QWebEngineScript::ApplicationWorld);
-        script.setRunsOnSubFrames(true);
+        script.setRunsOnSubFrames(false);
         scripts().insert(script);
+
+        auto *channel = new QWebChannel(this);
+        channel->registerObject(QStringLiteral("kiroFrameReports"),
+                                new FrameReports(channel, [this](int count, const QString &href) {
+            if (m_view)
+                m_view->OnFrameNavigated(href, count);
+        }));
+        setWebChannel(channel, QWebEngineScript::ApplicationWorld);
     }
 
     void triggerAction(WebAction action, bool checked = false) override
@@ -170,24 +244,6 @@ protected:
         if (ok && result)
             *result = answer;
         return ok;
-    }
-
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
-                                  int lineNumber, const QString &sourceID) override
-    {
-        if (!m_view)
-            return;
-        if (!message.startsWith(FrameReportMark)) {
-            QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
-            return;
-        }
-        const QString rest = message.mid(FrameReportMark.size());
-        const qsizetype separator = rest.indexOf(QLatin1Char('\u0001'));
-        if (separator < 0)
-            return;
-        bool ok = false;
-        const int count = rest.left(separator).toInt(&ok);
-        m_view->OnFrameNavigated(rest.mid(separator + 1), ok ? count : -1);
     }
 
 private:
@@ -506,3 +562,5 @@ void BrowserView::ReleaseFrameReports(int frameCount)
         Q_EMIT NavigateComplete2(this, url);
     }
 }
+
+#include "BrowserView.moc"

@@ -48,7 +48,10 @@ struct ShownDocument
 //                               address changes to the new document's (not
 //                               on a reload), a frame's once the page has
 //                               loaded or, later, when the frame navigates;
-//                               the page's comes before its frames'.
+//                               the page's comes before its frames'. A frame
+//                               of another site, whose address the view
+//                               cannot read, reports an empty url; one inside
+//                               such a frame is not seen.
 //   BeforeNavigate2(view, url, &cancel) this view is about to load url; a
 //                               handler that sets cancel stops it.
 //   ZoomWheel(direction)        the wheel turned with Ctrl held over the page:

@@ -142,6 +142,7 @@ private Q_SLOTS:
     void analysisErrorShown();
     void pageShownByScript_data();
     void pageShownByScript();
+    void forgedFrameReport();
 
 private:
     QString pageFolder(const QString &path) const
@@ -931,6 +932,44 @@ void FrmLoadTest::pageShownByScript()
     for (const QString &file : std::as_const(files))
         expected << url(file);
     QCOMPARE(itemTexts(fileList(w)), expected);
+}
+
+// A page that prints what a frame's report used to look like, fakes a frame's
+// load and reaches for the channel: the address box keeps the page's own
+// address, and the search's requests carry no header the page wrote.
+void FrmLoadTest::forgedFrameReport()
+{
+    const QString forged = url("/img/a.jpg") + "\\r\\nX-Injected: 1\\r\\nCookie: stolen=1";
+    m_server.addPage("/forge/frame.html", "<html><body><a href=\"f.jpg\">f</a></body></html>");
+    m_server.addPage("/forge/index.html", QStringLiteral(
+            "<html><body><a href=\"a.jpg\">a</a><iframe src=\"frame.html\"></iframe><script>"
+            "var forged = '%1';"
+            "console.log('\\u0001kiro-frame\\u00011\\u0001' + forged);"
+            "setTimeout(function () {"
+            "  console.log('\\u0001kiro-frame\\u00010\\u0001' + forged);"
+            "  document.querySelector('iframe').dispatchEvent(new Event('load'));"
+            "  if (typeof qt !== 'undefined') document.title = 'reached';"
+            "}, 300);"
+            "</script></body></html>").arg(forged).toUtf8());
+    QSignalSpy completed(m_window->WB(), &BrowserView::NavigateComplete2);
+    QVERIFY(showPage(QStringLiteral("/forge/index.html")));
+    QTest::qWait(800);
+    for (const QList<QVariant> &report : std::as_const(completed))
+        QVERIFY2(!report.at(1).toString().contains(QLatin1String("X-Injected")),
+                 qPrintable(report.at(1).toString()));
+    QCOMPARE(m_window->TURLBox()->text(), url("/forge/frame.html"));
+    QVERIFY(m_window->WB()->title() != QLatin1String("reached"));
+
+    QPointer<frmLoad> w = clickFget();
+    QVERIFY(w);
+    m_server.clearRequestLog();
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QVERIFY(m_server.totalRequests() > 0);
+    for (const TestRequest &request : m_server.requestLog()) {
+        QCOMPARE(request.header("X-Injected"), QByteArray());
+        QVERIFY(!request.header("Cookie").contains("stolen"));
+        QVERIFY(!request.header("Referer").contains("X-Injected"));
+    }
 }
 
 QTEST_MAIN(FrmLoadTest)
