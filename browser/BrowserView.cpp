@@ -199,6 +199,9 @@ public:
 
     void triggerAction(WebAction action, bool checked = false) override
     {
+        if (m_view && (action == SavePage || action == DownloadLinkToDisk
+                       || action == DownloadImageToDisk || action == DownloadMediaToDisk))
+            m_view->NoteUserInput();
         // The engine would show the source in a new window, which the
         // browser window never opens.
         if (action == ViewSource) {
@@ -322,6 +325,8 @@ void BrowserView::Navigate(const QString &url)
                                         : QUrl::fromUserInput(text);
     if (!address.isValid())
         return;
+    // What the user typed or chose: a download it leads to is the user's.
+    NoteUserInput();
     load(address);
 }
 
@@ -472,6 +477,18 @@ bool BrowserView::eventFilter(QObject *watched, QEvent *event)
         }
         return QWebEngineView::eventFilter(watched, event);
     }
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::TouchBegin:
+        // Events the window system delivers, and those a test posts as a
+        // user would; a page's scripts make none of these.
+        NoteUserInput();
+        break;
+    default:
+        break;
+    }
     if (event->type() == QEvent::Wheel) {
         auto *wheel = static_cast<QWheelEvent *>(event);
         if (wheel->modifiers() & Qt::ControlModifier) {
@@ -482,6 +499,17 @@ bool BrowserView::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWebEngineView::eventFilter(watched, event);
+}
+
+void BrowserView::NoteUserInput()
+{
+    ++m_userInputs;
+    m_sinceUserInput.start();
+}
+
+qint64 BrowserView::MsSinceUserInput() const
+{
+    return m_sinceUserInput.isValid() ? m_sinceUserInput.elapsed() : -1;
 }
 
 bool BrowserView::RaiseBeforeNavigate2(const QUrl &url)
@@ -519,6 +547,9 @@ void BrowserView::OnUrlChanged()
     if (m_newDocument) {
         m_newDocument = false;
         m_frameCount = 0;
+        // What the user did led here; the new document has not been asked
+        // for anything yet.
+        m_sinceUserInput.invalidate();
     }
     Q_EMIT NavigateComplete2(this, LocationURL());
 }

@@ -2,6 +2,7 @@
 
 #include "getter/PageViewLinks.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -108,6 +109,13 @@ public:
     // Shows the source of the page now shown, in this view.
     void ViewSource();
 
+    // The user's own input on the page (a press of a mouse button or a key,
+    // a command of the context menu, an address to go to): how many so far,
+    // and how long ago the last was (-1: none since the shown document came).
+    // What the page's scripts do is not counted.
+    quint64 UserInputCount() const { return m_userInputs; }
+    qint64 MsSinceUserInput() const;
+
 Q_SIGNALS:
     void StatusTextChange(const QString &text);
     void NewWindow2(BrowserView **newView, bool *cancel);
@@ -140,4 +148,8 @@ private:
     quint64 m_loadGeneration = 0;
     QStringList m_heldFrameReports;
     QTimer m_frameReadTimeout;
+    quint64 m_userInputs = 0;
+    QElapsedTimer m_sinceUserInput;
+
+    void NoteUserInput();
 };

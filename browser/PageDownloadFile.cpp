@@ -1,6 +1,12 @@
 #include "PageDownloadFile.h"
 
+#include "core/Shared.h"
+#include "core/TextFile.h"
 #include "getter/DownloadNaming.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDirIterator>
 
 #include <QDir>
 #include <QFile>
@@ -83,8 +89,7 @@ bool PageDownloadFile::commit()
         return false;
     }
     QFile file(reserved);
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    file.setPermissions(kiro::NewFilePermissions());
     for (int tries = 0; tries < MaxNameTries; ++tries) {
         const QString target = kiro::JoinPath(m_folder, kiro::FreeName(m_folder, m_wantedName));
         // Never replaces a file: the name may have been taken since it was
@@ -113,10 +118,59 @@ void PageDownloadFile::discard()
 
 namespace kiro {
 
+bool IsProgramFileName(const QString &name)
+{
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    for (const QString &own : {QStringLiteral("KIRO.ini"), QStringLiteral("Extsn.fil"),
+                               QStringLiteral("Fav.fil"), QStringLiteral("qt.conf"), program}) {
+        if (!own.isEmpty() && name.compare(own, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 QString PageDownloadName(const QString &suggestedName)
 {
     const QString name = SafeName(suggestedName.trimmed());
-    return name.isEmpty() ? QStringLiteral("download") : name;
+    if (name.isEmpty())
+        return QStringLiteral("download");
+    // The program's own files are never written by a page.
+    return IsProgramFileName(name) ? QLatin1Char('_') + name : name;
+}
+
+QString PageDownloadFolder(const QString &downloadFolder)
+{
+    const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(downloadFolder));
+    const auto same = [&folder](const QString &other) {
+        if (other.isEmpty())
+            return false;
+        const QString a = QFileInfo(folder).canonicalFilePath();
+        const QString b = QFileInfo(QDir::fromNativeSeparators(other)).canonicalFilePath();
+        return (!a.isEmpty() && a == b)
+            || folder == QDir::cleanPath(QDir::fromNativeSeparators(other));
+    };
+    if (same(QCoreApplication::applicationDirPath()) || same(AppDir))
+        return JoinPath(folder, QStringLiteral("ダウンロード"));
+    return folder;
+}
+
+int RemoveLeftoverParts(const QString &folder, qint64 olderThanSecs)
+{
+    // The names reserve() makes, and the engine's partial data beside them.
+    static const QRegularExpression leftover(QStringLiteral("^\\..*\\.[A-Za-z0-9]{6}\\.part(\\.download)?$"));
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-olderThanSecs);
+    int removed = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        if (info.isSymLink() || !leftover.match(info.fileName()).hasMatch())
+            continue;
+        if (info.lastModified().toUTC() > before)
+            continue;
+        removed += QFile::remove(info.filePath()) ? 1 : 0;
+    }
+    return removed;
 }
 
 QString FreeName(const QString &folder, const QString &name)
@@ -161,14 +215,18 @@ QString DownloadProgressText(const QString &name, qint64 received, qint64 total)
 
 QString DownloadDoneText(const QString &path)
 {
-    return QStringLiteral("ダウンロードが完了しました。\n\n保存先：\n%1")
-            .arg(QDir::toNativeSeparators(path));
+    return QStringLiteral("ダウンロードが完了しました：%1").arg(QDir::toNativeSeparators(path));
 }
 
 QString DownloadFailedText(const QString &address, const QString &reason)
 {
-    return QStringLiteral("ダウンロードに失敗しました。\n\n%1\n\n原因：%2\n\nファイルは保存されていません。")
+    return QStringLiteral("ダウンロードに失敗しました：%1（原因：%2）ファイルは保存されていません。")
             .arg(address, reason);
+}
+
+QString DownloadBlockedText(const QString &address)
+{
+    return QStringLiteral("ダウンロードをブロックしました：%1").arg(address);
 }
 
 } // namespace kiro

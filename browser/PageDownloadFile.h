@@ -49,8 +49,22 @@ private:
 namespace kiro {
 
 // A name for a file the engine suggests: made safe like the getter's file
-// names; "download" when nothing is left.
+// names; "download" when nothing is left; one of the program's own files
+// (KIRO.ini, Extsn.fil, Fav.fil, qt.conf, the program itself) gets a leading
+// "_".
 QString PageDownloadName(const QString &suggestedName);
+bool IsProgramFileName(const QString &name);
+
+// Where the page's downloads go in the download folder: the folder itself, or
+// its sub-folder "ダウンロード" when it is the program's folder (the one that
+// holds the program or its settings), so that nothing a page sends lands
+// among the program's files.
+QString PageDownloadFolder(const QString &downloadFolder);
+
+// Removes from folder the reserved and partial files of downloads that a
+// crash left behind, not touched for olderThanSecs (another KIRO may still be
+// writing a newer one). Returns how many went.
+int RemoveLeftoverParts(const QString &folder, qint64 olderThanSecs);
 
 // name itself when nothing in folder bears it, else the first free one of
 // "stem (2).ext", "stem (3).ext", ... (".tar.gz" and the like count as one
@@ -64,8 +78,9 @@ QString ByteSizeText(qint64 bytes);
 // when the size is known, of how much and the percentage.
 QString DownloadProgressText(const QString &name, qint64 received, qint64 total);
 
-// The messages at the end of a download.
+// The status bar's texts at the end of a download.
 QString DownloadDoneText(const QString &path);
 QString DownloadFailedText(const QString &address, const QString &reason);
+QString DownloadBlockedText(const QString &address);
 
 } // namespace kiro

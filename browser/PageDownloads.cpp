@@ -1,10 +1,11 @@
 #include "PageDownloads.h"
 
+#include "BrowserView.h"
 #include "PageDownloadFile.h"
 #include "core/MessageSeam.h"
 #include "core/Shared.h"
+#include "getter/Session.h"
 
-#include <QTimer>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 
@@ -17,8 +18,9 @@ struct PageDownloads::Running
     QString address;
 };
 
-PageDownloads::PageDownloads(QWebEngineProfile *profile, QObject *parent)
+PageDownloads::PageDownloads(QWebEngineProfile *profile, BrowserView *view, QObject *parent)
     : QObject(parent)
+    , m_view(view)
 {
     connect(profile, &QWebEngineProfile::downloadRequested, this,
             &PageDownloads::OnDownloadRequested);
@@ -35,15 +37,53 @@ PageDownloads::~PageDownloads()
     }
 }
 
+bool PageDownloads::Permitted(QWebEngineDownloadRequest *request)
+{
+    if (m_view) {
+        const qint64 since = m_view->MsSinceUserInput();
+        if (m_view->UserInputCount() > m_usedInput && since >= 0 && since <= UserInputWindowMs) {
+            m_usedInput = m_view->UserInputCount();
+            return true;
+        }
+    }
+    // The site of the page that asks; a download of a page of its own (no
+    // page shown) stands for itself.
+    QUrl page = m_view ? m_view->page()->url() : QUrl();
+    if (page.host().isEmpty())
+        page = request->url();
+    const QString site = page.host().isEmpty() ? page.scheme() : Session::SiteOf(page.host());
+    const auto known = m_answers.constFind(site);
+    if (known != m_answers.cend())
+        return known.value();
+    const int answer = kiro::AskQuestion(MultipleDownloadsQuestion(), QStringLiteral("確認"),
+                                         {QStringLiteral("ブロック"), QStringLiteral("許可")});
+    // The request may have gone while the question waited.
+    const bool allowed = answer == 1;
+    if (answer >= 0)
+        m_answers.insert(site, allowed);
+    return allowed;
+}
+
 void PageDownloads::OnDownloadRequested(QWebEngineDownloadRequest *request)
 {
+    const QPointer<QWebEngineDownloadRequest> asked = request;
+    const QString address = request->url().toString();
+    if (!Permitted(request)) {
+        // Left unaccepted, the engine cancels it: nothing was written.
+        Tell(kiro::DownloadBlockedText(address));
+        return;
+    }
+    if (!asked || asked->state() != QWebEngineDownloadRequest::DownloadRequested)
+        return;
+
     auto download = std::make_unique<Running>();
     download->request = request;
-    download->address = request->url().toString();
-    download->file = std::make_unique<PageDownloadFile>(kiro::FstDir, request->suggestedFileName());
+    download->address = address;
+    download->file = std::make_unique<PageDownloadFile>(kiro::PageDownloadFolder(kiro::FstDir),
+                                                        request->suggestedFileName());
     // A request left unaccepted is cancelled by the engine: the user is told.
     if (!download->file->reserve()) {
-        ShowLater(kiro::DownloadFailedText(download->address, download->file->errorString()));
+        Tell(kiro::DownloadFailedText(download->address, download->file->errorString()));
         return;
     }
     request->setDownloadDirectory(download->file->folder());
@@ -120,17 +160,15 @@ void PageDownloads::End(Running *download, const QString &message)
     // Whatever the download wrote and did not keep goes; a kept file has
     // its own name by now.
     ended->file->discard();
-    ShowLater(message);
 
     if (m_running.empty())
-        Q_EMIT ProgressChanged(QString(), -1);
+        Tell(message);
     else
         Report(m_running.back().get());
 }
 
-void PageDownloads::ShowLater(const QString &message)
+void PageDownloads::Tell(const QString &message)
 {
-    // The engine's signal returns first; the message box then waits in an
-    // event loop of its own.
-    QTimer::singleShot(0, this, [message] { kiro::ShowMessage(message); });
+    // Shown until the next download, in place of its progress.
+    Q_EMIT ProgressChanged(message, -2);
 }

@@ -4,6 +4,7 @@
 #include "BrowserSession.h"
 #include "BrowserView.h"
 #include "FindBar.h"
+#include "PageDownloadFile.h"
 #include "PageDownloads.h"
 #include "PageViewText.h"
 #include "core/CommandLine.h"
@@ -219,6 +220,8 @@ void frmMain::BuildDownloads()
 {
     m_downloadPanel = new QLabel(SB);
     m_downloadPanel->setObjectName(QStringLiteral("SBDownload"));
+    // A long path is cut, not the window widened; its tip shows it whole.
+    m_downloadPanel->setMaximumWidth(480);
     m_downloadProgress = new QProgressBar(SB);
     m_downloadProgress->setObjectName(QStringLiteral("SBDownloadProgress"));
     m_downloadProgress->setMaximumWidth(160);
@@ -228,15 +231,16 @@ void frmMain::BuildDownloads()
     m_downloadPanel->hide();
     m_downloadProgress->hide();
 
-    m_downloads = new PageDownloads(m_WB->page()->profile(), this);
+    m_downloads = new PageDownloads(m_WB->page()->profile(), m_WB, this);
     connect(m_downloads, &PageDownloads::ProgressChanged, this,
             [this](const QString &text, int percent) {
         m_downloadPanel->setText(text);
+        m_downloadPanel->setToolTip(text);
         m_downloadPanel->setVisible(!text.isEmpty());
-        // An unknown size shows as a busy bar.
-        m_downloadProgress->setRange(0, percent < 0 ? 0 : 100);
+        // An unknown size shows as a busy bar; an ended download as none.
+        m_downloadProgress->setRange(0, percent == -1 ? 0 : 100);
         m_downloadProgress->setValue(std::max(percent, 0));
-        m_downloadProgress->setVisible(!text.isEmpty());
+        m_downloadProgress->setVisible(!text.isEmpty() && percent != -2);
     });
 }
 
@@ -281,6 +285,9 @@ void frmMain::Form_Load()
     Button(QStringLiteral("Abort"))->setEnabled(false);
     kiro::SetAppDirFromProgram();
     kiro::LoadSettings();
+    // What a crash left of earlier page downloads; an hour's grace for those
+    // that another KIRO may still be writing.
+    kiro::RemoveLeftoverParts(kiro::PageDownloadFolder(kiro::FstDir), 3600);
     kiro::CreateDefaultExtsnFile();
     kiro::LoadExtensionList();
     // Its size when the user restores it from maximized.

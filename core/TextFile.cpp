@@ -1,6 +1,9 @@
 #include "TextFile.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -243,6 +246,43 @@ qint64 RoundHalfEven(double value)
 QChar PathSeparator()
 {
     return QDir::separator();
+}
+
+namespace {
+
+// Linux tells the mask without changing it; setting it to read it back would
+// race with any other thread that creates a file meanwhile.
+mode_t CurrentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> lines = status.readAll().split('\n');
+        for (const QByteArray &line : lines) {
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return mode_t(mask);
+            }
+        }
+    }
+    const mode_t old = ::umask(0);
+    ::umask(old);
+    return old;
+}
+
+} // namespace
+
+QFileDevice::Permissions NewFilePermissions()
+{
+    const mode_t mask = CurrentUmask();
+    const auto unless = [mask](mode_t bit, QFileDevice::Permissions permission) {
+        return (mask & bit) ? QFileDevice::Permissions() : permission;
+    };
+    return unless(S_IRUSR, QFileDevice::ReadOwner | QFileDevice::ReadUser)
+         | unless(S_IWUSR, QFileDevice::WriteOwner | QFileDevice::WriteUser)
+         | unless(S_IRGRP, QFileDevice::ReadGroup) | unless(S_IWGRP, QFileDevice::WriteGroup)
+         | unless(S_IROTH, QFileDevice::ReadOther) | unless(S_IWOTH, QFileDevice::WriteOther);
 }
 
 } // namespace kiro

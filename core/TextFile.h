@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QFileDevice>
 #include <QString>
 #include <QStringView>
 
@@ -78,5 +79,9 @@ qint64 RoundHalfEven(double value);
 
 // The folder separator of this platform's paths.
 QChar PathSeparator();
+
+// The permissions a new file of the user's gets: read and write for all, less
+// what the process's umask takes away.
+QFileDevice::Permissions NewFilePermissions();
 
 } // namespace kiro

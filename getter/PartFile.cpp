@@ -1,5 +1,7 @@
 #include "PartFile.h"
 
+#include "core/TextFile.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -113,8 +115,7 @@ bool PartFile::commit()
     }
     m_open = false;
     m_temp.close();
-    m_temp.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                          | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    m_temp.setPermissions(kiro::NewFilePermissions());
     // Qt's rename never replaces a file: one put there meanwhile stays.
     if (!m_temp.rename(m_target)) {
         m_error = QStringLiteral("cannot rename to the file's name");

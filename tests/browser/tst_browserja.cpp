@@ -6,6 +6,7 @@
 
 #include "browser/FindBar.h"
 #include "browser/PageDownloads.h"
+#include "core/MessageSeam.h"
 #include "core/Shared.h"
 #include "resources/Resources.h"
 
@@ -24,6 +25,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -133,6 +135,9 @@ private Q_SLOTS:
     void failedDownloadLeavesNoFile();
     void savedFromTheMenu_data();
     void savedFromTheMenu();
+    void downloadsThePageStartsAsk_data();
+    void downloadsThePageStartsAsk();
+    void downloadsNeverAmongTheProgramsFiles();
     void viewSourceInTheOneWindow();
 
     void historyAndHomeKeys();
@@ -154,8 +159,11 @@ private:
     QMenu *rightClickMenu(QWidget *widget, QPoint pos);
     void chooseEntry(QMenu *menu, const QString &entry);
     bool waitForMessages(int count);
+    // Waits until count downloads have told their end in the status bar.
+    bool waitForEnds(int count);
 
     QTemporaryDir m_down;
+    QStringList m_ends;
 };
 
 void BrowserJaTest::initTestCase()
@@ -179,6 +187,23 @@ void BrowserJaTest::initTestCase()
                      "<script>document.addEventListener('keydown', e => {"
                      "  if (e.key === 'Escape') document.title = 'escape seen'; });</script>"
                      "keys</body></html>");
+    // A page that starts downloads by itself as soon as it is shown.
+    m_server.addPage("/auto.html",
+                     "<html><body><a id=\"z\" href=\"/files/a.zip\">a.zip</a>"
+                     "<a id=\"i\" href=\"/files/KIRO.ini\" download=\"KIRO.ini\">ini</a>"
+                     "<script>setTimeout(function () { document.getElementById('z').click(); }, 200);"
+                     "</script></body></html>");
+    m_server.addPage("/auto-again.html",
+                     "<html><body><a id=\"z\" href=\"/files/a.zip\">a.zip</a>"
+                     "<script>setTimeout(function () { document.getElementById('z').click(); }, 200);"
+                     "</script></body></html>");
+    m_server.addPage("/plant.html",
+                     "<html><body><a id=\"i\" href=\"/files/KIRO.ini\" download=\"KIRO.ini\">ini</a>"
+                     "<a id=\"q\" href=\"/files/qt.conf\" download=\"QT.CONF\">conf</a>"
+                     "<script>setTimeout(function () { document.getElementById('i').click();"
+                     " document.getElementById('q').click(); }, 200);</script></body></html>");
+    m_server.addRoute("/files/KIRO.ini", TestResponse::bytes("[KIRO.set]\r\nFstHpAdrs=http://evil/\r\n"));
+    m_server.addRoute("/files/qt.conf", TestResponse::bytes("[Paths]\r\nPrefix=/nowhere\r\n"));
     m_server.addPage("/alert.html",
                      "<html><head><meta charset=\"utf-8\"></head>"
                      "<body style=\"margin:0\"><div id=\"d\" style=\"width:400px;height:200px\""
@@ -208,6 +233,11 @@ frmMain *BrowserJaTest::openOn(const QString &path)
     if (!QTest::qWaitForWindowActive(w))
         return nullptr;
     kiro::FstDir = QDir::toNativeSeparators(m_down.path());
+    m_ends.clear();
+    connect(w->Downloads(), &PageDownloads::ProgressChanged, this, [this](const QString &text, int percent) {
+        if (percent == -2)
+            m_ends.append(text);
+    });
     if (path != QLatin1String("/start.html") && !typeAndEnter(url(path)))
         return nullptr;
     // The page gets the focus, as a user's click in it would give it.
@@ -256,6 +286,11 @@ void BrowserJaTest::chooseEntry(QMenu *menu, const QString &entry)
 bool BrowserJaTest::waitForMessages(int count)
 {
     return QTest::qWaitFor([&] { return m_messages.size() >= count; }, 30000);
+}
+
+bool BrowserJaTest::waitForEnds(int count)
+{
+    return QTest::qWaitFor([&] { return m_ends.size() >= count; }, 30000);
 }
 
 void BrowserJaTest::contextMenusAreJapanese_data()
@@ -365,29 +400,30 @@ void BrowserJaTest::clickedLinkDownloads()
     QSignalSpy progress(w->Downloads(), &PageDownloads::ProgressChanged);
 
     click(ZipLink);
-    QVERIFY(waitForMessages(1));
+    QVERIFY(waitForEnds(1));
     const QString first = m_down.filePath(QStringLiteral("a.zip"));
     QCOMPARE(FolderEntries(m_down.path()), QStringList{"a.zip"});
     QCOMPARE(FileBytes(first), ZipBytes());
-    QCOMPARE(m_messages.at(0).second, QStringLiteral("確認"));
-    QVERIFY2(m_messages.at(0).first.startsWith(QStringLiteral("ダウンロードが完了しました。")),
-             qPrintable(m_messages.at(0).first));
-    QVERIFY(m_messages.at(0).first.contains(QDir::toNativeSeparators(first)));
-    // The status bar showed it coming, and is clear again.
+    // Told in the status bar, in no box.
+    QCOMPARE(m_messages, QList<Message>());
+    QCOMPARE(m_ends.at(0), QStringLiteral("ダウンロードが完了しました：") + QDir::toNativeSeparators(first));
     QVERIFY(!progress.isEmpty());
     QVERIFY2(progress.first().at(0).toString().startsWith(QStringLiteral("ダウンロード中：a.zip")),
              qPrintable(progress.first().at(0).toString()));
-    QCOMPARE(progress.last().at(0).toString(), QString());
-    QVERIFY(!w->findChild<QLabel *>("SBDownload")->isVisible());
+    QCOMPARE(w->findChild<QLabel *>("SBDownload")->text(), m_ends.at(0));
+    QVERIFY(w->findChild<QLabel *>("SBDownload")->isVisible());
+    QVERIFY(!w->findChild<QProgressBar *>("SBDownloadProgress")->isVisible());
     // The page stays.
     QCOMPARE(w->WB()->LocationURL(), url("/downloads.html"));
 
     const QDateTime firstWritten = QFileInfo(first).lastModified();
+    // A second click is a second request of the user's: nothing is asked.
     click(ZipLink);
-    QVERIFY(waitForMessages(2));
+    QVERIFY(waitForEnds(2));
     QCOMPARE(FolderEntries(m_down.path()), (QStringList{"a (2).zip", "a.zip"}));
     QCOMPARE(FileBytes(m_down.filePath(QStringLiteral("a (2).zip"))), ZipBytes());
-    QVERIFY(m_messages.at(1).first.contains(QDir::toNativeSeparators(m_down.filePath("a (2).zip"))));
+    QVERIFY(m_ends.at(1).contains(QDir::toNativeSeparators(m_down.filePath("a (2).zip"))));
+    QCOMPARE(m_messages, QList<Message>());
     QCOMPARE(FileBytes(first), ZipBytes());
     QCOMPARE(QFileInfo(first).lastModified(), firstWritten);
 }
@@ -409,8 +445,9 @@ void BrowserJaTest::progressInTheStatusBar()
     QVERIFY2(panel->text().contains(QStringLiteral(" / 400.0 KB（")), qPrintable(panel->text()));
     QCOMPARE(w->Downloads()->runningCount(), 1);
 
-    QVERIFY(waitForMessages(1));
-    QVERIFY(!panel->isVisible() && !bar->isVisible());
+    QVERIFY(waitForEnds(1));
+    QVERIFY(panel->isVisible() && !bar->isVisible());
+    QVERIFY2(panel->text().startsWith(QStringLiteral("ダウンロードが完了しました：")), qPrintable(panel->text()));
     QCOMPARE(FolderEntries(m_down.path()), QStringList{"slow.zip"});
     QCOMPARE(FileBytes(m_down.filePath(QStringLiteral("slow.zip"))), TestServer::generatedBody(400 * 1024));
 }
@@ -426,12 +463,13 @@ void BrowserJaTest::failedDownloadLeavesNoFile()
     frmMain *w = openOn("/downloads.html");
     QVERIFY(w);
     click(BrokenLink);
-    QVERIFY(waitForMessages(1));
-    const QString message = m_messages.at(0).first;
-    QVERIFY2(message.startsWith(QStringLiteral("ダウンロードに失敗しました。")), qPrintable(message));
+    QVERIFY(waitForEnds(1));
+    QCOMPARE(m_messages, QList<Message>());
+    const QString message = m_ends.at(0);
+    QVERIFY2(message.startsWith(QStringLiteral("ダウンロードに失敗しました：")), qPrintable(message));
     QVERIFY(message.contains(url("/files/broken.zip")));
-    QVERIFY(message.contains(QStringLiteral("ファイルは保存されていません。")));
-    QVERIFY2(IsJapanese(message.section(QStringLiteral("原因："), 1).section(u'\n', 0, 0)),
+    QVERIFY(message.endsWith(QStringLiteral("ファイルは保存されていません。")));
+    QVERIFY2(IsJapanese(message.section(QStringLiteral("原因："), 1).section(u'）', 0, 0)),
              qPrintable(message));
     QCOMPARE(FolderEntries(m_down.path()), QStringList{"broken.zip"});
     // Nothing the engine still does afterwards brings a partial file back.
@@ -466,9 +504,9 @@ void BrowserJaTest::savedFromTheMenu()
     QMenu *menu = rightClickMenu(w->WB(), where);
     QVERIFY(menu);
     chooseEntry(menu, entry);
-    QVERIFY(waitForMessages(1));
-    QVERIFY2(m_messages.at(0).first.startsWith(QStringLiteral("ダウンロードが完了しました。")),
-             qPrintable(m_messages.at(0).first));
+    QVERIFY(waitForEnds(1));
+    QCOMPARE(m_messages, QList<Message>());
+    QVERIFY2(m_ends.at(0).startsWith(QStringLiteral("ダウンロードが完了しました：")), qPrintable(m_ends.at(0)));
     QCOMPARE(FolderEntries(m_down.path()), QStringList{fileName});
     const QByteArray saved = FileBytes(m_down.filePath(fileName));
     if (content.isEmpty())
@@ -670,6 +708,80 @@ void BrowserJaTest::zoomKeysAndWheel()
     wheel(-120, Qt::NoModifier);
     QTest::qWait(200);
     QVERIFY(qFuzzyCompare(view->zoomFactor(), 1.0));
+}
+
+void BrowserJaTest::downloadsThePageStartsAsk_data()
+{
+    QTest::addColumn<int>("answer");   // index of the choice: 0 ブロック, 1 許可
+    QTest::newRow("blocked") << 0;
+    QTest::newRow("allowed") << 1;
+}
+
+// A page that clicks a download link by itself: nothing is written before
+// the user's answer, and the answer holds for the site.
+void BrowserJaTest::downloadsThePageStartsAsk()
+{
+    QFETCH(int, answer);
+
+    QStringList asked;
+    QStringList filesWhenAsked;
+    const kiro::QuestionHandler previous = kiro::SetQuestionHandler(
+            [&](const QString &text, const QString &title, const QStringList &choices) {
+        asked << text + u'|' + title + u'|' + choices.join(u',');
+        filesWhenAsked = FolderEntries(m_down.path());
+        return answer;
+    });
+    const auto restore = qScopeGuard([&] { kiro::SetQuestionHandler(previous); });
+
+    frmMain *w = openOn("/auto.html");
+    QVERIFY(w);
+    QTRY_COMPARE_WITH_TIMEOUT(asked.size(), 1, 20000);
+    QCOMPARE(asked.at(0), QStringLiteral("このサイトは複数のファイルをダウンロードしようとしています。|確認|ブロック,許可"));
+    QCOMPARE(filesWhenAsked, QStringList());
+    QVERIFY(waitForEnds(1));
+    if (answer == 0) {
+        QCOMPARE(m_ends.at(0), QStringLiteral("ダウンロードをブロックしました：") + url("/files/a.zip"));
+        QTest::qWait(500);
+        QCOMPARE(FolderEntries(m_down.path()), QStringList());
+    } else {
+        QCOMPARE(FolderEntries(m_down.path()), QStringList{"a.zip"});
+    }
+
+    // The page shown again: the site's answer holds, nobody is asked.
+    QVERIFY(typeAndEnter(url("/auto-again.html")));
+    QVERIFY(waitForEnds(2));
+    QCOMPARE(asked.size(), 1);
+    QCOMPARE(FolderEntries(m_down.path()),
+             answer == 0 ? QStringList() : QStringList({"a (2).zip", "a.zip"}));
+    QCOMPARE(m_messages, QList<Message>());
+}
+
+// Downloads into the program's folder go into a sub-folder of it, and never
+// under the name of one of the program's files, wherever they go.
+void BrowserJaTest::downloadsNeverAmongTheProgramsFiles()
+{
+    const kiro::QuestionHandler previous = kiro::SetQuestionHandler(
+            [](const QString &, const QString &, const QStringList &) { return 1; });
+    const auto restore = qScopeGuard([&] { kiro::SetQuestionHandler(previous); });
+
+    frmMain *w = openOn("/start.html");
+    QVERIFY(w);
+    const QString program = m_appDir.path();
+    const QByteArray iniBefore = FileBytes(QDir(program).filePath(QStringLiteral("KIRO.ini")));
+    const QStringList programFilesBefore = FolderEntries(program);
+    kiro::FstDir = QDir::toNativeSeparators(program + u'/');
+    QVERIFY(typeAndEnter(url("/plant.html")));
+    QVERIFY(waitForEnds(1));
+    QTRY_COMPARE(w->Downloads()->runningCount(), 0);
+    QTRY_COMPARE(FolderEntries(QDir(program).filePath(QStringLiteral("ダウンロード"))).size(), 2);
+    const QString sub = QDir(program).filePath(QStringLiteral("ダウンロード"));
+    QCOMPARE(FolderEntries(sub), (QStringList{"_KIRO.ini", "_QT.CONF"}));
+    QCOMPARE(FileBytes(QDir(program).filePath(QStringLiteral("KIRO.ini"))), iniBefore);
+    QStringList expected = programFilesBefore + QStringList{"ダウンロード"};
+    expected.sort();
+    QStringList after = FolderEntries(program);
+    after.sort();
+    QCOMPARE(after, expected);
 }
 
 QTEST_MAIN(BrowserJaTest)

@@ -3,13 +3,18 @@
 // nothing left behind when it fails).
 #include "browser/PageDownloadFile.h"
 #include "browser/PageViewText.h"
+#include "core/Shared.h"
 
 #include "TestFiles.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -40,6 +45,9 @@ private Q_SLOTS:
     void nameTakenWhileDownloading();
     void failedDownloadLeavesNothing();
     void folderMadeOrRefused();
+    void programFolderGetsASubFolder();
+    void leftoversOfACrashRemoved();
+    void keptFileFollowsTheUmask();
 };
 
 void TestPageTexts::zoomSteps_data()
@@ -78,6 +86,14 @@ void TestPageTexts::downloadName_data()
     QTest::newRow("dots only") << ".." << "__";
     QTest::newRow("japanese") << "写真 1.jpg" << "写真 1.jpg";
     QTest::newRow("empty") << "" << "download";
+    // The program's own files are never a page's to write.
+    QTest::newRow("the settings") << "KIRO.ini" << "_KIRO.ini";
+    QTest::newRow("the extensions, other case") << "extsn.FIL" << "_extsn.FIL";
+    QTest::newRow("the favorites") << "Fav.fil" << "_Fav.fil";
+    QTest::newRow("Qt's configuration") << "qt.conf" << "_qt.conf";
+    QTest::newRow("the program") << QFileInfo(QCoreApplication::applicationFilePath()).fileName()
+                                 << "_" + QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QTest::newRow("a name that only begins like one") << "KIRO.ini.txt" << "KIRO.ini.txt";
 }
 
 void TestPageTexts::downloadName()
@@ -245,5 +261,57 @@ void TestPageTexts::folderMadeOrRefused()
     QVERIFY(refused.reservedPath().isEmpty());
 }
 
-QTEST_APPLESS_MAIN(TestPageTexts)
+void TestPageTexts::programFolderGetsASubFolder()
+{
+    QTemporaryDir program;
+    QTemporaryDir elsewhere;
+    QVERIFY(program.isValid() && elsewhere.isValid());
+    const QString savedAppDir = kiro::AppDir;
+    kiro::AppDir = program.path() + u'/';
+    QCOMPARE(kiro::PageDownloadFolder(program.path()), program.filePath(QStringLiteral("ダウンロード")));
+    QCOMPARE(kiro::PageDownloadFolder(program.path() + QStringLiteral("/./")),
+             program.filePath(QStringLiteral("ダウンロード")));
+    QCOMPARE(kiro::PageDownloadFolder(QCoreApplication::applicationDirPath()),
+             QCoreApplication::applicationDirPath() + QStringLiteral("/ダウンロード"));
+    QCOMPARE(kiro::PageDownloadFolder(elsewhere.path()), elsewhere.path());
+    kiro::AppDir = savedAppDir;
+}
+
+void TestPageTexts::leftoversOfACrashRemoved()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QStringList left{".a.zip.Ab3dE9.part", ".a.zip.Ab3dE9.part.download"};
+    const QStringList kept{".b.zip.Xy12zQ.part", "notes.part", ".profile", "a.zip"};
+    for (const QString &name : left + kept)
+        QVERIFY(WriteFile(dir.filePath(name), "x"));
+    // Those a crash left an hour ago; one still being written is new.
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-7200);
+    for (const QString &name : left + QStringList{"notes.part", ".profile", "a.zip"}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(old, QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(kiro::RemoveLeftoverParts(dir.path(), 3600), 2);
+    QStringList expected = kept;
+    expected.sort();
+    QCOMPARE(FolderEntries(dir.path()), expected);
+}
+
+void TestPageTexts::keptFileFollowsTheUmask()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const mode_t before = ::umask(027);
+    PageDownloadFile file(dir.path(), QStringLiteral("a.zip"));
+    QVERIFY(file.reserve());
+    QVERIFY(WriteFile(file.reservedPath(), "PK"));
+    const bool committed = file.commit();
+    ::umask(before);
+    QVERIFY(committed);
+    QCOMPARE(QFileInfo(file.finalPath()).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
+}
+
+QTEST_GUILESS_MAIN(TestPageTexts)
 #include "tst_pagetexts.moc"
