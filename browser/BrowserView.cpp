@@ -7,8 +7,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QInputDialog>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QWheelEvent>
@@ -18,6 +22,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 #include <QWebChannel>
 
 #include <memory>
@@ -222,34 +227,93 @@ protected:
     }
 
     // The engine's own dialogs carry English titles; these say the same in
-    // Japanese.
+    // Japanese. From a document's second dialog on, the user may silence the
+    // rest of them: a page that loops on alert() does not hold the window.
     void javaScriptAlert(const QUrl &origin, const QString &message) override
     {
+        if (m_dialogsSilenced)
+            return;
         QMessageBox box(QMessageBox::NoIcon, DialogTitle(origin), message, QMessageBox::Ok, m_view);
         box.setTextFormat(Qt::PlainText);
+        OfferSilence(box);
         box.exec();
+        TakeSilence(box);
     }
 
     bool javaScriptConfirm(const QUrl &origin, const QString &message) override
     {
+        if (m_dialogsSilenced)
+            return false;
         QMessageBox box(QMessageBox::NoIcon, DialogTitle(origin), message,
                         QMessageBox::Ok | QMessageBox::Cancel, m_view);
         box.setTextFormat(Qt::PlainText);
-        return box.exec() == QMessageBox::Ok;
+        OfferSilence(box);
+        const bool ok = box.exec() == QMessageBox::Ok;
+        TakeSilence(box);
+        return ok;
     }
 
     bool javaScriptPrompt(const QUrl &origin, const QString &message, const QString &defaultValue,
                           QString *result) override
     {
-        bool ok = false;
-        const QString answer = QInputDialog::getText(m_view, DialogTitle(origin), message,
-                                                     QLineEdit::Normal, defaultValue, &ok);
+        if (m_dialogsSilenced)
+            return false;
+        QDialog dialog(m_view);
+        dialog.setWindowTitle(DialogTitle(origin));
+        auto *layout = new QVBoxLayout(&dialog);
+        auto *label = new QLabel(message, &dialog);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        auto *edit = new QLineEdit(defaultValue, &dialog);
+        layout->addWidget(label);
+        layout->addWidget(edit);
+        QCheckBox *silence = nullptr;
+        if (m_dialogsShown > 0) {
+            silence = new QCheckBox(SilenceText(), &dialog);
+            silence->setObjectName(QStringLiteral("chkNoMoreDialogs"));
+            layout->addWidget(silence);
+        }
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        layout->addWidget(buttons);
+        ++m_dialogsShown;
+        const bool ok = dialog.exec() == QDialog::Accepted;
+        if (silence && silence->isChecked())
+            m_dialogsSilenced = true;
         if (ok && result)
-            *result = answer;
+            *result = edit->text();
         return ok;
     }
 
+public:
+    // A new document starts with its dialogs heard again.
+    void ResetDialogs()
+    {
+        m_dialogsShown = 0;
+        m_dialogsSilenced = false;
+    }
+
+    static QString SilenceText() { return QStringLiteral("このページでこれ以上ダイアログを表示しない"); }
+
+protected:
+
 private:
+    void OfferSilence(QMessageBox &box)
+    {
+        if (m_dialogsShown++ == 0)
+            return;
+        auto *silence = new QCheckBox(SilenceText(), &box);
+        silence->setObjectName(QStringLiteral("chkNoMoreDialogs"));
+        box.setCheckBox(silence);
+    }
+
+    void TakeSilence(const QMessageBox &box)
+    {
+        if (box.checkBox() && box.checkBox()->isChecked())
+            m_dialogsSilenced = true;
+    }
+
     static QString DialogTitle(const QUrl &origin)
     {
         const QString host = origin.host();
@@ -258,6 +322,8 @@ private:
     }
 
     BrowserView *m_view;
+    int m_dialogsShown = 0;
+    bool m_dialogsSilenced = false;
 };
 
 BrowserView::BrowserView(QWidget *parent)
@@ -265,6 +331,8 @@ BrowserView::BrowserView(QWidget *parent)
 {
     auto *webPage = new BrowserPage(this);
     webPage->profile()->setHttpAcceptLanguage(QString::fromLatin1(kiro::AcceptLanguage));
+    // A local page (a file saved from the Internet) reads no other local file.
+    webPage->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     m_page = webPage;
     setPage(webPage);
     // The page's surface is a child widget the engine may replace; each one
@@ -531,6 +599,7 @@ void BrowserView::OnNewWindowRequested(QWebEngineNewWindowRequest &request)
 
 void BrowserView::OnLoadStarted()
 {
+    m_page->ResetDialogs();
     ++m_loadGeneration;
     m_pageLoading = true;
     m_newDocument = true;

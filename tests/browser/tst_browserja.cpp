@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDateTime>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -138,6 +139,8 @@ private Q_SLOTS:
     void downloadsThePageStartsAsk_data();
     void downloadsThePageStartsAsk();
     void downloadsNeverAmongTheProgramsFiles();
+    void dialogLoopCanBeSilenced();
+    void localPageReadsNoOtherLocalFile();
     void viewSourceInTheOneWindow();
 
     void historyAndHomeKeys();
@@ -204,6 +207,11 @@ void BrowserJaTest::initTestCase()
                      " document.getElementById('q').click(); }, 200);</script></body></html>");
     m_server.addRoute("/files/KIRO.ini", TestResponse::bytes("[KIRO.set]\r\nFstHpAdrs=http://evil/\r\n"));
     m_server.addRoute("/files/qt.conf", TestResponse::bytes("[Paths]\r\nPrefix=/nowhere\r\n"));
+    m_server.addPage("/alerts.html",
+                     "<html><head><meta charset=\"utf-8\"><title>alerts</title></head>"
+                     "<body style=\"margin:0\"><div style=\"width:400px;height:200px\" onclick=\""
+                     "for (var i = 0; i < 200; ++i) { alert('loop ' + i); confirm('again?'); }"
+                     " document.title = 'done';\">click</div></body></html>");
     m_server.addPage("/alert.html",
                      "<html><head><meta charset=\"utf-8\"></head>"
                      "<body style=\"margin:0\"><div id=\"d\" style=\"width:400px;height:200px\""
@@ -782,6 +790,59 @@ void BrowserJaTest::downloadsNeverAmongTheProgramsFiles()
     QStringList after = FolderEntries(program);
     after.sort();
     QCOMPARE(after, expected);
+}
+
+// A page that shows dialog after dialog: from the second one on, the user can
+// silence the rest, and the window is the user's again.
+void BrowserJaTest::dialogLoopCanBeSilenced()
+{
+    frmMain *w = openOn("/alerts.html");
+    QVERIFY(w);
+    int shown = 0;
+    int offered = 0;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        ++shown;
+        if (QCheckBox *silence = box->checkBox()) {
+            QCOMPARE(silence->text(), QStringLiteral("このページでこれ以上ダイアログを表示しない"));
+            ++offered;
+            silence->setChecked(true);
+        }
+        box->accept();
+    });
+    poll.start(20);
+    click(QPoint(100, 100));
+    QTRY_COMPARE_WITH_TIMEOUT(w->WB()->title(), QStringLiteral("done"), 20000);
+    QCOMPARE(shown, 2);
+    QCOMPARE(offered, 1);
+
+    // The next document is heard again.
+    shown = 0;
+    QVERIFY(typeAndEnter(url("/alert.html")));
+    click(QPoint(100, 100));
+    QTRY_COMPARE_WITH_TIMEOUT(shown, 1, 20000);
+}
+
+void BrowserJaTest::localPageReadsNoOtherLocalFile()
+{
+    QTemporaryDir local;
+    QVERIFY(local.isValid());
+    QVERIFY(WriteFile(local.filePath(QStringLiteral("secret.txt")), "the user's secret"));
+    QVERIFY(WriteFile(local.filePath(QStringLiteral("page.html")),
+                      "<html><head><title>waiting</title></head><body><script>"
+                      "var x = new XMLHttpRequest();"
+                      "x.onload = function () { document.title = 'read: ' + x.responseText; };"
+                      "x.onerror = function () { document.title = 'refused'; };"
+                      "try { x.open('GET', 'secret.txt'); x.send(); } catch (e) { document.title = 'refused'; }"
+                      "</script></body></html>"));
+    frmMain *w = openOn("/start.html");
+    QVERIFY(w);
+    QVERIFY(typeAndEnter(QUrl::fromLocalFile(local.filePath(QStringLiteral("page.html"))).toString()));
+    QTRY_VERIFY_WITH_TIMEOUT(w->WB()->title() != QLatin1String("waiting"), 20000);
+    QCOMPARE(w->WB()->title(), QStringLiteral("refused"));
 }
 
 QTEST_MAIN(BrowserJaTest)

@@ -16,16 +16,6 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-bool WriteFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-} // namespace
-
 class TestPageTexts : public QObject
 {
     Q_OBJECT

@@ -20,3 +20,6 @@ QByteArray Utf16LeBody(const QString &text);
 
 // The names directly in folder, hidden ones included, sorted.
 QStringList FolderEntries(const QString &folder);
+
+// Writes data as the whole file; false when it cannot.
+bool WriteFile(const QString &path, const QByteArray &data);
