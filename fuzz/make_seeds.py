@@ -82,3 +82,17 @@ raw = zlib.compressobj(9, zlib.DEFLATED, -15)
 write("pagetext", "deflate-raw", text("text/html; charset=utf-8") + raw.compress(page.encode("utf-8")) + raw.flush()
       + b"\x05\x02\x02\x02")
 write("pagetext", "iso2022", text("") + page.replace("Shift_JIS", "x").encode("iso2022_jp") + b"\x00\x00")
+
+# fuzz_shown: a frame's location (UTF-16), then values of the live document;
+# from the back each value's kind and whether it is UTF-16.
+def wide(s):
+    return text(s.encode("utf-16-le", "surrogatepass"))
+
+
+write("shown", "frame", wide("http://host/frames/left.html#top") + text("https://host/img/a.jpg")
+      + b"\x00\x00")
+write("shown", "forged", wide("http://127.0.0.1/a.jpg\r\nX-Injected: 1") + text("a.jpg 1x, b.jpg\n 2x")
+      + b"\x00\x01")
+write("shown", "css", wide("https://user:pw@host:8443/g/?q=1#f") + text("url(\"bg.gif\"), url('x\\.png')")
+      + b"\x00\x02")
+write("shown", "half", wide("http://h/\ud800p.html") + text("//other/\u0000b.jpg") + b"\x01\x00")

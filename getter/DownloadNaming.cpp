@@ -196,7 +196,13 @@ QString SafeName(QString name)
 
 QString DownloadSubDirName(const QString &baseUrl)
 {
-    const QString name = SafeName(UnderscoreSlashesAndDots(QStringView(baseUrl).mid(SchemePrefixLength(baseUrl))));
+    // A fragment is the page's own business (an anchor, or a token handed to
+    // its scripts): it names no folder.
+    QStringView page(baseUrl);
+    const qsizetype fragment = page.indexOf(QLatin1Char('#'));
+    if (fragment >= 0)
+        page.truncate(fragment);
+    const QString name = SafeName(UnderscoreSlashesAndDots(page.mid(SchemePrefixLength(baseUrl))));
     // An empty name would put the files straight into the download folder.
     return name.isEmpty() ? QStringLiteral("_") : name;
 }

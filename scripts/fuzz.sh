@@ -5,13 +5,13 @@
 # input that breaks a target is kept in BUILD_DIR/findings and the script
 # fails.
 #
-#   scripts/fuzz.sh [BUILD_DIR] [TARGET...]      (targets: links naming files pagetext)
+#   scripts/fuzz.sh [BUILD_DIR] [TARGET...]      (targets: links naming files pagetext shown)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$here/build-fuzz}
 shift $(($# ? 1 : 0))
 targets=("$@")
-((${#targets[@]})) || targets=(links naming files pagetext)
+((${#targets[@]})) || targets=(links naming files pagetext shown)
 seconds=${FUZZ_SECONDS:-20}
 
 cmake -S "$here/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -81,6 +81,9 @@ void TestDownloadNaming::subDir_data()
     QTest::newRow("scheme only") << "http://" << "_";
     QTest::newRow("empty") << "" << "_";
     QTest::newRow("dots only") << "http://.." << "__";
+    QTest::newRow("fragment dropped") << "http://h/p.html?a=1#access_token=secret" << "h_p_html_a=1";
+    QTest::newRow("empty fragment") << "http://h/p.html#" << "h_p_html";
+    QTest::newRow("only a fragment after the host") << "https://h#/x/y" << "h";
 }
 
 void TestDownloadNaming::subDir()
