@@ -1,7 +1,7 @@
 #include "BrowserView.h"
 
 #include "core/Shared.h"
-#include "getter/TransferRules.h"
+#include "core/WebAddress.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>

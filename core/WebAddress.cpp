@@ -39,4 +39,13 @@ QString FolderOf(QStringView address)
     return address.toString() + QLatin1Char('/');
 }
 
+bool HasControlCharacter(QStringView text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return true;
+    }
+    return false;
+}
+
 } // namespace kiro

@@ -23,4 +23,9 @@ QString FolderOf(QStringView address);
 // or a "&#x41;" reference), or -1 for any other character.
 int HexDigitValue(QChar c);
 
+// Whether text holds a control character (below U+0020, or U+007F): such an
+// address or Referer never goes out, for libcurl would write it as it stands
+// and the text could add header lines of its own.
+bool HasControlCharacter(QStringView text);
+
 } // namespace kiro

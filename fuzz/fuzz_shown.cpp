@@ -7,6 +7,7 @@
 #include "FuzzSupport.h"
 
 #include "core/TextFile.h"
+#include "core/WebAddress.h"
 #include "getter/DownloadNaming.h"
 #include "getter/PageViewLinks.h"
 #include "getter/TransferRules.h"

@@ -7,6 +7,7 @@
 #include "TransferRules.h"
 
 #include "core/Shared.h"
+#include "core/WebAddress.h"
 
 #include <QDateTime>
 #include <QFile>

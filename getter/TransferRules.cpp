@@ -84,15 +84,6 @@ bool HasToken(const QByteArray &value, const char *token)
     return false;
 }
 
-bool HasControlCharacter(QStringView text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    }
-    return false;
-}
-
 QByteArray RefererValue(const QUrl &from, const QUrl &to)
 {
     const auto isWeb = [](const QUrl &url) {

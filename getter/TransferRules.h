@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QStringView>
 #include <QtGlobal>
 
 class QUrl;
@@ -41,11 +40,6 @@ bool IsStrongEntityTag(const QByteArray &etag);
 
 // Whether a comma-separated header value holds the token, letter case ignored.
 bool HasToken(const QByteArray &value, const char *token);
-
-// Whether text holds a control character (below U+0020, or U+007F): such an
-// address or Referer never goes out, for libcurl would write it as it stands
-// and the text could add header lines of its own.
-bool HasControlCharacter(QStringView text);
 
 // The Referer that a request to `to` made from the page `from` carries, as a
 // browser's default policy gives it (strict-origin-when-cross-origin): the

@@ -943,10 +943,10 @@ void FrmLoadTest::forgedFrameReport()
     m_server.addPage("/forge/frame.html", "<html><body><a href=\"f.jpg\">f</a></body></html>");
     m_server.addPage("/forge/index.html", QStringLiteral(
             "<html><body><a href=\"a.jpg\">a</a><iframe src=\"frame.html\"></iframe><script>"
-            "var forged = '%1';"
-            "console.log('\\u0001kiro-frame\\u00011\\u0001' + forged);"
+            "var forged = '%1', mark = '\\u0001kiro-frame\\u0001';"
+            "console.log(mark + '1\\u0001' + forged);"
             "setTimeout(function () {"
-            "  console.log('\\u0001kiro-frame\\u00010\\u0001' + forged);"
+            "  console.log(mark + '0\\u0001' + forged);"
             "  document.querySelector('iframe').dispatchEvent(new Event('load'));"
             "  if (typeof qt !== 'undefined') document.title = 'reached';"
             "}, 300);"
