@@ -275,8 +275,10 @@ mode_t CurrentUmask()
 
 QFileDevice::Permissions NewFilePermissions()
 {
-    const mode_t mask = CurrentUmask();
-    const auto unless = [mask](mode_t bit, QFileDevice::Permissions permission) {
+    // A program's mask is set before it starts; reading it costs more than
+    // writing a small file, so it is read once.
+    static const mode_t mask = CurrentUmask();
+    const auto unless = [](mode_t bit, QFileDevice::Permissions permission) {
         return (mask & bit) ? QFileDevice::Permissions() : permission;
     };
     return unless(S_IRUSR, QFileDevice::ReadOwner | QFileDevice::ReadUser)

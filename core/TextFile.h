@@ -81,7 +81,7 @@ qint64 RoundHalfEven(double value);
 QChar PathSeparator();
 
 // The permissions a new file of the user's gets: read and write for all, less
-// what the process's umask takes away.
+// what the process's umask (as it was at the first call) takes away.
 QFileDevice::Permissions NewFilePermissions();
 
 } // namespace kiro

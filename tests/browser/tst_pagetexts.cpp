@@ -21,6 +21,8 @@ class TestPageTexts : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
     void zoomSteps_data();
     void zoomSteps();
     void downloadName_data();
@@ -39,6 +41,19 @@ private Q_SLOTS:
     void leftoversOfACrashRemoved();
     void keptFileFollowsTheUmask();
 };
+
+// The files these tests keep get the mask the process has from its start.
+static mode_t g_umaskBefore = 0;
+
+void TestPageTexts::initTestCase()
+{
+    g_umaskBefore = ::umask(027);
+}
+
+void TestPageTexts::cleanupTestCase()
+{
+    ::umask(g_umaskBefore);
+}
 
 void TestPageTexts::zoomSteps_data()
 {
@@ -292,13 +307,10 @@ void TestPageTexts::keptFileFollowsTheUmask()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const mode_t before = ::umask(027);
     PageDownloadFile file(dir.path(), QStringLiteral("a.zip"));
     QVERIFY(file.reserve());
     QVERIFY(WriteFile(file.reservedPath(), "PK"));
-    const bool committed = file.commit();
-    ::umask(before);
-    QVERIFY(committed);
+    QVERIFY(file.commit());
     QCOMPARE(QFileInfo(file.finalPath()).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
 }
