@@ -157,6 +157,10 @@ constexpr qsizetype LineLimit = 64 * 1024;
 
 bool ChunkFramingCheck::Take(QByteArrayView data)
 {
+    const auto Refuse = [this] {
+        m_state = State::Refused;
+        return false;
+    };
     qsizetype i = 0;
     const qsizetype size = data.size();
     while (i < size) {
@@ -165,10 +169,8 @@ bool ChunkFramingCheck::Take(QByteArrayView data)
         case State::Size:
             if (IsHexDigit(c) && !m_blank) {
                 // Sixteen digits already make a size no body reaches.
-                if (++m_digits > 15) {
-                    m_state = State::Refused;
-                    return false;
-                }
+                if (++m_digits > 15)
+                    return Refuse();
                 m_left = m_left * 16 + HexValue(c);
             } else if (m_digits > 0 && (c == ' ' || c == '\t')) {
                 m_blank = true;
@@ -177,28 +179,23 @@ bool ChunkFramingCheck::Take(QByteArrayView data)
             } else if (m_digits > 0 && c == '\r') {
                 m_state = State::SizeEnd;
             } else {
-                m_state = State::Refused;
-                return false;
+                return Refuse();
             }
             ++i;
             break;
         case State::Extension:
             if (c == '\r')
                 m_state = State::SizeEnd;
-            else if (c == '\n' || ++m_lineLength > LineLimit) {
-                m_state = State::Refused;
-                return false;
-            }
+            else if (c == '\n' || ++m_lineLength > LineLimit)
+                return Refuse();
             ++i;
             break;
         case State::SizeEnd:
-            if (c != '\n') {
-                m_state = State::Refused;
-                return false;
-            }
+            if (c != '\n')
+                return Refuse();
             ++i;
-            m_lastChunk = m_left == 0;
-            m_state = m_lastChunk ? State::Trailer : State::Data;
+            // A size of 0 is the last chunk: the trailer follows.
+            m_state = m_left == 0 ? State::Trailer : State::Data;
             m_lineLength = 0;
             break;
         case State::Data: {
@@ -211,10 +208,8 @@ bool ChunkFramingCheck::Take(QByteArrayView data)
         }
         case State::DataEnd:
         case State::DataEndLf:
-            if (c != (m_state == State::DataEnd ? '\r' : '\n')) {
-                m_state = State::Refused;
-                return false;
-            }
+            if (c != (m_state == State::DataEnd ? '\r' : '\n'))
+                return Refuse();
             ++i;
             if (m_state == State::DataEnd) {
                 m_state = State::DataEndLf;
@@ -230,16 +225,13 @@ bool ChunkFramingCheck::Take(QByteArrayView data)
             if (c == '\r') {
                 m_state = State::TrailerLf;
             } else if (c == '\n' || ++m_lineLength > LineLimit) {
-                m_state = State::Refused;
-                return false;
+                return Refuse();
             }
             ++i;
             break;
         case State::TrailerLf:
-            if (c != '\n') {
-                m_state = State::Refused;
-                return false;
-            }
+            if (c != '\n')
+                return Refuse();
             ++i;
             m_state = m_lineLength == 0 ? State::Done : State::Trailer;
             m_lineLength = 0;

@@ -71,7 +71,6 @@ private:
     int m_digits = 0;
     bool m_blank = false;      // a blank after the digits, before any ';'
     qint64 m_left = 0;         // data bytes of the current chunk still to come
-    bool m_lastChunk = false;
     qsizetype m_lineLength = 0;
 };
 

@@ -40,26 +40,6 @@ struct Getter : GetterRig {
     }
 };
 
-// The process's peak resident memory (VmHWM) in bytes; -1 when unknown.
-qint64 PeakResidentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return -1;
-}
-
-// Starts the peak over from the memory in use now (Linux 4.0 and later).
-bool ResetPeakResident()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
-
 const QByteArray Page = QStringLiteral(
         "<html><head><meta charset=\"utf-8\"><title>ページ</title></head><body>"
         "<a href=\"a.jpg\">一</a><a href=\"b.jpg\">二</a><a href=\"c.jpg\">三</a>"

@@ -4,6 +4,7 @@
 // sends.
 
 #include <QByteArray>
+#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,11 @@ QByteArray Utf16LeBody(const QString &text);
 
 // The names directly in folder, hidden ones included, sorted.
 QStringList FolderEntries(const QString &folder);
+
+// The process's peak resident memory (VmHWM) in bytes; -1 when unknown.
+qint64 PeakResidentBytes();
+// Starts the peak over from the memory in use now (Linux 4.0 and later).
+bool ResetPeakResident();
 
 // Writes data as the whole file; false when it cannot.
 bool WriteFile(const QString &path, const QByteArray &data);
