@@ -6,6 +6,7 @@
 #include "RecordFile.h"
 #include "Shared.h"
 
+#include <algorithm>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -145,6 +146,7 @@ void LoadSettings()
     chkSubURL = 0;
     chkFileName = 0;
     chkPageView = 0;
+    FilesAtOnce = DefaultFilesAtOnce;
 
     auto read = [](const char *key, int bufferSize) {
         IniResult = GetProfileString(IniSection, QLatin1String(key), QString(),
@@ -178,6 +180,8 @@ void LoadSettings()
         chkFileName = int(n);
     if (read("chkPageView", 2) && ParseNumber(IniReadBuf, &n))
         chkPageView = int(n);
+    if (read("FilesAtOnce", 2) && ParseNumber(IniReadBuf, &n))
+        FilesAtOnce = int(std::clamp<qint64>(n, MinFilesAtOnce, MaxFilesAtOnce));
 }
 
 QString ExtsnFilePath()

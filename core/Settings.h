@@ -52,6 +52,11 @@ void LoadExtensionList();
 // Replaces ExtNames and ExtChecks with the entries (element 0 holds "" and 0).
 void SetExtensionList(const QList<ExtensionEntry> &entries);
 
+// Files fetched at the same time: the bounds, and the value without a key.
+constexpr int MinFilesAtOnce = 1;
+constexpr int MaxFilesAtOnce = 8;
+constexpr int DefaultFilesAtOnce = 4;
+
 // The threshold's largest magnitude: the loader reads ten characters of it.
 constexpr qint64 LargestThreshold = 9999999999LL;
 

@@ -12,6 +12,7 @@ qint64 grhkb = 1;
 int chkSubURL = 0;
 int chkFileName = 0;
 int chkPageView = 0;
+int FilesAtOnce = 4;
 int AbortFlag = 0;
 QString TargetURL;
 QString FavAdrs;

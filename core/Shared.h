@@ -18,6 +18,7 @@ extern qint64 grhkb;        // size threshold in kilobytes
 extern int chkSubURL;       // 1 = also collect from the pages the page links to
 extern int chkFileName;     // 1 = put the address's folder path in front of file names
 extern int chkPageView;     // 1 = also collect from srcset, lazy-loading attributes, CSS and the page as shown
+extern int FilesAtOnce;     // files the getter fetches at the same time, 1 to 8
 extern int AbortFlag;       // 1 = stop or leave requested
 extern QString TargetURL;   // page handed from the browser to the getter
 extern QString FavAdrs;     // address handed back from the favorites window

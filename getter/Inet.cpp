@@ -19,8 +19,6 @@
 
 #include <curl/curl.h>
 
-#include <unistd.h>
-
 #include <utility>
 
 using namespace kiro;
@@ -91,9 +89,14 @@ QByteArray ReadFileBytes(const QString &path)
 
 } // namespace
 
-struct Inet::Private {
-    explicit Private(Inet *owner);
-    ~Private();
+struct Inet::Private : CurlMulti::Client {
+    Private(Inet *owner, CurlMulti *shared);
+    ~Private() override;
+
+    // CurlMulti::Client
+    void TransferFinished(CURL *handle, int code) override { OnFinished(handle, CURLcode(code)); }
+    void Stepped() override;
+    void ConnectionClosing(bool closed) override;
 
     enum class Use { None, Keep, Discard };
     enum class Kind { None, Body, Redirect, ErrorStatus };
@@ -117,7 +120,8 @@ struct Inet::Private {
     };
 
     Inet *q;
-    std::unique_ptr<CurlMulti> multi;
+    std::unique_ptr<CurlMulti> ownMulti;
+    CurlMulti *multi;
     CURL *easy = nullptr;
     curl_slist *headers = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -132,6 +136,7 @@ struct Inet::Private {
     bool nextToFile = false;
     FileEnd nextFileEnd = FileEnd::InPlace;
     QString nextReferer;
+    qint64 nextSkipAtOrBelow = -1;
     QUrl cookieSite;
 
     // The request
@@ -147,6 +152,8 @@ struct Inet::Private {
     int redirects = 0;
     int tries = 0;
     QString errorString;
+    qint64 skipAtOrBelow = -1;     // a file announced at or below this size is not fetched
+    bool skippedAtHead = false;
 
     // The body, across tries
     std::unique_ptr<PartFile> file;
@@ -209,15 +216,17 @@ struct Inet::Private {
     static int OnResolverStart(void *, void *, void *self);
     static int OnSocketOption(void *self, curl_socket_t, curlsocktype purpose);
     static int OnRequestReady(void *self, char *, char *, int, int);
-    static int OnCloseSocket(void *self, curl_socket_t socket);
     static int OnDebug(CURL *, curl_infotype type, char *data, size_t size, void *self);
 };
 
-Inet::Private::Private(Inet *owner)
+Inet::Private::Private(Inet *owner, CurlMulti *shared)
     : q(owner)
-    , multi(std::make_unique<CurlMulti>(owner))
+    , ownMulti(shared ? nullptr : std::make_unique<CurlMulti>(owner))
+    , multi(shared ? shared : ownMulti.get())
 {
     easy = curl_easy_init();
+    multi->Adopt(easy);
+    multi->Attach(this);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -240,8 +249,6 @@ Inet::Private::Private(Inet *owner)
     curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, this);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Private::OnRequestReady);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &Private::OnCloseSocket);
-    curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
     // The request line as sent and the body as it came, before libcurl takes
     // its framing off: what the checks of an answer's framing look at.
     curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Private::OnDebug);
@@ -251,21 +258,6 @@ Inet::Private::Private(Inet *owner)
     const QByteArray bundle = qgetenv("CURL_CA_BUNDLE");
     if (!bundle.isEmpty())
         curl_easy_setopt(easy, CURLOPT_CAINFO, bundle.constData());
-
-    multi->Finished = [this](CURL *handle, int code) { OnFinished(handle, CURLcode(code)); };
-    multi->Stepped = [this] {
-        // The request has gone out once libcurl has counted its bytes.
-        if (busy && requestOut && !requestSent) {
-            long sent = 0;
-            if (curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &sent) == CURLE_OK && sent > 0) {
-                requestSent = true;
-                Queue(StateRequestSent);
-            }
-        }
-        if (busy)
-            QueueProgress();
-        Flush();
-    };
 
     retryTimer.setSingleShot(true);
     QObject::connect(&retryTimer, &QTimer::timeout, q, [this] { Begin(); });
@@ -277,11 +269,27 @@ Inet::Private::~Private()
     busy = false;
     if (inMulti)
         multi->Remove(easy);
-    // The kept connections close first, while the callbacks they carry can
-    // still run.
-    multi.reset();
+    multi->Detach(this);
+    // An own multi handle closes its kept connections first, while the
+    // callbacks they carry can still run; a shared one keeps them.
+    ownMulti.reset();
     curl_easy_cleanup(easy);
     curl_slist_free_all(headers);
+}
+
+void Inet::Private::Stepped()
+{
+    // The request has gone out once libcurl has counted its bytes.
+    if (busy && requestOut && !requestSent) {
+        long sent = 0;
+        if (curl_easy_getinfo(easy, CURLINFO_REQUEST_SIZE, &sent) == CURLE_OK && sent > 0) {
+            requestSent = true;
+            Queue(StateRequestSent);
+        }
+    }
+    if (busy)
+        QueueProgress();
+    Flush();
 }
 
 void Inet::Private::Start(const QUrl &url, bool toFileNow)
@@ -312,6 +320,11 @@ void Inet::Private::Begin()
 
     const QByteArray url = address.toEncoded();
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+    // A request to a host that may offer HTTP/2 waits for the connection
+    // being made rather than opening one more beside it: over TLS the
+    // handshake tells within a round trip. Plain http stays HTTP/1.1, and
+    // waiting would hold every request back until the first answer came.
+    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, address.scheme() == QLatin1String("https") ? 1L : 0L);
 
     curl_slist_free_all(headers);
     headers = nullptr;
@@ -344,7 +357,7 @@ void Inet::Private::Begin()
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(stallMs));
     ApplyTrustedCa();
 
-    inMulti = multi->Add(easy);
+    inMulti = multi->Add(easy, this);
     if (!inMulti)
         FailLater(QStringLiteral("the transfer could not be started"));
 }
@@ -522,6 +535,23 @@ bool Inet::Private::OnHeadEnd()
     if (contentType.isEmpty() || a.status != 206)
         contentType = a.contentType;
 
+    // A file announced at or below the size wanted is not fetched.
+    if (toFile && a.status != 206 && skipAtOrBelow >= 0 && a.contentLength >= 0
+        && a.contentLength <= skipAtOrBelow) {
+        skippedAtHead = true;
+        if (file) {
+            file->cancelWriting();
+            file.reset();
+        }
+        received = 0;
+        // HTTP/2 resets the stream and keeps the connection; HTTP/1.1 reads a
+        // short body away to keep it, and closes it rather than read a long one.
+        if (requestHttp2 || a.contentLength > DiscardLimitBytes)
+            return false;
+        use = Use::Discard;
+        return true;
+    }
+
     if (toFile && !file) {
         file = std::make_unique<PartFile>(saveFile);
         if (!file->open()) {
@@ -611,10 +641,11 @@ int Inet::Private::OnResolverStart(void *, void *, void *self)
     return 0;
 }
 
-int Inet::Private::OnSocketOption(void *self, curl_socket_t, curlsocktype purpose)
+int Inet::Private::OnSocketOption(void *self, curl_socket_t socket, curlsocktype purpose)
 {
     auto *d = static_cast<Private *>(self);
     if (purpose == CURLSOCKTYPE_IPCXN) {
+        d->multi->NoteSocket(int(socket), d);
         if (d->resolving) {
             d->resolving = false;
             d->Queue(StateResolved);
@@ -657,20 +688,15 @@ int Inet::Private::OnDebug(CURL *, curl_infotype type, char *data, size_t size, 
     return 0;
 }
 
-int Inet::Private::OnCloseSocket(void *self, curl_socket_t socket)
+void Inet::Private::ConnectionClosing(bool closed)
 {
-    auto *d = static_cast<Private *>(self);
     // Only the connection that carried this request is news; idle ones
     // libcurl lets go, or a failed attempt to connect, are not.
-    const bool ours = d->busy && d->requestOut;
-    if (ours)
-        d->Queue(StateClosing);
-    ::close(socket);
-    if (ours) {
-        d->requestOut = false;
-        d->Queue(StateClosed);
-    }
-    return 0;
+    if (!busy || !requestOut)
+        return;
+    Queue(closed ? StateClosed : StateClosing);
+    if (closed)
+        requestOut = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -679,7 +705,6 @@ void Inet::Private::OnFinished(CURL *handle, CURLcode result)
 {
     if (handle != easy || !inMulti)
         return;
-    multi->Remove(easy);
     inMulti = false;
     if (!busy)
         return;
@@ -689,6 +714,12 @@ void Inet::Private::OnFinished(CURL *handle, CURLcode result)
     QueueProgress();
     if (abortedByCheck) {
         q->Cancel();
+        return;
+    }
+    if (skippedAtHead) {
+        QueueBeforeClose(StateResponseReceived);
+        busy = false;
+        Queue(StateCompleted);
         return;
     }
     if (!fault.isEmpty()) {
@@ -787,6 +818,9 @@ void Inet::Private::Retry(const QString &reason)
     }
     QueueProgress();
     retryTimer.start(int(waitMs));
+    // The server asked for a pause: its other requests had better wait too.
+    if (!answer.retryAfter.isEmpty() && (answer.status == 429 || answer.status == 503))
+        Q_EMIT q->ServerAskedToWait(address.host(), waitMs);
 }
 
 void Inet::Private::Complete()
@@ -895,7 +929,13 @@ void Inet::Private::Flush()
 
 Inet::Inet(QObject *parent)
     : QObject(parent)
-    , d(std::make_unique<Private>(this))
+    , d(std::make_unique<Private>(this, nullptr))
+{
+}
+
+Inet::Inet(CurlMulti &multi, QObject *parent)
+    : QObject(parent)
+    , d(std::make_unique<Private>(this, &multi))
 {
 }
 
@@ -911,6 +951,8 @@ void Inet::Execute(const QString &url, const QString &operation)
     d->fileEnd = std::exchange(d->nextFileEnd, FileEnd::InPlace);
     d->saveFile = std::exchange(d->nextSaveFile, QString());
     const QString referer = std::exchange(d->nextReferer, QString());
+    d->skipAtOrBelow = std::exchange(d->nextSkipAtOrBelow, -1);
+    d->skippedAtHead = false;
     d->body.clear();
     d->contentType.clear();
     d->errorString.clear();
@@ -976,6 +1018,16 @@ void Inet::SendNow()
 {
     if (d->busy && d->inMulti)
         d->multi->StepNow();
+}
+
+void Inet::SetSkipAtOrBelow(qint64 bytes)
+{
+    d->nextSkipAtOrBelow = bytes;
+}
+
+bool Inet::SkippedAtHead() const
+{
+    return d->skippedAtHead;
 }
 
 void Inet::SetReferer(const QString &referer)

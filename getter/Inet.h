@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class CurlMulti;
 class PartFile;
 class Session;
 
@@ -58,7 +59,11 @@ public:
         StateCompleted = 12,        // the body is complete (and the file in place, or handed over)
     };
 
+    // With a multi handle of its own: its connections are its own.
     explicit Inet(QObject *parent = nullptr);
+    // On a multi handle shared with other transfers, and their connections;
+    // it must outlive this Inet.
+    explicit Inet(CurlMulti &multi, QObject *parent = nullptr);
     ~Inet() override;
 
     // Starts a request and returns at once; a request still running is
@@ -87,6 +92,12 @@ public:
     // yet named; null when there is none. One not taken is thrown away by the
     // next Execute() or Cancel().
     std::unique_ptr<PartFile> TakeFinishedFile();
+
+    // For the next Execute() only, with SetSaveFile(): a file whose head
+    // announces a Content-Length of at most this many bytes is not fetched.
+    // The request completes with SkippedAtHead(), nothing written.
+    void SetSkipAtOrBelow(qint64 bytes);
+    bool SkippedAtHead() const;
 
     // For the next Execute() only: the page the request is made from (none
     // when empty). Each hop's Referer is worked out from it as browsers do:
@@ -135,6 +146,9 @@ Q_SIGNALS:
     // After each batch of body kept: the bytes kept so far (0 when the body
     // starts, and again when a body is fetched anew from its start).
     void BodyProgress(qint64 bytesReceived);
+    // A 429 or 503 with Retry-After: this request waits so long before it
+    // tries again, as the server asked.
+    void ServerAskedToWait(const QString &host, qint64 waitMs);
 
 private:
     struct Private;

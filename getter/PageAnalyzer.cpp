@@ -1,7 +1,7 @@
 #include "PageAnalyzer.h"
 
 #include "AddressRules.h"
-#include "TransferControl.h"
+#include "PageText.h"
 
 #include "core/EmbeddedUrl.h"
 #include "core/EventPump.h"
@@ -61,18 +61,96 @@ bool LooksLikePage(const QString &address)
 
 } // namespace
 
-PageAnalyzer::PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferControl &transfer)
+PageAnalyzer::PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferQueue &queue)
     : m_vars(vars)
     , m_sink(sink)
-    , m_transfer(transfer)
+    , m_queue(queue)
 {
+    m_connections.append(QObject::connect(&m_queue, &TransferQueue::StateChanged, &m_queue,
+                                          [this](int id, int state) {
+        const auto fetch = m_fetches.find(id);
+        const QString text = kiro::TransferStatusText(state);
+        if (fetch == m_fetches.end() || text.isEmpty())
+            return;
+        fetch->statusText = text;
+        if (id == m_awaited)
+            m_sink.SetStatusText(text);
+    }));
+    m_connections.append(QObject::connect(&m_queue, &TransferQueue::Finished, &m_queue,
+                                          [this](int id, const TransferQueue::Result &result) {
+        const auto fetch = m_fetches.find(id);
+        if (fetch == m_fetches.end())
+            return;
+        fetch->done = true;
+        fetch->result = result;
+    }));
     m_hooks.pumpEvents = [] { kiro::PumpEventsThrottled(); };
     m_hooks.pumpBetweenPasses = m_hooks.pumpEvents;
     m_hooks.reportAborted = [this] { ReportAborted(); };
 }
 
+PageAnalyzer::~PageAnalyzer()
+{
+    for (const QMetaObject::Connection &connection : std::as_const(m_connections))
+        QObject::disconnect(connection);
+    DropFetches();
+}
+
+TransferQueue::Id PageAnalyzer::Request(const QString &url, const QString &referer)
+{
+    TransferQueue::Request request;
+    request.url = url;
+    request.referer = referer;
+    // Every request of a search is made from the searched page.
+    request.cookieSite = m_vars.BaseURL;
+    const TransferQueue::Id id = m_queue.Enqueue(request);
+    m_fetches.insert(id, Fetch());
+    return id;
+}
+
+PageAnalyzer::FetchOutcome PageAnalyzer::Await(TransferQueue::Id id, QString *text)
+{
+    text->clear();
+    m_awaited = id;
+    // What the page's transfer went through while others were waited for.
+    const QString sofar = m_fetches.value(id).statusText;
+    if (!sofar.isEmpty())
+        m_sink.SetStatusText(sofar);
+    const bool done = kiro::WaitFor([this, id] { return m_fetches.value(id).done; });
+    m_awaited = 0;
+    if (!done) {
+        DropFetches();
+        m_sink.SetStatusText(kiro::AbortedText);
+        return FetchOutcome::Aborted;
+    }
+    const Fetch fetch = m_fetches.take(id);
+    if (fetch.result.outcome == TransferQueue::Result::Failed)
+        return FetchOutcome::Failed;
+    *text = kiro::DecodePageText(fetch.result.body, fetch.result.contentType);
+    return FetchOutcome::Done;
+}
+
+void PageAnalyzer::FetchAhead()
+{
+    while (m_aheadIds.size() < m_ahead.size()
+           && m_aheadIds.size() - m_aheadTaken < qsizetype(m_queue.Limit()))
+        m_aheadIds.append(Request(m_ahead.at(m_aheadIds.size()), m_searchedPage));
+}
+
+void PageAnalyzer::DropFetches()
+{
+    for (auto it = m_fetches.cbegin(); it != m_fetches.cend(); ++it)
+        m_queue.Cancel(it.key());
+    m_fetches.clear();
+    m_ahead.clear();
+    m_aheadIds.clear();
+    m_aheadTaken = 0;
+}
+
 void PageAnalyzer::BeginSearch()
 {
+    m_options = GetterOptions::Current();
+    m_queue.SetLimit(m_options.FilesAtOnce);
     m_anyPageText = false;
     m_analysisFailed = false;
     m_bound = Bound::None;
@@ -118,14 +196,15 @@ void PageAnalyzer::AnalyzePage(const QString &url)
     // A frame is asked for from the page that holds it, as the browser did.
     const QString base = kiro::TrimSpaces(m_vars.BaseURL);
     m_searchedPage = pageAddress;
-    if (m_transfer.Fetch(url, TransferMode::PageText, base == pageAddress ? QString() : base)
-        == TransferControl::WaitResult::Aborted)
+    const FetchOutcome page = Await(Request(url, base == pageAddress ? QString() : base),
+                                    &m_vars.HtmlText);
+    if (page == FetchOutcome::Aborted)
         return;
-    const bool pageFailed = m_transfer.LastFailed();
+    const bool pageFailed = page == FetchOutcome::Failed;
     if (!pageFailed && !m_vars.HtmlText.isEmpty())
         m_anyPageText = true;
 
-    if (kiro::chkSubURL == 1) {
+    if (m_options.chkSubURL == 1) {
         // The page itself is entry 0.
         const kiro::LinkScanResult r = kiro::ExtractPageLinks(
                 m_vars.LinkRegExp, m_vars.HtmlText, m_vars.PageLinks,
@@ -159,6 +238,17 @@ void PageAnalyzer::AnalyzePage(const QString &url)
     const qsizetype fragment = fetchedAddress.lastIndexOf(QLatin1Char('#'));
     if (fragment >= 0)
         fetchedAddress.truncate(fragment);
+    // The sub-pages go on their way while earlier ones are analysed; as many
+    // as the bound lets the search fetch.
+    DropFetches();
+    for (qsizetype i = 0; i < m_vars.PageLinks.size(); ++i) {
+        const QString &link = m_vars.PageLinks.at(i);
+        if (m_subPagesFetched + m_ahead.size() >= kiro::MaxSubPagesPerSearch)
+            break;
+        if (!link.isEmpty() && !(i == 0 && link == fetchedAddress))
+            m_ahead.append(link);
+    }
+    FetchAhead();
     for (qsizetype i = 0; i < m_vars.PageLinks.size(); ++i) {
         const QString link = m_vars.PageLinks.at(i);
         if (!link.isEmpty()) {
@@ -182,6 +272,8 @@ void PageAnalyzer::AnalyzePage(const QString &url)
             break;
     }
 
+    // Pages fetched ahead that a stop or a bound left unread.
+    DropFetches();
     RemoveDuplicates(m_vars.CandidateFiles, m_vars.CandidateCount);
 
     for (qsizetype i = 0; i < m_vars.CandidateFiles.size(); ++i) {
@@ -197,7 +289,7 @@ void PageAnalyzer::AnalyzePage(const QString &url)
         }
     }
 
-    if (kiro::chkPageView == 1 && kiro::AbortFlag == 0) {
+    if (m_options.chkPageView == 1 && kiro::AbortFlag == 0) {
         QList<PageViewEntry> own;
         if (!pageFailed)
             CollectFromPageText(m_vars.HtmlText, pageAddress, own);
@@ -230,14 +322,19 @@ void PageAnalyzer::AnalyzeSubPage(const QString &url)
         return;
     }
     ++m_subPagesFetched;
-    if (m_transfer.Fetch(url, TransferMode::SubPageText, m_searchedPage)
-        == TransferControl::WaitResult::Aborted)
-        return;
+    TransferQueue::Id id = 0;
+    if (m_aheadTaken < m_aheadIds.size() && m_ahead.at(m_aheadTaken) == url) {
+        id = m_aheadIds.at(m_aheadTaken++);
+        FetchAhead();
+    } else {
+        id = Request(url, m_searchedPage);
+    }
+    const FetchOutcome outcome = Await(id, &m_vars.SubHtmlText);
     // A page that could not be fetched has no links, and the transfer's
     // error text stays in view.
-    if (m_transfer.LastFailed())
+    if (outcome != FetchOutcome::Done)
         return;
-    if (kiro::chkPageView == 1)
+    if (m_options.chkPageView == 1)
         CollectFromPageText(m_vars.SubHtmlText, url, m_pageViewLinked);
     ExamineSubPageText(url);
 }
@@ -261,13 +358,13 @@ void PageAnalyzer::ExamineSubPageText(const QString &url)
     NormaliseCandidates(firstNew, url);
 }
 
-QList<PageAnalyzer::Extension> PageAnalyzer::ListedExtensions()
+QList<PageAnalyzer::Extension> PageAnalyzer::ListedExtensions() const
 {
     QList<Extension> extensions;
-    for (qsizetype k = 1; k < kiro::ExtNames.size(); ++k) {
-        const QString &name = kiro::ExtNames.at(k);
+    for (qsizetype k = 1; k < m_options.ExtNames.size(); ++k) {
+        const QString &name = m_options.ExtNames.at(k);
         extensions.append({QLatin1Char('.') + kiro::UpperSameLength(kiro::TrimSpaces(name)),
-                           name.size(), kiro::ExtChecks.value(k, 0) != 0});
+                           name.size(), m_options.ExtChecks.value(k, 0) != 0});
     }
     return extensions;
 }

@@ -4,22 +4,26 @@
 #include "GetterVars.h"
 #include "LinkExtraction.h"
 #include "PageViewLinks.h"
+#include "TransferQueue.h"
+
+#include <QHash>
 
 #include <QString>
 #include <QStringList>
 
 #include <functional>
 
-class TransferControl;
-
 // The getter's search of one page: its text, the pages it links to, and the
 // addresses of the files linked from them, which end up in FileURLs. It works
 // on the window's variables and shows its texts through the window's sink; all
-// its requests go through the window's transfer component.
+// its requests go through the window's transfer queue. The pages a page links
+// to are fetched ahead, FilesAtOnce at a time, and analysed in list order:
+// the list is the same as with one at a time.
 class PageAnalyzer
 {
 public:
-    PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferControl &transfer);
+    PageAnalyzer(GetterVars &vars, GetterSink &sink, TransferQueue &queue);
+    ~PageAnalyzer();
 
     // The values of the browser view's live document for a searched page (the
     // page handed over or one of its frames), in document order; none when the
@@ -28,7 +32,8 @@ public:
     // Where the search reads the page as shown when chkPageView is 1.
     void SetLiveDocumentReader(LiveDocumentReader reader) { m_liveDocument = std::move(reader); }
 
-    // A search starts: forgets what the pages of the previous one gave.
+    // A search starts: forgets what the pages of the previous one gave, and
+    // takes the options it goes by.
     void BeginSearch();
 
     // Searches one page (the page handed over, or one of its frames) and
@@ -62,7 +67,16 @@ private:
         QString page;
     };
 
-    static QList<Extension> ListedExtensions();
+    QList<Extension> ListedExtensions() const;
+
+    // One page's text through the queue, its transfer's states shown while
+    // it is waited for.
+    enum class FetchOutcome { Done, Failed, Aborted };
+    TransferQueue::Id Request(const QString &url, const QString &referer);
+    FetchOutcome Await(TransferQueue::Id id, QString *text);
+    // Keeps FilesAtOnce of the pages to come on their way.
+    void FetchAhead();
+    void DropFetches();
     void ExamineSubPageText(const QString &url);
     void NormaliseCandidates(qsizetype from, const QString &url);
     void NormaliseCandidate(QString &entry, const QString &url, const QString &pageFolder,
@@ -85,7 +99,20 @@ private:
 
     GetterVars &m_vars;
     GetterSink &m_sink;
-    TransferControl &m_transfer;
+    TransferQueue &m_queue;
+    GetterOptions m_options;
+    QList<QMetaObject::Connection> m_connections;
+
+    struct Fetch {
+        bool done = false;
+        TransferQueue::Result result;
+        QString statusText;
+    };
+    QHash<TransferQueue::Id, Fetch> m_fetches;   // asked for and not yet analysed
+    TransferQueue::Id m_awaited = 0;
+    QStringList m_ahead;                 // the sub-pages to fetch, in the order analysed
+    QList<TransferQueue::Id> m_aheadIds; // of those asked for so far
+    qsizetype m_aheadTaken = 0;
     kiro::LinkScanHooks m_hooks;
     LiveDocumentReader m_liveDocument;
     // What chkPageView collects in one AnalyzePage call from the texts of the

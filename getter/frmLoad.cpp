@@ -5,7 +5,7 @@
 #include "FileItemDelegate.h"
 #include "PageAnalyzer.h"
 #include "RepaintPacer.h"
-#include "TransferControl.h"
+#include "TransferQueue.h"
 #include "browser/BrowserSession.h"
 #include "browser/BrowserView.h"
 #include "browser/ExtensionListWidget.h"
@@ -32,6 +32,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -143,7 +144,8 @@ frmLoad::frmLoad(QWidget *parent)
     // A top-level window of its own, even when the browser is its parent.
     setWindowFlag(Qt::Window);
 
-    Inet = new TransferControl(m_vars, *this, this);
+    Inet = new TransferQueue(this);
+    Inet->SetAbortCheck([] { return AbortFlag == 1; });
     if (frmMain *browser = frmMain::instance(); browser && browser->WB())
         Inet->SetSession(BrowserSessionOf(browser->WB()->page()->profile()));
     m_analyzer = new PageAnalyzer(m_vars, *this, *Inet);
@@ -286,6 +288,11 @@ void frmLoad::BuildControls()
     ChkFileName->setObjectName(QStringLiteral("ChkFileName"));
     ChkPageView = new QCheckBox(QStringLiteral("表示中のページからも収集する"));
     ChkPageView->setObjectName(QStringLiteral("ChkPageView"));
+    spnFilesAtOnce = new QSpinBox;
+    spnFilesAtOnce->setObjectName(QStringLiteral("spnFilesAtOnce"));
+    spnFilesAtOnce->setRange(MinFilesAtOnce, MaxFilesAtOnce);
+    lblFilesAtOnce = Caption(QStringLiteral("lblFilesAtOnce"), QStringLiteral("同時に取得するファイル数"));
+    lblFilesAtOnce->setBuddy(spnFilesAtOnce);
     lstExtsn = new QListWidget;
     lstExtsn->setObjectName(QStringLiteral("lstExtsn"));
     lstExtsn->setMaximumHeight(120);
@@ -302,6 +309,11 @@ void frmLoad::BuildControls()
     options->addWidget(ChkSubURL);
     options->addWidget(ChkFileName);
     options->addWidget(ChkPageView);
+    auto *filesAtOnce = new QHBoxLayout;
+    filesAtOnce->addWidget(lblFilesAtOnce);
+    filesAtOnce->addWidget(spnFilesAtOnce);
+    filesAtOnce->addStretch();
+    options->addLayout(filesAtOnce);
     options->addStretch();
     auto *extensions = new QVBoxLayout;
     extensions->addWidget(lstExtsn);
@@ -344,6 +356,7 @@ void frmLoad::LoadTempSettings()
     ChkSubURL->setChecked(chkSubURL == 1);
     ChkFileName->setChecked(chkFileName == 1);
     ChkPageView->setChecked(chkPageView == 1);
+    spnFilesAtOnce->setValue(FilesAtOnce);
     txtgrhkb->setText(QString::number(grhkb));
 
     EnsureFileExists(ExtsnFilePath());
@@ -371,6 +384,7 @@ void frmLoad::SetIdleCommon()
     ChkSubURL->setEnabled(true);
     ChkFileName->setEnabled(true);
     ChkPageView->setEnabled(true);
+    spnFilesAtOnce->setEnabled(true);
     cmdRefresh->setEnabled(true);
 }
 
@@ -434,6 +448,7 @@ void frmLoad::Serch()
     chkSubURL = ChkSubURL->isChecked() ? 1 : 0;
     chkFileName = ChkFileName->isChecked() ? 1 : 0;
     chkPageView = ChkPageView->isChecked() ? 1 : 0;
+    FilesAtOnce = spnFilesAtOnce->value();
     // The settings dialog may have replaced the shared list since this
     // window loaded; the search uses the list shown here.
     if (lstExtsn->count() > 0)
@@ -452,6 +467,7 @@ void frmLoad::Serch()
     ChkSubURL->setEnabled(false);
     ChkFileName->setEnabled(false);
     ChkPageView->setEnabled(false);
+    spnFilesAtOnce->setEnabled(false);
     cmdRefresh->setEnabled(false);
 
     BlinkState = 1;
@@ -599,6 +615,7 @@ void frmLoad::DownLoad()
     ChkSubURL->setEnabled(false);
     ChkFileName->setEnabled(false);
     ChkPageView->setEnabled(false);
+    spnFilesAtOnce->setEnabled(false);
     cmdRefresh->setEnabled(false);
 
     BlinkState = 1;
@@ -618,7 +635,7 @@ void frmLoad::RunDownload()
     m_downloader->DownloadFiles();
     SetStatusText(QStringLiteral("★★　終了．★★"));
     PBar1->setValue(0);
-    Inet->Cancel();
+    Inet->CancelAll();
 }
 
 void frmLoad::Stop()

@@ -10,7 +10,8 @@ struct FrameInfo;
 class FileDownloader;
 class PageAnalyzer;
 class RepaintPacer;
-class TransferControl;
+class TransferQueue;
+class QSpinBox;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -114,13 +115,15 @@ private:
     QCheckBox *ChkSubURL = nullptr;
     QCheckBox *ChkFileName = nullptr;
     QCheckBox *ChkPageView = nullptr;
+    QLabel *lblFilesAtOnce = nullptr;
+    QSpinBox *spnFilesAtOnce = nullptr;
     QListWidget *lstExtsn = nullptr;
     QPushButton *cmdRefresh = nullptr;
     QStatusBar *SB = nullptr;
     QTimer *Timer = nullptr;
 
     GetterVars m_vars;
-    TransferControl *Inet = nullptr;
+    TransferQueue *Inet = nullptr;
     PageAnalyzer *m_analyzer = nullptr;
     FileDownloader *m_downloader = nullptr;
     RepaintPacer *m_pacer = nullptr;

@@ -25,6 +25,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -187,6 +188,10 @@ void frmUtl::BuildControls()
             QStringLiteral("ダウンロードするファイル名にURL名を加える")), "ChkFileName");
     Label7 = Named(new QLabel(QStringLiteral("［例：www_example_com@file1.jpg］")), "Label7");
     chkPageView = Named(new QCheckBox(QStringLiteral("表示中のページからも収集する")), "chkPageView");
+    spnFilesAtOnce = Named(new QSpinBox, "spnFilesAtOnce");
+    spnFilesAtOnce->setRange(kiro::MinFilesAtOnce, kiro::MaxFilesAtOnce);
+    lblFilesAtOnce = Named(new QLabel(QStringLiteral("同時に取得するファイル数")), "lblFilesAtOnce");
+    lblFilesAtOnce->setBuddy(spnFilesAtOnce);
     Line1 = GreyLine("Line1");
     Line2 = GreyLine("Line2");
 
@@ -226,6 +231,8 @@ void frmUtl::BuildControls()
     thresholdRow->addWidget(txtgrhkb);
     thresholdRow->addWidget(Label3);
     thresholdRow->addStretch(1);
+    thresholdRow->addWidget(lblFilesAtOnce);
+    thresholdRow->addWidget(spnFilesAtOnce);
     right->addLayout(thresholdRow);
     right->addWidget(ChkSubURL);
     right->addWidget(ChkFileName);
@@ -270,6 +277,7 @@ void frmUtl::Form_Load()
     ChkSubURL->setChecked(kiro::chkSubURL == 1);
     ChkFileName->setChecked(kiro::chkFileName == 1);
     chkPageView->setChecked(kiro::chkPageView == 1);
+    spnFilesAtOnce->setValue(kiro::FilesAtOnce);
     ShowFolder(kiro::FstDir);
     txtgrhkb->setText(QString::number(kiro::grhkb));
 
@@ -452,6 +460,7 @@ frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
     const int subUrl = ChkSubURL->isChecked() ? 1 : 0;
     const int fileName = ChkFileName->isChecked() ? 1 : 0;
     const int pageView = chkPageView->isChecked() ? 1 : 0;
+    const int filesAtOnce = spnFilesAtOnce->value();
 
     // KIRO.ini once with all its keys, Extsn.fil once, both or neither.
     const QList<ProfileValue> values = {
@@ -461,6 +470,7 @@ frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
         {QStringLiteral("chkSubURL"), IniValueField(QString::number(subUrl))},
         {QStringLiteral("chkFileName"), IniValueField(QString::number(fileName))},
         {QStringLiteral("chkPageView"), IniValueField(QString::number(pageView))},
+        {QStringLiteral("FilesAtOnce"), IniValueField(QString::number(filesAtOnce))},
         {QStringLiteral("grhkb"), IniValueField(FormatThreshold(threshold))},
     };
     QByteArray iniBytes;
@@ -482,6 +492,7 @@ frmUtl::SaveOutcome frmUtl::SaveSettings(QString *failedPath)
     chkSubURL = subUrl;
     chkFileName = fileName;
     kiro::chkPageView = pageView;
+    FilesAtOnce = filesAtOnce;
     grhkb = threshold;
     SetExtensionList(entries);
     LoadSettings();

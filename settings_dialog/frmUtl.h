@@ -13,6 +13,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 
 // The settings dialog, shown modally from the browser's "Utl". It loads the
 // stored settings when it is created and leaves only through "終了", which
@@ -83,6 +84,8 @@ private:
     QCheckBox *ChkSubURL = nullptr;
     QCheckBox *ChkFileName = nullptr;
     QCheckBox *chkPageView = nullptr;
+    QSpinBox *spnFilesAtOnce = nullptr;
+    QLabel *lblFilesAtOnce = nullptr;
     QLabel *Label7 = nullptr;
     QFrame *Line1 = nullptr;
     QFrame *Line2 = nullptr;

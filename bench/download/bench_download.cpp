@@ -7,7 +7,7 @@
 #include "getter/FileDownloader.h"
 #include "getter/GetterSink.h"
 #include "getter/GetterVars.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 
 #include "core/Shared.h"
 
@@ -76,8 +76,8 @@ int main(int argc, char **argv)
     GetterVars vars;
     vars.BaseURL = args.at(3);
     TickedListSink sink(urls);
-    TransferControl transfer(vars, sink);
-    FileDownloader downloader(vars, sink, transfer);
+    TransferQueue queue;
+    FileDownloader downloader(vars, sink, queue);
 
     QElapsedTimer timer;
     timer.start();

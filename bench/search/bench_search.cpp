@@ -10,7 +10,7 @@
 #include "getter/GetterSink.h"
 #include "getter/GetterVars.h"
 #include "getter/PageAnalyzer.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -62,8 +62,8 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     GetterVars vars;
     TimingSink sink(clock);
-    TransferControl transfer(vars, sink);
-    PageAnalyzer analyzer(vars, sink, transfer);
+    TransferQueue queue;
+    PageAnalyzer analyzer(vars, sink, queue);
     QCoreApplication::processEvents();
 
     clock.start();

@@ -29,7 +29,7 @@ const QString NoFilesSuffix = QStringLiteral("は画像ファイルが存在し�
 // The getter window's part in a search: its variables, its status bar, its
 // transfer component and the analysis working on them.
 struct Getter : GetterRig {
-    PageAnalyzer analyzer{vars, sink, transfer};
+    PageAnalyzer analyzer{vars, sink, queue};
 
     // A search over the given pages, as the window runs it.
     QStringList Search(const QStringList &pages, int subPages, int pageView = 0)
@@ -88,6 +88,8 @@ private Q_SLOTS:
     void pageViewHostileText();
     void subPageBound();
     void linkBound();
+    void subPagesAheadGiveTheSameList();
+    void settingsSavedDuringASearch();
 
 private:
     QString Url(const QString &target) const { return m_server.url(target).toString(); }
@@ -107,6 +109,7 @@ void tst_Analysis::init()
     AbortFlag = 0;
     chkSubURL = 0;
     chkPageView = 0;
+    FilesAtOnce = 1;
     FileURLs.clear();
     ExtNames = QStringList{QString(), "avi", "bmp", "gif", "jpeg", "jpg", "lzh", "mov",
                            "mpeg", "mpg", "ra", "ram", "rm", "zip"};
@@ -710,6 +713,58 @@ void tst_Analysis::linkBound()
     const qint64 growth = PeakResidentBytes() - before;
     QVERIFY2(growth < qint64(1) << 30, qPrintable(QString::number(growth)));
 #endif
+}
+
+// Sub-pages fetched ahead, some slower than others, are analysed in list
+// order: the list is the one of one page at a time, a failed page included.
+void tst_Analysis::subPagesAheadGiveTheSameList()
+{
+    QByteArray top;
+    for (int i = 0; i < 30; ++i) {
+        top += QByteArray("<a href=\"s") + QByteArray::number(i) + ".html\">s</a>";
+        const QByteArray page = "<img src=\"f" + QByteArray::number(i) + ".jpg\"><img src=\"common.jpg\">"
+                + "<img src=\"g" + QByteArray::number(29 - i) + ".gif\">";
+        const QString target = QStringLiteral("/ahead/s%1.html").arg(i);
+        if (i == 11)
+            m_server.addRoute(target, TestResponse::status(404));
+        else if (i % 4 == 0)
+            m_server.addRoute(target, TestResponse::page(page).slow(16, 15));
+        else
+            m_server.addPage(target, page);
+    }
+    m_server.addPage("/ahead/p.html", top);
+
+    QList<QStringList> lists;
+    for (const int atOnce : {1, 4}) {
+        FilesAtOnce = atOnce;
+        m_server.clearRequestLog();
+        Getter g;
+        lists << g.Search({Url("/ahead/p.html")}, 1);
+        QCOMPARE(m_server.totalRequests(), 31);
+    }
+    QCOMPARE(lists.at(1), lists.at(0));
+    QCOMPARE(lists.at(0).size(), 1 + 29 * 2);
+    QCOMPARE(lists.at(0).at(1), m_server.baseUrl() + "/ahead/common.jpg");
+}
+
+// The settings dialog saved while a search runs changes nothing of it: the
+// extensions, the options and the transfers at once are those it began with.
+void tst_Analysis::settingsSavedDuringASearch()
+{
+    m_server.addPage("/opt/p.html", R"(<a href="s.html">s</a><img src="a.jpg"><img src="b.gif">)");
+    m_server.addPage("/opt/s.html", R"x(<img src="c.jpg"><div style="background:url(d.jpg)"></div>)x");
+    const QStringList expected = WithBase({"{base}/opt/a.jpg", "{base}/opt/b.gif", "{base}/opt/c.jpg"},
+                                          m_server.baseUrl());
+
+    Getter g;
+    g.sink.onStatus = [](const QString &) {
+        chkSubURL = 0;
+        chkPageView = 1;
+        FilesAtOnce = 8;
+        ExtChecks = QList<int>(ExtNames.size(), 0);
+    };
+    QCOMPARE(g.Search({Url("/opt/p.html")}, 1), expected);
+    QCOMPARE(m_server.requestCount("/opt/s.html"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Analysis)

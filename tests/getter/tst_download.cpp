@@ -23,9 +23,13 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <functional>
+
+Q_DECLARE_METATYPE(TestResponse)
 
 using namespace kiro;
 
@@ -37,7 +41,7 @@ const QString Failed = QStringLiteral("ダウンロード失敗");
 
 // One getter window's worth of download machinery.
 struct Getter : GetterRig {
-    FileDownloader downloader{vars, sink, transfer};
+    FileDownloader downloader{vars, sink, queue};
 
     // The search's result for page: FileURLs and lstFile, every item ticked
     // unless listed in unticked.
@@ -98,6 +102,14 @@ private Q_SLOTS:
     void httpsPage();
     void hostileNames();
     void searchedPageIsTheReferer();
+    void severalAtOnceLeaveTheSame();
+    void nameTakenTwice_data();
+    void nameTakenTwice();
+    void retryAfterPausesTheHost();
+    void sizeDecidedAtTheHead_data();
+    void sizeDecidedAtTheHead();
+    void stopWithFourInFlight();
+    void optionsTakenAtTheStart();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -111,6 +123,9 @@ void TestDownload::init()
     m_root = m_tmp->path();
     QVERIFY(QDir(m_root).mkdir("Down"));
     FstDir = m_root + "/Down";
+    // The item-by-item order of one at a time; the cases with several at
+    // once say so.
+    FilesAtOnce = 1;
     grhkb = 1;
     chkFileName = 0;
     AbortFlag = 0;
@@ -199,7 +214,6 @@ void TestDownload::downloadFolderWithAndWithoutSeparator()
     QCOMPARE(g.sink.progressValue, 2);
     QCOMPARE(g.sink.currentItems, (QList<int>{0, 1, 2}));
     QCOMPARE(g.sink.fetchedNames, (QStringList{"c.jpg", "d.png"}));
-    QCOMPARE(g.vars.SavePath, dir + "/d.png");
 
     QCOMPARE(g.sink.items.at(0).text, b + "/a/b/c.jpg" + QString(150 - (b.size() + 10), ' ') + " 37kb");
     QVERIFY(g.sink.Untouched(1));
@@ -426,8 +440,8 @@ void TestDownload::failedItemKeepsFileItDidNotWrite()
     QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/late.jpg"}));
 }
 
-// A received file takes its name while the next request is on its way; one
-// that appeared under that name meanwhile is someone else's and stays.
+// A received file takes its name once it is complete; one that appeared
+// under that name meanwhile is someone else's and stays.
 void TestDownload::receivedFileNeverReplacesAFile()
 {
     TestServer server;
@@ -441,7 +455,7 @@ void TestDownload::receivedFileNeverReplacesAFile()
     const QString sub = PageFolder(server, "/p.html");
     const QString dir = m_root + "/Down/" + sub;
     g.sink.onLabel = [&](GetterSink::Label label, const QString &text) {
-        if (label == GetterSink::Label::DLFname && text == "b.jpg") {
+        if (label == GetterSink::Label::DLFname && text == "a.jpg") {
             QFile other(dir + "/a.jpg");
             QVERIFY(other.open(QIODevice::NewOnly) && other.write("theirs") == 6);
         }
@@ -465,9 +479,7 @@ void TestDownload::stop_data()
     QTest::addColumn<QString>("firstResult");
     QTest::addColumn<QString>("now");            // lblNow at the end
     QTest::newRow("during a transfer") << true << "/first.jpg" << false << "3kb" << "2";
-    // A kept file takes its name, and its item its result, while the next
-    // request is on its way: a stop seen then ends that request.
-    QTest::newRow("after a kept item") << false << "/first.jpg" << false << "3kb" << "2";
+    QTest::newRow("after a kept item") << false << "/first.jpg" << false << "3kb" << "1";
     QTest::newRow("after an item that names no file") << false << "/dir/" << false << Failed << "1";
     QTest::newRow("after a failed item") << false << "/missing.jpg" << false << Failed << "1";
     QTest::newRow("after an item already there") << false << "/first.jpg" << true << AlreadyThere << "1";
@@ -677,4 +689,248 @@ void TestDownload::searchedPageIsTheReferer()
 }
 
 QTEST_GUILESS_MAIN(TestDownload)
+// What a download leaves, one at a time and four at once: a gallery with
+// files kept, failed, too small, already there and two that take one name.
+void TestDownload::severalAtOnceLeaveTheSame()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    server.setKeepAlive(true);
+    const QString b = server.baseUrl();
+    QStringList urls;
+    for (int i = 0; i < 24; ++i) {
+        const QString name = QStringLiteral("/g/%1.jpg").arg(i);
+        if (i % 7 == 3)
+            server.addRoute(name, TestResponse::status(404));
+        else if (i % 5 == 4)
+            server.addRoute(name, TestResponse::bytes(Body(300, 'a' + i % 26)));
+        else if (i % 6 == 1)
+            server.addRoute(name, TestResponse::bytes(Body(5000 + i, 'a' + i % 26)).slow(1024, 5));
+        else
+            server.addRoute(name, TestResponse::bytes(Body(2000 + 100 * i, 'a' + i % 26)));
+        urls << b + name;
+    }
+    server.addRoute("/h/5.jpg", TestResponse::bytes(Body(4096, 'h')));
+    server.addRoute("/h/3.jpg", TestResponse::bytes(Body(4096, 'k')));
+    urls << b + "/h/5.jpg" << b + "/h/3.jpg";
+
+    QList<QStringList> texts;
+    QList<QStringList> trees;
+    QList<QByteArray> fives;
+    for (const int atOnce : {1, 4}) {
+        FstDir = m_root + QStringLiteral("/Down%1").arg(atOnce);
+        QVERIFY(QDir().mkpath(FstDir + "/" + PageFolder(server, "/p.html")));
+        QFile there(FstDir + "/" + PageFolder(server, "/p.html") + "/8.jpg");
+        QVERIFY(there.open(QIODevice::WriteOnly) && there.write("mine") == 4);
+        there.close();
+        FilesAtOnce = atOnce;
+        Getter g;
+        g.Download(b + "/p.html", urls);
+        QStringList itemTexts;
+        for (const RecordingSink::Item &item : std::as_const(g.sink.items))
+            itemTexts << item.text;
+        texts << itemTexts;
+        trees << TreeListing(FstDir);
+        fives << FileBytes(FstDir + "/" + PageFolder(server, "/p.html") + "/5.jpg");
+        QCOMPARE(g.sink.labels.value(GetterSink::Label::Now), g.sink.labels.value(GetterSink::Label::All));
+        QCOMPARE(g.sink.progressValue, int(urls.size()));
+    }
+    QCOMPARE(texts.at(1), texts.at(0));
+    QCOMPARE(trees.at(1), trees.at(0));
+    QCOMPARE(fives.at(1), fives.at(0));
+    QCOMPARE(fives.at(0), Body(2500, 'f'));
+    QVERIFY(texts.at(0).at(8).endsWith(AlreadyThere));
+    QVERIFY(texts.at(0).at(24).endsWith(AlreadyThere));   // the second 5.jpg
+    // The first 3.jpg was not found: the second one takes the name.
+    QVERIFY(texts.at(0).at(25).endsWith(" 4kb"));
+}
+
+void TestDownload::nameTakenTwice_data()
+{
+    QTest::addColumn<TestResponse>("first");
+    QTest::addColumn<QString>("firstResult");
+    QTest::addColumn<QString>("laterResult");
+    QTest::addColumn<char>("kept");
+
+    QTest::newRow("the first is kept")
+        << TestResponse::bytes(Body(3000, '1')).slow(500, 20) << "3kb" << AlreadyThere << '1';
+    QTest::newRow("the first fails") << TestResponse::status(404) << Failed << "3kb" << '2';
+    QTest::newRow("the first is too small")
+        << TestResponse::bytes(Body(100, '1')).withoutContentLength() << AtOrBelow << "3kb" << '2';
+}
+
+// Two items of one name in one run, four at once: the later one waits for
+// the earlier one and comes after it as in sequence.
+void TestDownload::nameTakenTwice()
+{
+    QFETCH(TestResponse, first);
+    QFETCH(QString, firstResult);
+    QFETCH(QString, laterResult);
+    QFETCH(char, kept);
+
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    server.addRoute("/a/pic.jpg", first);
+    server.addRoute("/b/pic.jpg", TestResponse::bytes(Body(3000, '2')));
+    server.addRoute("/c/other.jpg", TestResponse::bytes(Body(3000, '3')));
+    FilesAtOnce = 4;
+    Getter g;
+    g.Download(b + "/p.html", {b + "/a/pic.jpg", b + "/c/other.jpg", b + "/b/pic.jpg"});
+
+    QCOMPARE(g.sink.Result(0), firstResult);
+    QCOMPARE(g.sink.Result(2), laterResult);
+    const QString dir = m_root + "/Down/" + PageFolder(server, "/p.html");
+    QCOMPARE(FileBytes(dir + "/pic.jpg"), Body(3000, kept));
+    QCOMPARE(server.requestCount("/b/pic.jpg"), kept == '2' ? 1 : 0);
+    QCOMPARE(TreeListing(dir), (QStringList{"other.jpg", "pic.jpg"}));
+}
+
+// A 429 with Retry-After holds back every request to that host for as long
+// as it asks, not only the file it answered.
+void TestDownload::retryAfterPausesTheHost()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    server.addSequence("/a.jpg", {TestResponse::status(429).withHeader("Retry-After", "1"),
+                                  TestResponse::bytes(Body(3000, 'a'))});
+    server.addRoute("/b.jpg", TestResponse::bytes(Body(3000, 'b')).slow(1000, 100));
+    for (const char *name : {"/c.jpg", "/d.jpg", "/e.jpg"})
+        server.addRoute(name, TestResponse::bytes(Body(3000, name[1])));
+    FilesAtOnce = 2;
+    Getter g;
+    int requestsDuringPause = -1;
+    QElapsedTimer clock;
+    // b.jpg ends after about 0.3 s; until 1 s the host asked to be left alone.
+    QTimer::singleShot(800, [&] { requestsDuringPause = server.totalRequests(); });
+    clock.start();
+    g.Download(b + "/p.html", {b + "/a.jpg", b + "/b.jpg", b + "/c.jpg", b + "/d.jpg", b + "/e.jpg"});
+
+    QCOMPARE(requestsDuringPause, 2);   // a.jpg, answered 429, and b.jpg
+    QVERIFY(clock.elapsed() >= 1000);
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(g.sink.Result(i), "3kb");
+    QCOMPARE(server.requestCount("/a.jpg"), 2);
+}
+
+void TestDownload::sizeDecidedAtTheHead_data()
+{
+    QTest::addColumn<qint64>("announced");
+    QTest::addColumn<qint64>("thresholdKB");
+    QTest::addColumn<bool>("bodySent");
+    QTest::addColumn<int>("connections");
+
+    // A short body is read away to keep the connection; a long one is never
+    // waited for, and its connection goes. Neither leaves a file.
+    QTest::newRow("short body, connection kept") << qint64(500) << qint64(1) << true << 1;
+    QTest::newRow("exactly the threshold") << qint64(1024) << qint64(1) << true << 1;
+    QTest::newRow("100 KiB never sent") << qint64(100 * 1024) << qint64(200) << false << 2;
+    QTest::newRow("50 MB never sent") << qint64(50 * 1000 * 1000) << qint64(100000) << false << 2;
+}
+
+void TestDownload::sizeDecidedAtTheHead()
+{
+    QFETCH(qint64, announced);
+    QFETCH(qint64, thresholdKB);
+    QFETCH(bool, bodySent);
+    QFETCH(int, connections);
+
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    server.setKeepAlive(true);
+    const QString b = server.baseUrl();
+    TestResponse small = TestResponse::generated(announced);
+    if (!bodySent)
+        small.stallAfter(0);
+    server.addRoute("/small.jpg", small);
+    // Without a length it is fetched, and dropped afterwards.
+    server.addRoute("/next.jpg", TestResponse::bytes(Body(700, 'n')).chunked());
+    grhkb = thresholdKB;
+    FilesAtOnce = 1;
+    Getter g;
+    g.queue.setStallTimeout(20000);
+    QElapsedTimer clock;
+    clock.start();
+    g.Download(b + "/p.html", {b + "/small.jpg", b + "/next.jpg"});
+    QCOMPARE(g.sink.Result(0), AtOrBelow);
+    QCOMPARE(g.sink.Result(1), AtOrBelow);
+    // Had the body been waited for, the stall would have ended it after 20 s.
+    QVERIFY(clock.elapsed() < 10000);
+    QCOMPARE(server.requestCount("/next.jpg"), 1);
+    QCOMPARE(server.acceptedConnections(), connections);
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + PageFolder(server, "/p.html") + "/"}));
+    server.releaseStalled();
+}
+
+// Stop with four files streaming: taken at once, every transfer ends, no
+// partial file stays and the unfinished items keep their text.
+void TestDownload::stopWithFourInFlight()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    QStringList urls;
+    for (int i = 0; i < 8; ++i) {
+        const QString name = QStringLiteral("/s%1.bin").arg(i);
+        server.addRoute(name + ".jpg", TestResponse::generated(4 * 1024 * 1024).stallAfter(600 * 1024));
+        urls << b + name + ".jpg";
+    }
+    FilesAtOnce = 4;
+    Getter g;
+    QElapsedTimer clock;
+    qint64 stoppedAtNs = -1;
+    QTimer poll;
+    bool streaming = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        // The four have their heads and part of their bodies by then.
+        if (!streaming && server.totalRequests() >= 4) {
+            streaming = true;
+            QTimer::singleShot(300, [&] {
+                AbortFlag = 1;
+                stoppedAtNs = clock.nsecsElapsed();
+            });
+        }
+    });
+    poll.start(10);
+    clock.start();
+    g.Download(b + "/p.html", urls);
+    const qint64 tookMs = (clock.nsecsElapsed() - stoppedAtNs) / 1000000;
+
+    QVERIFY(stoppedAtNs >= 0);
+    QVERIFY2(tookMs <= 100, qPrintable(QString::number(tookMs)));
+    QCOMPARE(g.sink.statusText, AbortedStatus);
+    QCOMPARE(server.totalRequests(), 4);
+    for (int i = 0; i < 8; ++i)
+        QVERIFY(g.sink.Untouched(i));
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + PageFolder(server, "/p.html") + "/"}));
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 10000);
+}
+
+// A download goes by the options it started with: the settings saved while
+// it runs change neither its folder nor its threshold.
+void TestDownload::optionsTakenAtTheStart()
+{
+    TestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    const QString b = server.baseUrl();
+    server.addRoute("/a.jpg", TestResponse::bytes(Body(3000, 'a')));
+    server.addRoute("/b.jpg", TestResponse::bytes(Body(3000, 'b')));
+    FilesAtOnce = 1;
+    Getter g;
+    g.sink.onItemText = [&](int i) {
+        if (i == 0) {
+            FstDir = m_root + "/Elsewhere";
+            grhkb = 100;
+            FilesAtOnce = 8;
+        }
+    };
+    g.Download(b + "/p.html", {b + "/a.jpg", b + "/b.jpg"});
+    QCOMPARE(g.sink.Result(1), "3kb");
+    const QString sub = PageFolder(server, "/p.html");
+    QCOMPARE(TreeListing(m_root), (QStringList{"Down/", "Down/" + sub + "/", "Down/" + sub + "/a.jpg",
+                                               "Down/" + sub + "/b.jpg"}));
+}
+
+
 #include "tst_download.moc"

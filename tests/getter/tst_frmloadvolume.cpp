@@ -8,7 +8,7 @@
 #include "core/Shared.h"
 #include "getter/DownloadNaming.h"
 #include "getter/Inet.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 #include "getter/frmLoad.h"
 
 #include "GetterTexts.h"
@@ -390,7 +390,9 @@ void FrmLoadVolumeTest::interruptTakenPromptly()
             });
             dueNs = clock.nsecsElapsed() + afterMs * 1000000LL;
         };
-        onStatusText(w, CompletedStatus, search ? 1 : 1000, click);
+        // Several files at once: the status bar follows the earliest
+        // unfinished one, so not every completion shows.
+        onStatusText(w, CompletedStatus, search ? 1 : 200, click);
 
         clock.start();
         w->TB_ButtonClick(search ? QStringLiteral("Serch") : QStringLiteral("DownLoad"));
@@ -415,7 +417,7 @@ void FrmLoadVolumeTest::interruptTakenPromptly()
                 int done = 0;
                 while (done < list->count() && list->item(done)->text().size() > FileItemTextWidth)
                     ++done;
-                QVERIFY2(done >= 1000 && done < 2000, qPrintable(QString::number(done)));
+                QVERIFY2(done >= 200 && done < 2000, qPrintable(QString::number(done)));
                 for (int i = done; i < 2000; ++i)
                     QCOMPARE(list->item(i)->text(), m_fileLinks.at(i));
             }
@@ -460,10 +462,10 @@ void FrmLoadVolumeTest::statusTextsInOrder()
 
     QStringList shown;
     QList<int> reported;
-    auto *transfer = w->findChild<TransferControl *>();
+    auto *transfer = w->findChild<TransferQueue *>();
     QVERIFY(transfer);
-    const auto recordStates = connect(&transfer->inet(), &Inet::StateChanged, this,
-                                      [&](int state) { reported << state; });
+    const auto recordStates = connect(transfer, &TransferQueue::StateChanged, this,
+                                      [&](int, int state) { reported << state; });
     const auto recordTexts = connect(control<QStatusBar>(w, "SB"), &QStatusBar::messageChanged, this,
                                      [&](const QString &text) { shown << text; });
     w->TB_ButtonClick(QStringLiteral("DownLoad"));
