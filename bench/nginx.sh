@@ -21,7 +21,7 @@ start_nginx() {
         while [ "$TLS_PORT" = "$PORT" ]; do TLS_PORT=$(free_port); done
         make_test_authority "$dir/tls" || return 1
         CA_FILE=$dir/tls/ca.pem
-        tls_conf="listen 127.0.0.1:$TLS_PORT ssl;
+        tls_conf="listen 127.0.0.1:$TLS_PORT ssl http2;
         ssl_certificate $dir/tls/server.pem;
         ssl_certificate_key $dir/tls/server.key;
         ssl_protocols TLSv1.2 TLSv1.3;

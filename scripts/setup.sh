@@ -16,6 +16,8 @@ packages=(
   zlib1g-dev libpsl-dev publicsuffix
   fonts-noto-cjk xvfb xauth x11-utils imagemagick
   nginx wget curl openssl ca-certificates
+  # the parallel peers of bench/realnet
+  wget2 aria2
   # the profiler the benches can run KIRO under
   linux-perf
   librsvg2-bin desktop-file-utils appstream dpkg-dev

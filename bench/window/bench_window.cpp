@@ -156,8 +156,11 @@ int main(int argc, char **argv)
     const QByteArray ini = "[KIRO.set]\r\nStdHpAdrs=" + startPage.toLatin1() + "\r\nFstHpAdrs="
             + startPage.toLatin1() + "\r\nFstDir=" + dlDir.toLocal8Bit() + "\r\ngrhkb=1\r\nchkSubURL="
             + (search ? "1" : "0") + "\r\nchkFileName=0\r\n";
+    // As many files at once as the setting says, when the bench sets it.
+    const QByteArray atOnce = qgetenv("KIRO_FILES_AT_ONCE");
+    const QByteArray iniAll = atOnce.isEmpty() ? ini : ini + "FilesAtOnce=" + atOnce + "\r\n";
     const QByteArray extensions = "\"bin\",1\r\n\"gif\",1\r\n\"jpg\",1\r\n\"mpg\",1\r\n\"zip\",1\r\n";
-    if (!WriteFile(appDir.filePath(QStringLiteral("KIRO.ini")), ini)
+    if (!WriteFile(appDir.filePath(QStringLiteral("KIRO.ini")), iniAll)
         || !WriteFile(appDir.filePath(QStringLiteral("Extsn.fil")), extensions)) {
         std::fprintf(stderr, "cannot write the program files\n");
         return 1;
