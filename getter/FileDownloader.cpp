@@ -165,10 +165,13 @@ void FileDownloader::DownloadFiles()
         }
     } disconnectAtEnd{{states, progress, finished}};
 
+    // Items are taken up in list order. With several at once, a few more
+    // wait in the queue than run, so that a transfer that ends is followed at
+    // once by the next, without a pass of the window's events between.
+    const int ahead = m_queue.Limit() == 1 ? 1 : 2 * m_queue.Limit();
     bool aborted = false;
     while (!aborted) {
-        // Items are taken up in list order while there is room for a transfer.
-        while (m_running < m_queue.Limit()) {
+        while (m_running < ahead) {
             int k = -1;
             if (!m_ready.isEmpty())
                 k = m_ready.takeFirst();

@@ -60,7 +60,7 @@ private:
     int m_front = 0;                    // the earliest unfinished item
     int m_shownFront = -1;
     int m_shownListIndex = -1;
-    int m_running = 0;
+    int m_running = 0;                  // items whose transfer is queued or running
     int m_done = 0;
     qint64 m_shownKB = -1;
     qint64 m_labelAtMs = 0;

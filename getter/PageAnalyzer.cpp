@@ -132,8 +132,10 @@ PageAnalyzer::FetchOutcome PageAnalyzer::Await(TransferQueue::Id id, QString *te
 
 void PageAnalyzer::FetchAhead()
 {
-    while (m_aheadIds.size() < m_ahead.size()
-           && m_aheadIds.size() - m_aheadTaken < qsizetype(m_queue.Limit()))
+    // A few more wait in the queue than run, so that a page that arrives is
+    // followed at once by the next request.
+    const qsizetype ahead = m_queue.Limit() == 1 ? 1 : 2 * m_queue.Limit();
+    while (m_aheadIds.size() < m_ahead.size() && m_aheadIds.size() - m_aheadTaken < ahead)
         m_aheadIds.append(Request(m_ahead.at(m_aheadIds.size()), m_searchedPage));
 }
 
