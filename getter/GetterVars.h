@@ -27,25 +27,12 @@ struct GetterOptions {
     }
 };
 
-// Where the running request's body goes.
-enum class TransferMode {
-    None = 0,
-    PageText = 1,      // HtmlText
-    SubPageText = 2,   // SubHtmlText
-    File = 3,          // the file at SavePath
-};
-
 // The getter window's variables that its search, transfer and download share.
-// They live as long as the window; one request runs at a time, so each has a
-// single writer at any moment.
+// They live as long as the window.
 struct GetterVars {
-    // Transfers
-    ::TransferMode TransferMode = ::TransferMode::None;
-    int TransferDone = 0;        // 1 once the running request is over
-    QString HtmlText;            // text of the page (mode 1)
-    QString SubHtmlText;         // text of a sub-page (mode 2)
-    QString SavePath;            // file written in mode 3
-    qint64 ReceivedBytes = 0;    // bytes written so far in mode 3
+    // The texts under analysis
+    QString HtmlText;            // of the page searched
+    QString SubHtmlText;         // of a page it links to
 
     // Search
     QString BaseURL;             // the searched page, taken when a search starts

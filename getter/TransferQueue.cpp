@@ -37,7 +37,7 @@ struct TransferQueue::Slot {
 
 TransferQueue::TransferQueue(QObject *parent)
     : QObject(parent)
-    , m_multi(std::make_unique<CurlMulti>())
+    , m_multi(new CurlMulti(this))
 {
     m_resume.setSingleShot(true);
     connect(&m_resume, &QTimer::timeout, this, [this] { StartWaiting(); });
@@ -48,7 +48,7 @@ TransferQueue::~TransferQueue()
     // The transfers go before the multi handle they run on.
     m_waiting.clear();
     m_slots.clear();
-    m_multi.reset();
+    delete m_multi;
 }
 
 void TransferQueue::SetLimit(int transfersAtOnce)

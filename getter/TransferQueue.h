@@ -96,7 +96,7 @@ private:
     void PauseHost(const QString &host, qint64 ms);
     bool HostPaused(const QString &host);
 
-    std::unique_ptr<CurlMulti> m_multi;
+    CurlMulti *m_multi;   // a child: its sockets' notifiers are the queue's too
     std::vector<std::unique_ptr<Slot>> m_slots;
     QList<Waiting> m_waiting;
     QHash<QString, QDeadlineTimer> m_pausedHosts;

@@ -1,11 +1,9 @@
-// Fetches one address into a file through the getter's transfer (mode 3) and
+// Fetches one address into a file through the getter's transfer queue and
 // prints the time taken and the peak memory it cost. run.sh drives it.
 
+#include "core/EventPump.h"
 #include "core/Shared.h"
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/Inet.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 
 #include "bench/BenchSupport.h"
 
@@ -25,27 +23,34 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    GetterVars vars;
-    SilentGetterSink sink;
-    TransferControl control(vars, sink);
-    vars.SavePath = args.at(2);
+    TransferQueue queue;
+    TransferQueue::Request request;
+    request.url = args.at(1);
+    request.savePath = args.at(2);
+    bool finished = false;
+    TransferQueue::Result result;
+    QObject::connect(&queue, &TransferQueue::Finished, &queue, [&](int, const TransferQueue::Result &r) {
+        finished = true;
+        result = r;
+    });
     QCoreApplication::processEvents();
 
     const qint64 idleHwmKB = bench::ProcStatusKB("VmHWM");
     QElapsedTimer timer;
     timer.start();
-    const auto result = control.Fetch(args.at(1), TransferMode::File);
+    queue.Enqueue(request);
+    kiro::WaitFor([&] { return finished; });
     const qint64 ns = timer.nsecsElapsed();
     const qint64 peakHwmKB = bench::ProcStatusKB("VmHWM");
 
-    const bool ok = result == TransferControl::WaitResult::Done && !control.LastFailed()
-        && QFileInfo(vars.SavePath).size() == vars.ReceivedBytes;
+    const bool ok = result.outcome == TransferQueue::Result::Completed
+        && QFileInfo(request.savePath).size() == result.bytes;
     std::printf("kiro_ok=%d\n", ok ? 1 : 0);
-    std::printf("kiro_bytes=%lld\n", static_cast<long long>(vars.ReceivedBytes));
+    std::printf("kiro_bytes=%lld\n", static_cast<long long>(result.bytes));
     std::printf("kiro_seconds=%.3f\n", double(ns) / 1e9);
     std::printf("kiro_idle_hwm_kb=%lld\n", static_cast<long long>(idleHwmKB));
     std::printf("kiro_peak_hwm_kb=%lld\n", static_cast<long long>(peakHwmKB));
     if (!ok)
-        std::fprintf(stderr, "transfer failed: %s\n", qPrintable(control.inet().ErrorString()));
+        std::fprintf(stderr, "transfer failed: %s\n", qPrintable(result.error));
     return ok ? 0 : 1;
 }

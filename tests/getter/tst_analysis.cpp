@@ -5,7 +5,7 @@
 #include "getter/GetterVars.h"
 #include "getter/Inet.h"
 #include "getter/PageAnalyzer.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 
 #include "core/Shared.h"
 

@@ -8,7 +8,7 @@
 #include "getter/GetterVars.h"
 #include "getter/PartFile.h"
 #include "getter/Inet.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 
 #include "core/Shared.h"
 

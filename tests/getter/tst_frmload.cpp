@@ -10,7 +10,7 @@
 #include "getter/FileItemDelegate.h"
 #include "getter/Inet.h"
 #include "getter/LinkExtraction.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 #include "getter/frmLoad.h"
 
 #include "GetterTexts.h"

@@ -13,7 +13,6 @@
 #include "getter/GetterVars.h"
 #include "getter/Inet.h"
 #include "getter/Session.h"
-#include "getter/TransferControl.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,8 +34,8 @@ struct Getter : GetterRig {
     bool Get(const QUrl &url, TransferMode mode, const QString &referer = QString())
     {
         states.clear();
-        return transfer.Fetch(url.toString(), mode, referer) == TransferControl::WaitResult::Done
-            && !transfer.LastFailed();
+        return Fetch(url.toString(), mode, referer) == GetterRig::WaitResult::Done
+            && !LastFailed();
     }
 };
 
@@ -217,15 +216,15 @@ void tst_Inet::hostileAnswers()
         server->addRoute("/hostile", response);
         const QString folder = NewFolder();
         Getter g;
-        g.vars.SavePath = folder + QStringLiteral("/get.bin");
+        g.SavePath = folder + QStringLiteral("/get.bin");
         g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("earlier text");
         const bool got = g.Get(server->url("/hostile"), mode);
-        QVERIFY2(got == ok, qPrintable(g.transfer.inet().ErrorString()));
+        QVERIFY2(got == ok, qPrintable(g.errorString));
         QCOMPARE(g.terminalStates(), 1);
         if (mode == TransferMode::File) {
             QCOMPARE(FolderEntries(folder), ok ? QStringList{"get.bin"} : QStringList());
             if (ok)
-                QVERIFY(FileBytes(g.vars.SavePath) == body);
+                QVERIFY(FileBytes(g.SavePath) == body);
         } else {
             const QString text = mode == TransferMode::PageText ? g.vars.HtmlText : g.vars.SubHtmlText;
             QCOMPARE(text, ok ? QString::fromUtf8(body) : QString());
@@ -267,8 +266,8 @@ void tst_Inet::decompressionBomb()
     const qint64 growth = PeakResidentBytes() - before;
     QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(g.vars.HtmlText, QString());
-    QVERIFY2(g.transfer.inet().ErrorString().contains(QLatin1String("text body over")),
-             qPrintable(g.transfer.inet().ErrorString()));
+    QVERIFY2(g.errorString.contains(QLatin1String("text body over")),
+             qPrintable(g.errorString));
 #if defined(__SANITIZE_ADDRESS__)
     // AddressSanitizer pads every block and keeps freed ones aside for a
     // while: the peak no longer measures what the transfer held.
@@ -342,9 +341,9 @@ void tst_Inet::httpsRedirectsToHttp()
     m_https->addRedirect("/down", m_http.url("/plain.bin").toEncoded(), 302);
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/f.bin");
-    QVERIFY2(g.Get(m_https->url("/down"), TransferMode::File), qPrintable(g.transfer.inet().ErrorString()));
-    QCOMPARE(FileBytes(g.vars.SavePath), QByteArray("from plain http"));
+    g.SavePath = folder + QStringLiteral("/f.bin");
+    QVERIFY2(g.Get(m_https->url("/down"), TransferMode::File), qPrintable(g.errorString));
+    QCOMPARE(FileBytes(g.SavePath), QByteArray("from plain http"));
 }
 
 void tst_Inet::transientStatuses_data()
@@ -377,13 +376,13 @@ void tst_Inet::transientStatuses()
 
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/f.bin");
+    g.SavePath = folder + QStringLiteral("/f.bin");
     QCOMPARE(g.Get(m_kept.url(target), TransferMode::File), ok);
     QCOMPARE(g.terminalStates(), 1);
     QCOMPARE(m_kept.requestCount(target), requests);
     QCOMPARE(FolderEntries(folder), ok ? QStringList{"f.bin"} : QStringList());
     if (ok)
-        QCOMPARE(FileBytes(g.vars.SavePath), QByteArray("finally"));
+        QCOMPARE(FileBytes(g.SavePath), QByteArray("finally"));
 }
 
 void tst_Inet::retryAfterIsWaitedFor()
@@ -391,7 +390,7 @@ void tst_Inet::retryAfterIsWaitedFor()
     m_http.addSequence("/busy", {TestResponse::status(503).withHeader("Retry-After", "1"),
                                  TestResponse::page(Page)});
     Getter g;
-    g.transfer.inet().setRetryWait(0);
+    g.queue.setRetryWait(0);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(g.Get(m_http.url("/busy"), TransferMode::PageText));
@@ -423,19 +422,19 @@ void tst_Inet::stopDuringRetryWait()
                                  TestResponse::page(Page)});
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/f.bin");
+    g.SavePath = folder + QStringLiteral("/f.bin");
     // As a click on Stop would, once the wait has begun.
-    QObject::connect(&g.transfer.inet(), &Inet::StateChanged, &g.transfer, [](int state) {
+    QObject::connect(&g.queue, &TransferQueue::StateChanged, &g.queue, [](int, int state) {
         if (state == Inet::StateReceivingResponse)
             QTimer::singleShot(300, [] { kiro::AbortFlag = 1; });
     });
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(g.transfer.Fetch(m_http.url("/wait").toString(), TransferMode::File),
-             TransferControl::WaitResult::Aborted);
+    QCOMPARE(g.Fetch(m_http.url("/wait").toString(), TransferMode::File),
+             GetterRig::WaitResult::Aborted);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(g.sink.status(), AbortedStatus);
-    QVERIFY(!g.transfer.inet().StillExecuting());
+    QCOMPARE(g.queue.Pending(), 0);
     QCOMPARE(g.terminalStates(), 0);
     QCOMPARE(FolderEntries(folder), QStringList());
     QCOMPARE(m_http.requestCount("/wait"), 1);
@@ -491,11 +490,11 @@ void tst_Inet::cutBodies()
     m_http.clearRequestLog();
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/cut.bin");
+    g.SavePath = folder + QStringLiteral("/cut.bin");
     QList<qint64> progress;
-    QObject::connect(&g.transfer.inet(), &Inet::BodyProgress, &g.transfer,
-                     [&](qint64 bytes) { progress.append(bytes); });
-    QVERIFY2(g.Get(m_http.url("/cut.bin"), TransferMode::File), qPrintable(g.transfer.inet().ErrorString()));
+    QObject::connect(&g.queue, &TransferQueue::Progress, &g.queue,
+                     [&](int, qint64 bytes) { progress.append(bytes); });
+    QVERIFY2(g.Get(m_http.url("/cut.bin"), TransferMode::File), qPrintable(g.errorString));
 
     const QList<TestRequest> log = m_http.requestLog();
     QCOMPARE(log.size(), answers.size());
@@ -517,8 +516,8 @@ void tst_Inet::cutBodies()
     QCOMPARE(ranges, continued);
 
     const QByteArray whole = TestServer::generatedBody(size);
-    QCOMPARE(g.vars.ReceivedBytes, size);
-    QVERIFY(FileBytes(g.vars.SavePath) == whole);
+    QCOMPARE(g.ReceivedBytes, size);
+    QVERIFY(FileBytes(g.SavePath) == whole);
     QCOMPARE(FolderEntries(folder), QStringList{"cut.bin"});
     // A body fetched anew counts from 0 again.
     qsizetype firstBytes = 0;
@@ -533,11 +532,11 @@ void tst_Inet::stallIsRetriedThenFails()
     m_http.clearRequestLog();
     const QString folder = NewFolder();
     Getter g;
-    g.transfer.inet().setStallTimeout(1000);
-    g.vars.SavePath = folder + QStringLiteral("/f.bin");
+    g.queue.setStallTimeout(1000);
+    g.SavePath = folder + QStringLiteral("/f.bin");
     QVERIFY(!g.Get(m_http.url("/stall"), TransferMode::File));
-    QVERIFY2(g.transfer.inet().ErrorString().contains(QLatin1String("no data")),
-             qPrintable(g.transfer.inet().ErrorString()));
+    QVERIFY2(g.errorString.contains(QLatin1String("no data")),
+             qPrintable(g.errorString));
     QCOMPARE(m_http.requestCount("/stall"), 3);
     QCOMPARE(FolderEntries(folder), QStringList());
     m_http.releaseStalled();
@@ -557,7 +556,7 @@ void tst_Inet::reuseSurvivesARetry()
         QVERIFY(g.Get(m_kept.url("/small"), TransferMode::PageText));
     QCOMPARE(m_kept.acceptedConnections() - before, 2);
     // What each request leaves does not pile up.
-    QVERIFY(g.transfer.inet().findChildren<QSocketNotifier *>().size() <= 4);
+    QVERIFY(g.queue.findChildren<QSocketNotifier *>().size() <= 4);
 }
 
 void tst_Inet::statesOfOneRequest()
@@ -600,7 +599,7 @@ void tst_Inet::requestHeaders()
     session.InsertCookie(elsewhere);
 
     Getter g;
-    g.transfer.SetSession(&session);
+    g.queue.SetSession(&session);
     QVERIFY(g.Get(m_http.url("/headers"), TransferMode::SubPageText, m_http.url("/page.html").toString()));
     const QMap<QByteArray, QByteArray> headers = m_http.lastRequestHeaders("/headers");
     QCOMPARE(headers.value("accept-language"), kiro::AcceptLanguage);
@@ -654,7 +653,7 @@ void tst_Inet::refererPolicy()
 
     m_http.clearRequestLog();
     Getter g;
-    QVERIFY2(g.Get(QUrl(request), TransferMode::PageText, from), qPrintable(g.transfer.inet().ErrorString()));
+    QVERIFY2(g.Get(QUrl(request), TransferMode::PageText, from), qPrintable(g.errorString));
     QCOMPARE(m_http.requestCount("/ref"), 1);
     QCOMPARE(m_http.lastRequestHeaders("/ref").value("referer"), referer);
 }
@@ -683,8 +682,8 @@ void tst_Inet::controlCharactersNeverSent()
     Getter g;
     // As text, as the window hands it on (an address made a QUrl would carry
     // the characters percent-encoded, which is harmless).
-    QCOMPARE(g.transfer.Fetch(address, TransferMode::PageText, referer), TransferControl::WaitResult::Done);
-    QVERIFY(g.transfer.LastFailed());
+    QCOMPARE(g.Fetch(address, TransferMode::PageText, referer), GetterRig::WaitResult::Done);
+    QVERIFY(g.LastFailed());
     QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(g.terminalStates(), 1);
     QTest::qWait(50);
@@ -706,10 +705,10 @@ void tst_Inet::cookiesAcrossRedirects()
                      [&](const QNetworkCookie &c, const QUrl &) { handedOn.append(c); });
     const QString folder = NewFolder();
     Getter g;
-    g.transfer.SetSession(&session);
-    g.vars.SavePath = folder + QStringLiteral("/file.bin");
-    QVERIFY2(g.Get(m_http.url("/gate"), TransferMode::File), qPrintable(g.transfer.inet().ErrorString()));
-    QCOMPARE(FileBytes(g.vars.SavePath), QByteArray("behind the gate"));
+    g.queue.SetSession(&session);
+    g.SavePath = folder + QStringLiteral("/file.bin");
+    QVERIFY2(g.Get(m_http.url("/gate"), TransferMode::File), qPrintable(g.errorString));
+    QCOMPARE(FileBytes(g.SavePath), QByteArray("behind the gate"));
     QCOMPARE(handedOn.size(), 2);
     QCOMPARE(handedOn.at(0).name(), QByteArray("adult"));
     QCOMPARE(session.CookieHeaderFor(m_http.url("/other")), QByteArray("adult=yes"));
@@ -735,7 +734,7 @@ void tst_Inet::strictCookieOfAnotherSiteStaysHome()
     const QUrl target(QStringLiteral("http://localhost:%1/account/close?confirm=yes&x=.html").arg(m_http.port()));
 
     Getter g;
-    g.transfer.SetSession(&session);
+    g.queue.SetSession(&session);
     g.vars.BaseURL = m_http.url("/gallery.html").toString();
     QVERIFY(g.Get(target, TransferMode::SubPageText, g.vars.BaseURL));
     QVERIFY(!m_http.lastRequestHeaders("/account/close?confirm=yes&x=.html").contains("cookie"));
@@ -756,7 +755,7 @@ void tst_Inet::proxyFromEnvironment()
     {
         Getter g;
         QVERIFY2(g.Get(QUrl("http://kiro.invalid/via-proxy.html"), TransferMode::PageText),
-                 qPrintable(g.transfer.inet().ErrorString()));
+                 qPrintable(g.errorString));
         QCOMPARE(g.vars.HtmlText, QStringLiteral("through the proxy"));
         QCOMPARE(proxy.requestCount("http://kiro.invalid/via-proxy.html"), 1);
     }

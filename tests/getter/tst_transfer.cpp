@@ -10,7 +10,6 @@
 #include "getter/GetterVars.h"
 #include "getter/Inet.h"
 #include "getter/PageText.h"
-#include "getter/TransferControl.h"
 
 #include <QDir>
 #include <QFile>
@@ -167,10 +166,10 @@ void tst_Transfer::textBodies()
 
     Getter g;
     g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("text of the previous page");
-    QCOMPARE(g.transfer.Fetch(m_http.url(target).toString(), TransferMode(mode)), TransferControl::WaitResult::Done);
+    QCOMPARE(g.Fetch(m_http.url(target).toString(), TransferMode(mode)), GetterRig::WaitResult::Done);
 
-    QVERIFY(!g.transfer.LastFailed());
-    QCOMPARE(g.vars.TransferDone, 1);
+    QVERIFY(!g.LastFailed());
+    QCOMPARE(g.TransferDone, 1);
     QCOMPARE(g.sink.status(), CompletedStatus);
     QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, expected);
     // The other destination is not this request's.
@@ -207,10 +206,10 @@ void tst_Transfer::failedTextRequests()
 
     Getter g;
     g.vars.HtmlText = g.vars.SubHtmlText = QStringLiteral("text of the previous page");
-    QCOMPARE(g.transfer.Fetch(url, TransferMode(mode)), TransferControl::WaitResult::Done);
+    QCOMPARE(g.Fetch(url, TransferMode(mode)), GetterRig::WaitResult::Done);
 
-    QVERIFY(g.transfer.LastFailed());
-    QCOMPARE(g.vars.TransferDone, 1);
+    QVERIFY(g.LastFailed());
+    QCOMPARE(g.TransferDone, 1);
     QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(mode == 1 ? g.vars.HtmlText : g.vars.SubHtmlText, QString());
     QCOMPARE(g.terminalStates(), 1);
@@ -253,27 +252,27 @@ void tst_Transfer::fileBodies()
     const QString folder = NewFolder();
     Getter g;
     // Short enough that the slow body would trip it if pauses between pieces counted.
-    g.transfer.inet().setStallTimeout(1000);
-    g.vars.SavePath = folder + QStringLiteral("/get.bin");
-    g.vars.ReceivedBytes = 12345;
-    QCOMPARE(g.transfer.Fetch(m_http.url(target).toString(), TransferMode::File), TransferControl::WaitResult::Done);
+    g.queue.setStallTimeout(1000);
+    g.SavePath = folder + QStringLiteral("/get.bin");
+    g.ReceivedBytes = 12345;
+    QCOMPARE(g.Fetch(m_http.url(target).toString(), TransferMode::File), GetterRig::WaitResult::Done);
 
-    QCOMPARE(g.vars.TransferDone, 1);
+    QCOMPARE(g.TransferDone, 1);
     QCOMPARE(g.terminalStates(), 1);
     QCOMPARE(m_http.lastRequestHeader(target, "Accept-Encoding"), QByteArray("identity"));
     if (ok) {
-        QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
+        QVERIFY2(!g.LastFailed(), qPrintable(g.errorString));
         QCOMPARE(g.states.last(), 12);
         QCOMPARE(g.sink.status(), CompletedStatus);
-        QCOMPARE(g.vars.ReceivedBytes, qint64(body.size()));
+        QCOMPARE(g.ReceivedBytes, qint64(body.size()));
         QCOMPARE(g.sink.kb(), kb);
-        QVERIFY(FileBytes(g.vars.SavePath) == body);
+        QVERIFY(FileBytes(g.SavePath) == body);
         QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("get.bin")});
     } else {
-        QVERIFY(g.transfer.LastFailed());
+        QVERIFY(g.LastFailed());
         QCOMPARE(g.states.last(), 11);
         QCOMPARE(g.sink.status(), ErrorStatus);
-        QCOMPARE(g.vars.ReceivedBytes, qint64(0));
+        QCOMPARE(g.ReceivedBytes, qint64(0));
         QCOMPARE(FolderEntries(folder), QStringList());
     }
 }
@@ -309,10 +308,10 @@ void tst_Transfer::unwritableFolder()
     const QStringList before = FolderEntries(folder);
 
     Getter g;
-    g.vars.SavePath = savePath;
-    QCOMPARE(g.transfer.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
-             TransferControl::WaitResult::Done);
-    QVERIFY(g.transfer.LastFailed());
+    g.SavePath = savePath;
+    QCOMPARE(g.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
+             GetterRig::WaitResult::Done);
+    QVERIFY(g.LastFailed());
     QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(g.terminalStates(), 1);
     QVERIFY(!QFile::exists(savePath));
@@ -325,12 +324,12 @@ void tst_Transfer::stallEndsAfterTheLimit()
 {
     const QString folder = NewFolder();
     Getter g;
-    g.transfer.inet().setStallTimeout(300);
-    g.vars.SavePath = folder + QStringLiteral("/get.bin");
-    QCOMPARE(g.transfer.Fetch(m_http.url("/file/stall").toString(), TransferMode::File),
-             TransferControl::WaitResult::Done);
-    QVERIFY(g.transfer.LastFailed());
-    QVERIFY(g.transfer.inet().ErrorString().contains(QLatin1String("no data")));
+    g.queue.setStallTimeout(300);
+    g.SavePath = folder + QStringLiteral("/get.bin");
+    QCOMPARE(g.Fetch(m_http.url("/file/stall").toString(), TransferMode::File),
+             GetterRig::WaitResult::Done);
+    QVERIFY(g.LastFailed());
+    QVERIFY(g.errorString.contains(QLatin1String("no data")));
     QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(g.terminalStates(), 1);
     QCOMPARE(FolderEntries(folder), QStringList());
@@ -341,24 +340,24 @@ void tst_Transfer::abortWhileAFileStreams()
 {
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/get.bin");
+    g.SavePath = folder + QStringLiteral("/get.bin");
     bool sawPartialFile = false;
     // As a click on Stop would: an event that arrives while the body streams.
-    QObject::connect(&g.transfer.inet(), &Inet::BodyProgress, &g.transfer, [&](qint64 bytes) {
+    QObject::connect(&g.queue, &TransferQueue::Progress, &g.queue, [&](int, qint64 bytes) {
         if (bytes >= 256 * 1024 && kiro::AbortFlag == 0) {
-            sawPartialFile = g.vars.ReceivedBytes == bytes;
+            sawPartialFile = true;
             QTimer::singleShot(0, [] { kiro::AbortFlag = 1; });
         }
     });
 
-    QCOMPARE(g.transfer.Fetch(m_http.url("/file/streaming").toString(), TransferMode::File),
-             TransferControl::WaitResult::Aborted);
+    QCOMPARE(g.Fetch(m_http.url("/file/streaming").toString(), TransferMode::File),
+             GetterRig::WaitResult::Aborted);
     QVERIFY(sawPartialFile);
     QCOMPARE(g.sink.status(), AbortedStatus);
-    QCOMPARE(g.vars.TransferDone, 0);
-    QCOMPARE(g.vars.ReceivedBytes, qint64(0));
+    QCOMPARE(g.TransferDone, 0);
+    QCOMPARE(g.ReceivedBytes, qint64(0));
     QCOMPARE(g.terminalStates(), 0);
-    QVERIFY(!g.transfer.inet().StillExecuting());
+    QCOMPARE(g.queue.Pending(), 0);
     QCOMPARE(FolderEntries(folder), QStringList());
     // The server sees the connection go.
     QTRY_COMPARE_WITH_TIMEOUT(m_http.openConnections(), 0, 10000);
@@ -366,9 +365,9 @@ void tst_Transfer::abortWhileAFileStreams()
     // The next request after the user's stop runs normally.
     kiro::AbortFlag = 0;
     g.states.clear();
-    QCOMPARE(g.transfer.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
-             TransferControl::WaitResult::Done);
-    QVERIFY(!g.transfer.LastFailed());
+    QCOMPARE(g.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
+             GetterRig::WaitResult::Done);
+    QVERIFY(!g.LastFailed());
     QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("get.bin")});
 }
 
@@ -378,12 +377,12 @@ void tst_Transfer::repliesAreFreedDuringALongRun()
     const QString folder = NewFolder();
     Getter g;
     for (int i = 0; i < 20; ++i) {
-        g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
-        QCOMPARE(g.transfer.Fetch(m_http.url(i % 2 ? "/file/2048" : "/err/404").toString(), TransferMode::File),
-                 TransferControl::WaitResult::Done);
-        QCOMPARE(g.transfer.LastFailed(), i % 2 == 0);
+        g.SavePath = folder + QStringLiteral("/f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
+        QCOMPARE(g.Fetch(m_http.url(i % 2 ? "/file/2048" : "/err/404").toString(), TransferMode::File),
+                 GetterRig::WaitResult::Done);
+        QCOMPARE(g.LastFailed(), i % 2 == 0);
     }
-    QVERIFY(g.transfer.inet().findChildren<QSocketNotifier *>().size() <= 4);
+    QVERIFY(g.queue.findChildren<QSocketNotifier *>().size() <= 4);
     QStringList expected;
     for (int i = 1; i < 20; i += 2)
         expected << QStringLiteral("f%1.bin").arg(i, 2, 10, QLatin1Char('0'));
@@ -396,13 +395,13 @@ void tst_Transfer::httpsFile()
         QSKIP("no TLS backend");
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/secure.bin");
-    QCOMPARE(g.transfer.Fetch(m_https->url("/secure.bin").toString(), TransferMode::File),
-             TransferControl::WaitResult::Done);
-    QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
+    g.SavePath = folder + QStringLiteral("/secure.bin");
+    QCOMPARE(g.Fetch(m_https->url("/secure.bin").toString(), TransferMode::File),
+             GetterRig::WaitResult::Done);
+    QVERIFY2(!g.LastFailed(), qPrintable(g.errorString));
     QVERIFY(g.states.contains(Inet::StateConnected));
-    QCOMPARE(g.vars.ReceivedBytes, qint64(3 * 1024 * 1024 + 7));
-    QVERIFY(FileBytes(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
+    QCOMPARE(g.ReceivedBytes, qint64(3 * 1024 * 1024 + 7));
+    QVERIFY(FileBytes(g.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
     QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("secure.bin")});
 }
 
@@ -415,12 +414,12 @@ void tst_Transfer::untrustedCertificateFails()
     untrusted.addRoute("/secure.bin", TestResponse::generated(1000));
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/secure.bin");
-    const auto result = g.transfer.Fetch(untrusted.url("/secure.bin").toString(), TransferMode::File);
+    g.SavePath = folder + QStringLiteral("/secure.bin");
+    const auto result = g.Fetch(untrusted.url("/secure.bin").toString(), TransferMode::File);
     Inet::AddTrustedCaFile(TestServer::testCertificatePath());
 
-    QCOMPARE(result, TransferControl::WaitResult::Done);
-    QVERIFY(g.transfer.LastFailed());
+    QCOMPARE(result, GetterRig::WaitResult::Done);
+    QVERIFY(g.LastFailed());
     QCOMPARE(g.sink.status(), ErrorStatus);
     QCOMPARE(FolderEntries(folder), QStringList());
 }
@@ -560,16 +559,16 @@ void tst_Transfer::keptConnectionIsReused()
     QList<QList<int>> statesOf;
     for (int i = 0; i < targets.size(); ++i) {
         g.states.clear();
-        g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
-        QCOMPARE(g.transfer.Fetch(m_kept.url(targets.at(i)).toString(), TransferMode::File),
-                 TransferControl::WaitResult::Done);
-        QVERIFY2(g.transfer.LastFailed() == fails.at(i), qPrintable(g.transfer.inet().ErrorString()));
+        g.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
+        QCOMPARE(g.Fetch(m_kept.url(targets.at(i)).toString(), TransferMode::File),
+                 GetterRig::WaitResult::Done);
+        QVERIFY2(g.LastFailed() == fails.at(i), qPrintable(g.errorString));
         QCOMPARE(g.terminalStates(), 1);
         statesOf.append(g.states);
     }
-    QCOMPARE(g.transfer.Fetch(m_kept.url("/text/chunked").toString(), TransferMode::PageText),
-             TransferControl::WaitResult::Done);
-    QVERIFY(!g.transfer.LastFailed());
+    QCOMPARE(g.Fetch(m_kept.url("/text/chunked").toString(), TransferMode::PageText),
+             GetterRig::WaitResult::Done);
+    QVERIFY(!g.LastFailed());
     QCOMPARE(g.vars.HtmlText, JapanesePage(QString()));
 
     // Everything went over one connection, the error's short page too.
@@ -636,15 +635,15 @@ void tst_Transfer::framedBodies()
         server->addRoute("/framed", response);
         const QString folder = NewFolder();
         Getter g;
-        g.vars.SavePath = folder + QStringLiteral("/get.bin");
-        QCOMPARE(g.transfer.Fetch(server->url("/framed").toString(), TransferMode(mode)),
-                 TransferControl::WaitResult::Done);
+        g.SavePath = folder + QStringLiteral("/get.bin");
+        QCOMPARE(g.Fetch(server->url("/framed").toString(), TransferMode(mode)),
+                 GetterRig::WaitResult::Done);
         QCOMPARE(g.terminalStates(), 1);
-        QVERIFY2(g.transfer.LastFailed() != ok, qPrintable(g.transfer.inet().ErrorString()));
+        QVERIFY2(g.LastFailed() != ok, qPrintable(g.errorString));
         if (mode == 3) {
             QCOMPARE(FolderEntries(folder), ok ? QStringList{"get.bin"} : QStringList());
             if (ok)
-                QVERIFY(FileBytes(g.vars.SavePath) == body);
+                QVERIFY(FileBytes(g.SavePath) == body);
         } else if (ok) {
             QCOMPARE(g.vars.HtmlText, QString::fromUtf8(body));
         }
@@ -658,16 +657,16 @@ void tst_Transfer::droppedKeptConnectionIsRetried()
     const int before = m_kept.acceptedConnections();
     const int askedBefore = m_kept.requestCount("/file/dropped");
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/a.bin");
-    QCOMPARE(g.transfer.Fetch(m_kept.url("/file/2048").toString(), TransferMode::File), TransferControl::WaitResult::Done);
-    QVERIFY(!g.transfer.LastFailed());
-    g.vars.SavePath = folder + QStringLiteral("/b.bin");
+    g.SavePath = folder + QStringLiteral("/a.bin");
+    QCOMPARE(g.Fetch(m_kept.url("/file/2048").toString(), TransferMode::File), GetterRig::WaitResult::Done);
+    QVERIFY(!g.LastFailed());
+    g.SavePath = folder + QStringLiteral("/b.bin");
     g.states.clear();
-    QCOMPARE(g.transfer.Fetch(m_kept.url("/file/dropped").toString(), TransferMode::File),
-             TransferControl::WaitResult::Done);
-    QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
+    QCOMPARE(g.Fetch(m_kept.url("/file/dropped").toString(), TransferMode::File),
+             GetterRig::WaitResult::Done);
+    QVERIFY2(!g.LastFailed(), qPrintable(g.errorString));
     QCOMPARE(g.terminalStates(), 1);
-    QVERIFY(FileBytes(g.vars.SavePath) == TestServer::generatedBody(3000));
+    QVERIFY(FileBytes(g.SavePath) == TestServer::generatedBody(3000));
     // Asked on the kept connection, which the server closed, then on a new one.
     QCOMPARE(m_kept.requestCount("/file/dropped") - askedBefore, 2);
     QCOMPARE(m_kept.acceptedConnections() - before, 2);
@@ -680,10 +679,10 @@ void tst_Transfer::closingServerGetsNewConnections()
     Getter g;
     for (int i = 0; i < 3; ++i) {
         g.states.clear();
-        g.vars.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
-        QCOMPARE(g.transfer.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
-                 TransferControl::WaitResult::Done);
-        QVERIFY(!g.transfer.LastFailed());
+        g.SavePath = folder + QStringLiteral("/f%1.bin").arg(i);
+        QCOMPARE(g.Fetch(m_http.url("/file/2048").toString(), TransferMode::File),
+                 GetterRig::WaitResult::Done);
+        QVERIFY(!g.LastFailed());
         // The first request looks the address up; the connection is closed
         // after every answer.
         QCOMPARE(g.states, i == 0 ? (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12})
@@ -710,11 +709,11 @@ void tst_Transfer::redirectToHttps()
     m_http.addRedirect("/to-https", m_https->url("/secure.bin").toEncoded(), 302);
     const QString folder = NewFolder();
     Getter g;
-    g.vars.SavePath = folder + QStringLiteral("/plain.bin");
-    QCOMPARE(g.transfer.Fetch(m_http.url("/to-https").toString(), TransferMode::File), TransferControl::WaitResult::Done);
-    QVERIFY2(!g.transfer.LastFailed(), qPrintable(g.transfer.inet().ErrorString()));
+    g.SavePath = folder + QStringLiteral("/plain.bin");
+    QCOMPARE(g.Fetch(m_http.url("/to-https").toString(), TransferMode::File), GetterRig::WaitResult::Done);
+    QVERIFY2(!g.LastFailed(), qPrintable(g.errorString));
     QVERIFY(g.states.contains(Inet::StateConnected));
-    QVERIFY(FileBytes(g.vars.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
+    QVERIFY(FileBytes(g.SavePath) == TestServer::generatedBody(3 * 1024 * 1024 + 7));
     QCOMPARE(FolderEntries(folder), QStringList{QStringLiteral("plain.bin")});
 }
 

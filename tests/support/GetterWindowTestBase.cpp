@@ -3,7 +3,7 @@
 #include "browser/BrowserView.h"
 #include "core/Settings.h"
 #include "getter/Inet.h"
-#include "getter/TransferControl.h"
+#include "getter/TransferQueue.h"
 #include "resources/Resources.h"
 
 #include <QAction>
@@ -101,8 +101,8 @@ frmLoad *GetterWindowTestBase::clickFget()
     if (!w || !QTest::qWaitForWindowExposed(w))
         return nullptr;
     // Failures that may pass are tried again; here without a long wait.
-    if (auto *transfer = w->findChild<TransferControl *>())
-        transfer->inet().setRetryWait(20);
+    if (auto *transfer = w->findChild<TransferQueue *>())
+        transfer->setRetryWait(20);
     return w;
 }
 
