@@ -40,6 +40,7 @@ TransferQueue::TransferQueue(QObject *parent)
     , m_multi(new CurlMulti(this))
 {
     m_resume.setSingleShot(true);
+    m_resume.setTimerType(Qt::PreciseTimer);
     connect(&m_resume, &QTimer::timeout, this, [this] { StartWaiting(); });
 }
 
@@ -142,13 +143,9 @@ void TransferQueue::PauseHost(const QString &host, qint64 ms)
     const QDeadlineTimer asked(ms);
     if (until.isForever() || until.deadline() < asked.deadline())
         until = asked;
-    qint64 soonest = -1;
-    for (const QDeadlineTimer &deadline : std::as_const(m_pausedHosts)) {
-        const qint64 left = deadline.remainingTime();
-        if (soonest < 0 || left < soonest)
-            soonest = left;
-    }
-    m_resume.start(int(std::max<qint64>(soonest, 0)));
+    // The requests held back go when the pause is over; StartWaiting() sets
+    // the timer again for a host still paused then.
+    StartWaiting();
 }
 
 void TransferQueue::StartWaiting()
@@ -158,8 +155,12 @@ void TransferQueue::StartWaiting()
         return;
     const QScopedValueRollback<bool> starting(m_starting, true);
     qsizetype i = 0;
+    qint64 resumeInMs = -1;
     while (m_running < m_limit && i < m_waiting.size()) {
         if (HostPaused(m_waiting.at(i).host)) {
+            const qint64 left = m_pausedHosts.value(m_waiting.at(i).host).remainingTime();
+            if (resumeInMs < 0 || left < resumeInMs)
+                resumeInMs = left;
             ++i;
             continue;
         }
@@ -193,6 +194,8 @@ void TransferQueue::StartWaiting()
         }
         Start(*free, m_waiting.takeAt(i));
     }
+    if (resumeInMs >= 0)
+        m_resume.start(int(std::min<qint64>(resumeInMs + 1, 24LL * 3600 * 1000)));
 }
 
 void TransferQueue::Start(Slot &slot, Waiting waiting)

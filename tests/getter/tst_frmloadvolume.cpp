@@ -413,13 +413,24 @@ void FrmLoadVolumeTest::interruptTakenPromptly()
             if (search) {
                 QCOMPARE(list->count(), inRun ? 0 : 60000);
             } else {
-                // Files before the click carry their results, the rest none.
+                // Files done before the click carry their results, the rest
+                // none; with several at once a few after the first unfinished
+                // one may be done too.
                 int done = 0;
                 while (done < list->count() && list->item(done)->text().size() > FileItemTextWidth)
                     ++done;
                 QVERIFY2(done >= 200 && done < 2000, qPrintable(QString::number(done)));
-                for (int i = done; i < 2000; ++i)
-                    QCOMPARE(list->item(i)->text(), m_fileLinks.at(i));
+                int untouched = 0;
+                for (int i = done; i < 2000; ++i) {
+                    const QString text = list->item(i)->text();
+                    if (text.size() <= FileItemTextWidth) {
+                        QCOMPARE(text, m_fileLinks.at(i));
+                        ++untouched;
+                    } else {
+                        QVERIFY(text.startsWith(m_fileLinks.at(i)));
+                    }
+                }
+                QVERIFY(untouched >= 2000 - done - 2 * MaxFilesAtOnce);
             }
         } else {
             QTRY_VERIFY(w.isNull());
