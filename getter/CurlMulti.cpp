@@ -1,6 +1,5 @@
 #include "CurlMulti.h"
 
-#include <QScopedValueRollback>
 #include <QSocketNotifier>
 
 #include <curl/curl.h>
@@ -187,15 +186,8 @@ void CurlMulti::Unwatch(int socket)
     delete watch;
 }
 
-void CurlMulti::StepNow()
-{
-    if (!m_acting)
-        Act(CURL_SOCKET_TIMEOUT, 0);
-}
-
 void CurlMulti::Act(int socket, int eventMask)
 {
-    const QScopedValueRollback<bool> acting(m_acting, true);
     int running = 0;
     curl_multi_socket_action(m_multi, socket, eventMask, &running);
 

@@ -58,10 +58,6 @@ public:
     void Remove(CURL *easy);
     // Notes that the client's transfer made this socket.
     void NoteSocket(int socket, Client *client);
-    // Takes the step libcurl is due now (a transfer just added starts) without
-    // waiting for the event loop. Does nothing when called from a client's
-    // handler, which runs inside a step.
-    void StepNow();
 
 private:
     struct Watch;
@@ -79,5 +75,4 @@ private:
     QHash<CURL *, Client *> m_transfers;
     QHash<int, Client *> m_socketMakers;
     QList<Client *> m_clients;
-    bool m_acting = false;
 };

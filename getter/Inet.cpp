@@ -1014,12 +1014,6 @@ std::unique_ptr<PartFile> Inet::TakeFinishedFile()
     return std::move(d->finishedFile);
 }
 
-void Inet::SendNow()
-{
-    if (d->busy && d->inMulti)
-        d->multi->StepNow();
-}
-
 void Inet::SetSkipAtOrBelow(qint64 bytes)
 {
     d->nextSkipAtOrBelow = bytes;

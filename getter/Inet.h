@@ -71,11 +71,6 @@ public:
     // other request ends with StateError, raised from the event loop.
     void Execute(const QString &url, const QString &operation);
 
-    // Lets libcurl send the request just started now, rather than at the
-    // event loop's next pass, so that the caller's own work can overlap the
-    // server's. States reached meanwhile are raised before it returns.
-    void SendNow();
-
     // Ends the running request, if any (a retry wait included), and throws
     // away what it received.
     void Cancel();
