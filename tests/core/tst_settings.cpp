@@ -30,6 +30,8 @@ private Q_SLOTS:
     void numbers();
     void pageViewOption_data();
     void pageViewOption();
+    void filesAtOnce_data();
+    void filesAtOnce();
     void reloadResetsDeletedKeys();
     void missingVolumeFallsBackWithMessage();
     void fullLengthFolderIsRead();
@@ -256,6 +258,30 @@ void TestSettings::pageViewOption()
     writeIni(ini);
     LoadSettings();
     QTEST(chkPageView, "pageView");
+    QVERIFY(m_messages.isEmpty());
+}
+
+void TestSettings::filesAtOnce_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("atOnce");
+    QTest::newRow("older file without the key") << QByteArray("chkSubURL=1\r\n") << 4;
+    QTest::newRow("one") << QByteArray("FilesAtOnce=1\r\n") << 1;
+    QTest::newRow("eight, padded as the dialog writes it")
+            << QByteArray("FilesAtOnce=8" + QByteArray(199, ' ') + "\r\n") << 8;
+    QTest::newRow("none at once is one") << QByteArray("FilesAtOnce=0\r\n") << 1;
+    QTest::newRow("read as one character: a sign alone") << QByteArray("FilesAtOnce=-5\r\n") << 4;
+    QTest::newRow("above is eight") << QByteArray("FilesAtOnce=9\r\n") << 8;
+    QTest::newRow("not a number keeps default") << QByteArray("FilesAtOnce=x\r\n") << 4;
+}
+
+void TestSettings::filesAtOnce()
+{
+    QFETCH(QByteArray, ini);
+    FilesAtOnce = 2;
+    writeIni(ini);
+    LoadSettings();
+    QTEST(FilesAtOnce, "atOnce");
     QVERIFY(m_messages.isEmpty());
 }
 

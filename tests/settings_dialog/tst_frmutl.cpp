@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void threshold();
     void checkBoxes_data();
     void checkBoxes();
+    void filesAtOnce();
     void pageViewAddedToOlderFile();
     void savedFileReadsBackAndKeepsOtherLines();
     void closeRequestsRefused();
@@ -463,6 +465,28 @@ void TstFrmUtl::checkBoxes()
 
     frmUtl again;
     QCOMPARE(child<QCheckBox>(again, "chkPageView")->isChecked(), pageView);
+}
+
+// The files fetched at once: shown from KIRO.ini (4 without the key), kept
+// within 1 to 8, saved under their own key.
+void TstFrmUtl::filesAtOnce()
+{
+    writeFile(QStringLiteral("KIRO.ini"), QByteArray("[KIRO.set]\r\nchkSubURL=1\r\n"));
+    frmUtl dlg;
+    auto *box = child<QSpinBox>(dlg, "spnFilesAtOnce");
+    QCOMPARE(child<QLabel>(dlg, "lblFilesAtOnce")->text(), QStringLiteral("同時に取得するファイル数"));
+    QCOMPARE(box->value(), 4);
+    box->setValue(12);
+    QCOMPARE(box->value(), 8);
+    box->setValue(0);
+    QCOMPARE(box->value(), 1);
+    box->setValue(6);
+    save(dlg);
+    QCOMPARE(iniValue(QStringLiteral("FilesAtOnce")), padded("6"));
+    QCOMPARE(iniValue(QStringLiteral("chkSubURL")), padded("1"));
+    QCOMPARE(kiro::FilesAtOnce, 6);
+    frmUtl again;
+    QCOMPARE(child<QSpinBox>(again, "spnFilesAtOnce")->value(), 6);
 }
 
 // A file written before the page-view option existed reads it as off; the
