@@ -261,9 +261,11 @@ void FileDownloader::Start(Item &item)
 
 void FileDownloader::OnFinished(TransferQueue::Id id, const TransferQueue::Result &result)
 {
-    const int k = m_byTransfer.take(id);
-    if (k < 0 || size_t(k) >= m_items.size())
+    // Another run's request on the same queue is not this run's.
+    const int k = m_byTransfer.value(id, -1);
+    if (k < 0)
         return;
+    m_byTransfer.remove(id);
     Item &item = m_items[size_t(k)];
     --m_running;
     m_changed = true;
