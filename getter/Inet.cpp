@@ -9,7 +9,6 @@
 #include "core/Shared.h"
 #include "core/WebAddress.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QPointer>
 #include <QSet>
@@ -87,6 +86,25 @@ QByteArray ReadFileBytes(const QString &path)
     return file.readAll();
 }
 
+// Every value of the field in the answer libcurl has just read, in order.
+QList<QByteArray> FieldValues(CURL *easy, const char *name, unsigned int origin = CURLH_HEADER)
+{
+    QList<QByteArray> values;
+    curl_header *field = nullptr;
+    for (size_t index = 0; curl_easy_header(easy, name, index, origin, -1, &field) == CURLHE_OK; ++index) {
+        values.append(QByteArray(field->value));
+        if (index + 1 >= field->amount)
+            break;
+    }
+    return values;
+}
+
+QByteArray LastFieldValue(CURL *easy, const char *name)
+{
+    const QList<QByteArray> values = FieldValues(easy, name);
+    return values.isEmpty() ? QByteArray() : values.constLast();
+}
+
 } // namespace
 
 struct Inet::Private : CurlMulti::Client {
@@ -113,7 +131,7 @@ struct Inet::Private : CurlMulti::Client {
         QByteArray lastModified;
         QByteArray acceptRanges;
         QByteArray contentRange;
-        QByteArray retryAfter;
+        qint64 retryAfterMs = -1;   // the wait a Retry-After field asks for
         QByteArray location;       // the Location field
         bool chunks = false;       // the body comes in chunks (HTTP/1.1)
         QList<QByteArray> setCookies;
@@ -211,6 +229,7 @@ struct Inet::Private : CurlMulti::Client {
     void QueueBeforeClose(int state, qint64 value = 0);
     void Flush();
 
+    bool ReadHead();
     static size_t OnHeader(char *buffer, size_t size, size_t count, void *self);
     static size_t OnWrite(char *data, size_t size, size_t count, void *self);
     static int OnResolverStart(void *, void *, void *self);
@@ -415,10 +434,8 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
         }
         d->Queue(StateReceivingResponse);
         const int interim = a.interim;
-        const QList<QByteArray> cookies = a.setCookies;
         a = Answer();
         a.interim = interim;
-        a.setCookies = cookies;
         // libcurl has read this answer's status line before it hands it on.
         long status = 0;
         curl_easy_getinfo(d->easy, CURLINFO_RESPONSE_CODE, &status);
@@ -434,50 +451,50 @@ size_t Inet::Private::OnHeader(char *buffer, size_t size, size_t count, void *se
             return length;
         }
         a.final = true;
-        return d->OnHeadEnd() ? length : 0;
+        return d->ReadHead() && d->OnHeadEnd() ? length : 0;
     }
 
-    const qsizetype colon = line.indexOf(':');
-    if (colon <= 0)
-        return length;
-    const QByteArrayView name = line.first(colon).trimmed();
-    const QByteArrayView value = line.sliced(colon + 1).trimmed();
-    const auto is = [&name](const char *field) {
-        return name.compare(QByteArrayView(field), Qt::CaseInsensitive) == 0;
-    };
-    if (is("content-length")) {
-        // libcurl takes the last of several, and reads on to the close past
-        // one beyond its range: either way, the body's end is in doubt.
+    return length;
+}
+
+// The final answer's fields, as libcurl has read them.
+bool Inet::Private::ReadHead()
+{
+    Answer &a = answer;
+    // libcurl takes the last of several lengths, and reads on to the close
+    // past one beyond its range: either way, the body's end is in doubt.
+    for (const QByteArray &value : FieldValues(easy, "Content-Length")) {
         const qint64 n = ContentLengthValue(value);
         if (n < 0 || (a.contentLength >= 0 && n != a.contentLength)) {
-            d->fault = n < 0 ? QStringLiteral("an unusable Content-Length: \"%1\"")
-                                   .arg(QString::fromLatin1(value.first(std::min<qsizetype>(value.size(), 40))))
-                             : QStringLiteral("differing Content-Length values");
-            return 0;
+            fault = n < 0 ? QStringLiteral("an unusable Content-Length: \"%1\"")
+                                .arg(QString::fromLatin1(value.left(40)))
+                          : QStringLiteral("differing Content-Length values");
+            return false;
         }
         a.contentLength = n;
-    } else if (is("transfer-encoding")) {
-        a.chunks = a.chunks || HasToken(value.toByteArray(), "chunked");
-    } else if (is("content-type")) {
-        a.contentType = value.toByteArray();
-    } else if (is("content-encoding")) {
-        a.contentEncoding = value.toByteArray().toLower();
-    } else if (is("etag")) {
-        a.etag = value.toByteArray();
-    } else if (is("last-modified")) {
-        a.lastModified = value.toByteArray();
-    } else if (is("accept-ranges")) {
-        a.acceptRanges = value.toByteArray();
-    } else if (is("content-range")) {
-        a.contentRange = value.toByteArray();
-    } else if (is("retry-after")) {
-        a.retryAfter = value.toByteArray();
-    } else if (is("location")) {
-        a.location = value.toByteArray();
-    } else if (is("set-cookie")) {
-        a.setCookies.append(value.toByteArray());
     }
-    return length;
+    for (const QByteArray &value : FieldValues(easy, "Transfer-Encoding"))
+        a.chunks = a.chunks || HasToken(value, "chunked");
+    a.contentType = LastFieldValue(easy, "Content-Type");
+    a.contentEncoding = LastFieldValue(easy, "Content-Encoding").toLower();
+    a.etag = LastFieldValue(easy, "ETag");
+    a.lastModified = LastFieldValue(easy, "Last-Modified");
+    a.acceptRanges = LastFieldValue(easy, "Accept-Ranges");
+    a.contentRange = LastFieldValue(easy, "Content-Range");
+    a.location = LastFieldValue(easy, "Location");
+    // libcurl gives the wait in seconds, a date already turned into the
+    // seconds from now.
+    if (!FieldValues(easy, "Retry-After").isEmpty()) {
+        // It reads 0 for a value it cannot read too: the engine's own wait
+        // holds then.
+        curl_off_t seconds = 0;
+        curl_easy_getinfo(easy, CURLINFO_RETRY_AFTER, &seconds);
+        if (seconds > 0)
+            a.retryAfterMs = seconds > RetryAfterLimitMs ? RetryAfterLimitMs + 1 : qint64(seconds) * 1000;
+    }
+    // An interim answer may set cookies too.
+    a.setCookies = FieldValues(easy, "Set-Cookie", CURLH_HEADER | CURLH_1XX);
+    return true;
 }
 
 // The final answer's head is in: decides what its body is for. Returns false
@@ -801,15 +818,12 @@ void Inet::Private::Retry(const QString &reason)
         return;
     }
     qint64 waitMs = RetryWaitMs(tries + 2, retryWaitMs);
-    if (!answer.retryAfter.isEmpty()) {
-        const qint64 asked = RetryAfterMs(answer.retryAfter, QDateTime::currentSecsSinceEpoch());
-        if (asked > RetryAfterLimitMs) {
-            Fail(reason + QStringLiteral(" (the server asks to wait %1 s)").arg(asked / 1000));
-            return;
-        }
-        if (asked >= 0)
-            waitMs = asked;
+    if (answer.retryAfterMs > RetryAfterLimitMs) {
+        Fail(reason + QStringLiteral(" (the server asks to wait %1 s)").arg(answer.retryAfterMs / 1000));
+        return;
     }
+    if (answer.retryAfterMs >= 0)
+        waitMs = answer.retryAfterMs;
     ++tries;
     // What was kept stays only when the next try can continue it.
     if (!resumable && received > 0 && !RestartBody()) {
@@ -819,7 +833,7 @@ void Inet::Private::Retry(const QString &reason)
     QueueProgress();
     retryTimer.start(int(waitMs));
     // The server asked for a pause: its other requests had better wait too.
-    if (!answer.retryAfter.isEmpty() && (answer.status == 429 || answer.status == 503))
+    if (answer.retryAfterMs >= 0 && (answer.status == 429 || answer.status == 503))
         Q_EMIT q->ServerAskedToWait(address.host(), waitMs);
 }
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <limits>
 
-#include <curl/curl.h>
 
 namespace kiro {
 
@@ -18,27 +17,6 @@ bool IsTransientStatus(int status)
     default:
         return false;
     }
-}
-
-qint64 RetryAfterMs(const QByteArray &value, qint64 nowSecs)
-{
-    const QByteArray text = value.trimmed();
-    if (text.isEmpty())
-        return -1;
-    bool isNumber = true;
-    for (char c : text)
-        isNumber = isNumber && c >= '0' && c <= '9';
-    if (isNumber) {
-        bool ok = false;
-        const qint64 seconds = text.toLongLong(&ok);
-        // Too many digits to be a wait anyone means: far beyond the limit.
-        return ok ? seconds * 1000 : std::numeric_limits<qint64>::max();
-    }
-    // curl_getdate reads the three date forms HTTP allows.
-    const time_t at = curl_getdate(text.constData(), nullptr);
-    if (at == time_t(-1))
-        return -1;
-    return std::max<qint64>(0, (qint64(at) - nowSecs) * 1000);
 }
 
 qint64 RetryWaitMs(int attempt, qint64 baseMs)

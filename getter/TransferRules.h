@@ -17,11 +17,6 @@ constexpr qint64 RetryAfterLimitMs = 30 * 1000;
 // 408, 429, 500, 502, 503 and 504: the server may answer later.
 bool IsTransientStatus(int status);
 
-// The wait a Retry-After value asks for, in milliseconds from nowSecs (Unix
-// time): delay-seconds or an HTTP date (a past one is 0). -1 when the value
-// is missing or unreadable.
-qint64 RetryAfterMs(const QByteArray &value, qint64 nowSecs);
-
 // The wait before try number `attempt` (2, 3, ...) when the server named
 // none: baseMs, then twice as long each time.
 qint64 RetryWaitMs(int attempt, qint64 baseMs);

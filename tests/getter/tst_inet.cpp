@@ -86,6 +86,7 @@ private Q_SLOTS:
     void httpsRedirectsToHttp();
     void transientStatuses_data();
     void transientStatuses();
+    void retryAfterIsWaitedFor_data();
     void retryAfterIsWaitedFor();
     void retryAfterTooLongFails();
     void stopDuringRetryWait();
@@ -385,10 +386,22 @@ void tst_Inet::transientStatuses()
         QCOMPARE(FileBytes(g.SavePath), QByteArray("finally"));
 }
 
+void tst_Inet::retryAfterIsWaitedFor_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("seconds") << QByteArray("1");
+    // Two seconds ahead at most; at least one once the clock has moved on.
+    QTest::newRow("date") << QDateTime::currentDateTimeUtc().addSecs(2)
+                                     .toString(QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                                     .toLatin1();
+}
+
 void tst_Inet::retryAfterIsWaitedFor()
 {
-    m_http.addSequence("/busy", {TestResponse::status(503).withHeader("Retry-After", "1"),
+    QFETCH(QByteArray, value);
+    m_http.addSequence("/busy", {TestResponse::status(503).withHeader("Retry-After", value),
                                  TestResponse::page(Page)});
+    m_http.clearRequestLog();
     Getter g;
     g.queue.setRetryWait(0);
     QElapsedTimer clock;

@@ -72,8 +72,6 @@ class tst_TransferRules : public QObject
 private Q_SLOTS:
     void transientStatus_data();
     void transientStatus();
-    void retryAfter_data();
-    void retryAfter();
     void growingWaits();
     void contentRange_data();
     void contentRange();
@@ -112,35 +110,6 @@ void tst_TransferRules::transientStatus()
     QFETCH(int, status);
     QFETCH(bool, transient);
     QCOMPARE(IsTransientStatus(status), transient);
-}
-
-void tst_TransferRules::retryAfter_data()
-{
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<qint64>("ms");
-
-    // Against 2026-12-05 10:00:00 UTC.
-    QTest::newRow("seconds") << QByteArray("1") << qint64(1000);
-    QTest::newRow("zero") << QByteArray("0") << qint64(0);
-    QTest::newRow("spaces") << QByteArray(" 30 ") << qint64(30000);
-    QTest::newRow("far") << QByteArray("86400") << qint64(86400000);
-    QTest::newRow("absurd") << QByteArray("99999999999999999999999")
-                            << std::numeric_limits<qint64>::max();
-    QTest::newRow("HTTP date") << QByteArray("Sat, 05 Dec 2026 10:00:20 GMT") << qint64(20000);
-    QTest::newRow("RFC 850 date") << QByteArray("Saturday, 05-Dec-26 10:01:00 GMT") << qint64(60000);
-    QTest::newRow("asctime date") << QByteArray("Sat Dec  5 10:00:05 2026") << qint64(5000);
-    QTest::newRow("date past") << QByteArray("Fri, 04 Dec 2026 10:00:00 GMT") << qint64(0);
-    QTest::newRow("empty") << QByteArray() << qint64(-1);
-    QTest::newRow("negative") << QByteArray("-5") << qint64(-1);
-    QTest::newRow("words") << QByteArray("soon") << qint64(-1);
-}
-
-void tst_TransferRules::retryAfter()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(qint64, ms);
-    const qint64 now = QDateTime(QDate(2026, 12, 5), QTime(10, 0), Qt::UTC).toSecsSinceEpoch();
-    QCOMPARE(RetryAfterMs(value, now), ms);
 }
 
 void tst_TransferRules::growingWaits()
