@@ -1,6 +1,6 @@
 #include "BrowserSession.h"
 
-#include "getter/Session.h"
+#include "getter/engine/Session.h"
 
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>

@@ -3,7 +3,7 @@
 class QWebEngineProfile;
 class Session;
 
-// The getter's side of the page view's session (getter/Session.h), kept in
+// The getter's side of the page view's session (getter/engine/Session.h), kept in
 // step with the view's profile: every cookie of its store, both ways, and its
 // User-Agent. The first call for a profile makes the session (owned by the
 // profile) and starts listening, so it should come before the first page

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "getter/PageViewLinks.h"
+#include "getter/engine/PageViewLinks.h"
 
 #include <QElapsedTimer>
 #include <QList>

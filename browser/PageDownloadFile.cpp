@@ -2,7 +2,7 @@
 
 #include "core/Shared.h"
 #include "core/TextFile.h"
-#include "getter/DownloadNaming.h"
+#include "getter/engine/DownloadNaming.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

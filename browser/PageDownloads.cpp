@@ -4,7 +4,7 @@
 #include "PageDownloadFile.h"
 #include "core/MessageSeam.h"
 #include "core/Shared.h"
-#include "getter/Session.h"
+#include "getter/engine/Session.h"
 
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>

@@ -9,9 +9,9 @@
 #include "core/Shared.h"
 #include "core/TextFile.h"
 #include "core/WebAddress.h"
-#include "getter/AddressRules.h"
-#include "getter/LinkExtraction.h"
-#include "getter/PageViewLinks.h"
+#include "getter/engine/AddressRules.h"
+#include "getter/engine/LinkExtraction.h"
+#include "getter/engine/PageViewLinks.h"
 
 #include <QUrl>
 

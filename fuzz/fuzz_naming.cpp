@@ -3,7 +3,7 @@
 // them, and the file's path stays inside the download folder.
 #include "FuzzSupport.h"
 
-#include "getter/DownloadNaming.h"
+#include "getter/engine/DownloadNaming.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,9 +5,9 @@
 #include "FuzzSupport.h"
 
 #include "core/Shared.h"
-#include "getter/ContentDecoder.h"
-#include "getter/LinkExtraction.h"
-#include "getter/PageText.h"
+#include "getter/engine/ContentDecoder.h"
+#include "getter/engine/LinkExtraction.h"
+#include "getter/engine/PageText.h"
 
 #include <vector>
 

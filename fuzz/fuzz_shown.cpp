@@ -8,9 +8,9 @@
 
 #include "core/TextFile.h"
 #include "core/WebAddress.h"
-#include "getter/DownloadNaming.h"
-#include "getter/PageViewLinks.h"
-#include "getter/TransferRules.h"
+#include "getter/engine/DownloadNaming.h"
+#include "getter/engine/PageViewLinks.h"
+#include "getter/engine/TransferRules.h"
 
 #include <QUrl>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DownloadNaming.h"
+#include "engine/DownloadNaming.h"
 
 #include <QStyledItemDelegate>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "GetterSink.h"
-#include "GetterVars.h"
-#include "PageViewLinks.h"
+#include "engine/GetterSink.h"
+#include "engine/GetterVars.h"
+#include "engine/PageViewLinks.h"
 
 #include <QMainWindow>
 

@@ -4,10 +4,10 @@
 //   kiro_bench_download LIST FOLDER PAGE_URL
 //
 // Prints "kiro_ms=N kept=K failed=F".
-#include "getter/FileDownloader.h"
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/FileDownloader.h"
+#include "getter/engine/GetterSink.h"
+#include "getter/engine/GetterVars.h"
+#include "getter/engine/TransferQueue.h"
 
 #include "core/Shared.h"
 

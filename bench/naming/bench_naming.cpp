@@ -4,8 +4,8 @@
 // within a few milliseconds whatever the link. run.sh drives it.
 
 #include "core/EmbeddedUrl.h"
-#include "getter/AddressRules.h"
-#include "getter/DownloadNaming.h"
+#include "getter/engine/AddressRules.h"
+#include "getter/engine/DownloadNaming.h"
 
 #include "bench/BenchSupport.h"
 

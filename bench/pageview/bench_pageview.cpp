@@ -3,8 +3,8 @@
 // expressions over the same text. run.sh drives it.
 
 #include "core/Shared.h"
-#include "getter/LinkExtraction.h"
-#include "getter/PageViewLinks.h"
+#include "getter/engine/LinkExtraction.h"
+#include "getter/engine/PageViewLinks.h"
 
 #include "bench/BenchSupport.h"
 

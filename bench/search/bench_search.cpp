@@ -7,10 +7,10 @@
 //                                its transfer is printed apart
 
 #include "core/Shared.h"
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/PageAnalyzer.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/GetterSink.h"
+#include "getter/engine/GetterVars.h"
+#include "getter/engine/PageAnalyzer.h"
+#include "getter/engine/TransferQueue.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 
 #include "core/EventPump.h"
 #include "core/Shared.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/TransferQueue.h"
 
 #include "bench/BenchSupport.h"
 

@@ -7,8 +7,8 @@
 #include "browser/frmMain.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
-#include "getter/DownloadNaming.h"
-#include "getter/Session.h"
+#include "getter/engine/DownloadNaming.h"
+#include "getter/engine/Session.h"
 #include "getter/frmLoad.h"
 
 #include "GetterTexts.h"

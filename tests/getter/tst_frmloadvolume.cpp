@@ -6,9 +6,9 @@
 #include "browser/frmMain.h"
 #include "core/Settings.h"
 #include "core/Shared.h"
-#include "getter/DownloadNaming.h"
-#include "getter/Inet.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/DownloadNaming.h"
+#include "getter/engine/Inet.h"
+#include "getter/engine/TransferQueue.h"
 #include "getter/frmLoad.h"
 
 #include "GetterTexts.h"

@@ -8,10 +8,10 @@
 
 #include "core/EventPump.h"
 #include "core/Shared.h"
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/PageText.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/GetterSink.h"
+#include "getter/engine/GetterVars.h"
+#include "getter/engine/PageText.h"
+#include "getter/engine/TransferQueue.h"
 
 #include <QList>
 #include <QObject>

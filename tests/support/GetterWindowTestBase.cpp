@@ -2,8 +2,8 @@
 
 #include "browser/BrowserView.h"
 #include "core/Settings.h"
-#include "getter/Inet.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/Inet.h"
+#include "getter/engine/TransferQueue.h"
 #include "resources/Resources.h"
 
 #include <QAction>

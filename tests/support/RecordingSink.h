@@ -3,8 +3,8 @@
 // A getter window stand-in for the tests of the search, transfer and download
 // logic: it records what they show and holds a file list.
 
-#include "getter/DownloadNaming.h"
-#include "getter/GetterSink.h"
+#include "getter/engine/DownloadNaming.h"
+#include "getter/engine/GetterSink.h"
 
 #include <QList>
 #include <QMap>

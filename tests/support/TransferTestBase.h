@@ -2,7 +2,7 @@
 
 #include "TestServer.h"
 
-#include "getter/Inet.h"
+#include "getter/engine/Inet.h"
 
 #include <QDir>
 #include <QObject>

@@ -3,9 +3,9 @@
 // cookies.
 #include "TestServer.h"
 
-#include "getter/ContentDecoder.h"
-#include "getter/Session.h"
-#include "getter/TransferRules.h"
+#include "getter/engine/ContentDecoder.h"
+#include "getter/engine/Session.h"
+#include "getter/engine/TransferRules.h"
 
 #include <QDateTime>
 #include <QSignalSpy>

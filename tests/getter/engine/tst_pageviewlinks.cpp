@@ -1,7 +1,7 @@
 // The addresses that pages name outside the link expressions' reach: srcset
 // candidates, lazy-loading attributes, CSS url(...), the values read from the
 // browser view's document, and what hostile text does to the scan.
-#include "getter/PageViewLinks.h"
+#include "getter/engine/PageViewLinks.h"
 
 #include <QTest>
 

@@ -9,10 +9,10 @@
 #include "TransferTestBase.h"
 
 #include "core/Shared.h"
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/Inet.h"
-#include "getter/Session.h"
+#include "getter/engine/GetterSink.h"
+#include "getter/engine/GetterVars.h"
+#include "getter/engine/Inet.h"
+#include "getter/engine/Session.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // Names of the download sub-folder and files, the list item's result text,
 // the size text and the threshold: what decides where a file lands and what
 // the user reads about it.
-#include "getter/DownloadNaming.h"
+#include "getter/engine/DownloadNaming.h"
 #include "tests/support/TextChecks.h"
 
 #include <QDir>

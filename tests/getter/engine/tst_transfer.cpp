@@ -6,10 +6,10 @@
 #include "TransferTestBase.h"
 
 #include "core/Shared.h"
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/Inet.h"
-#include "getter/PageText.h"
+#include "getter/engine/GetterSink.h"
+#include "getter/engine/GetterVars.h"
+#include "getter/engine/Inet.h"
+#include "getter/engine/PageText.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,13 +2,13 @@
 // lands, what its list item says, what is fetched and what is left on disk.
 // Every case ends by listing the whole tree around the download folder, so a
 // missing, extra, leftover or misplaced file fails it.
-#include "getter/DownloadNaming.h"
-#include "getter/FileDownloader.h"
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/PartFile.h"
-#include "getter/Inet.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/DownloadNaming.h"
+#include "getter/engine/FileDownloader.h"
+#include "getter/engine/GetterSink.h"
+#include "getter/engine/GetterVars.h"
+#include "getter/engine/PartFile.h"
+#include "getter/engine/Inet.h"
+#include "getter/engine/TransferQueue.h"
 
 #include "core/Shared.h"
 

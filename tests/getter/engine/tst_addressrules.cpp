@@ -2,8 +2,8 @@
 // a page, the join of relative links, the collapse of "//" and the removal of
 // "../" (checked against the step-by-step rules on random addresses too), and
 // what the extraction passes store, including a stop and an engine error.
-#include "getter/AddressRules.h"
-#include "getter/LinkExtraction.h"
+#include "getter/engine/AddressRules.h"
+#include "getter/engine/LinkExtraction.h"
 
 #include "core/EcmaRegExp.h"
 #include "core/Shared.h"

@@ -1,11 +1,11 @@
 // The search of a page and of the pages it links to, with pages from the
 // loopback server: which file addresses reach FileURLs, which pages are
 // requested (and how often), and what a stop or a failed request leaves.
-#include "getter/GetterSink.h"
-#include "getter/GetterVars.h"
-#include "getter/Inet.h"
-#include "getter/PageAnalyzer.h"
-#include "getter/TransferQueue.h"
+#include "getter/engine/GetterSink.h"
+#include "getter/engine/GetterVars.h"
+#include "getter/engine/Inet.h"
+#include "getter/engine/PageAnalyzer.h"
+#include "getter/engine/TransferQueue.h"
 
 #include "core/Shared.h"
 
