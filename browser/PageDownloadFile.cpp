@@ -1,8 +1,8 @@
 #include "PageDownloadFile.h"
 
 #include "core/Shared.h"
-#include "core/TextFile.h"
 #include "getter/engine/DownloadNaming.h"
+#include "getter/engine/PartFile.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -50,9 +49,16 @@ PageDownloadFile::PageDownloadFile(const QString &folder, const QString &suggest
 {
 }
 
+PageDownloadFile::~PageDownloadFile() = default;
+
+QString PageDownloadFile::reservedName() const
+{
+    return m_part ? QFileInfo(m_part->partPath()).fileName() : QString();
+}
+
 QString PageDownloadFile::reservedPath() const
 {
-    return m_reservedName.isEmpty() ? QString() : kiro::JoinPath(m_folder, m_reservedName);
+    return m_part ? m_part->partPath() : QString();
 }
 
 bool PageDownloadFile::reserve()
@@ -63,16 +69,14 @@ bool PageDownloadFile::reserve()
         return false;
     }
     for (int tries = 0; tries < MaxReserveTries; ++tries) {
-        QTemporaryFile reserved(kiro::JoinPath(m_folder, QLatin1Char('.') + m_wantedName.left(64)
-                                                                 + QStringLiteral(".XXXXXX.part")));
-        if (!reserved.open())
+        auto part = std::make_unique<PartFile>(kiro::JoinPath(m_folder, m_wantedName));
+        if (!part->reserve())
             break;
         // The engine's partial data goes beside the reserved name: that
         // name must be free too, or its file would be taken for ours.
-        if (Taken(reserved.fileName() + PartialSuffix()))
+        if (Taken(part->partPath() + PartialSuffix()))
             continue;
-        reserved.setAutoRemove(false);
-        m_reservedName = QFileInfo(reserved.fileName()).fileName();
+        m_part = std::move(part);
         return true;
     }
     m_error = QStringLiteral("保存先のフォルダー「%1」にファイルを作れません。")
@@ -88,32 +92,27 @@ bool PageDownloadFile::commit()
         discard();
         return false;
     }
-    QFile file(reserved);
-    file.setPermissions(kiro::NewFilePermissions());
-    for (int tries = 0; tries < MaxNameTries; ++tries) {
-        const QString target = kiro::JoinPath(m_folder, kiro::FreeName(m_folder, m_wantedName));
-        // Never replaces a file: the name may have been taken since it was
-        // found free, and the next free one is tried then.
-        if (file.rename(target)) {
-            m_finalPath = target;
-            m_reservedName.clear();
-            return true;
-        }
-        if (!Taken(target))
-            break;
+    // The name may have been taken since it was found free: the next free
+    // one is tried then.
+    const bool kept = m_part->commit(
+            [this] { return kiro::JoinPath(m_folder, kiro::FreeName(m_folder, m_wantedName)); },
+            MaxNameTries);
+    if (!kept) {
+        m_error = QStringLiteral("ファイルに「%1」などの名前を付けられません。").arg(m_wantedName);
+        discard();
+        return false;
     }
-    m_error = QStringLiteral("ファイルに「%1」などの名前を付けられません。").arg(m_wantedName);
-    discard();
-    return false;
+    m_finalPath = m_part->finalPath();
+    m_part.reset();
+    return true;
 }
 
 void PageDownloadFile::discard()
 {
-    const QString reserved = reservedPath();
-    if (reserved.isEmpty())
+    if (!m_part)
         return;
-    QFile::remove(reserved + PartialSuffix());
-    QFile::remove(reserved);
+    QFile::remove(m_part->partPath() + PartialSuffix());
+    m_part.reset();   // removes the reserved file
 }
 
 namespace kiro {

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+#include <memory>
+
+class PartFile;
+
 // A file downloaded from the page view into the download folder.
 //
 // The page engine writes to the name it is given and replaces whatever is
@@ -10,12 +14,14 @@
 // download alone, and only the complete file takes its real name: the
 // wanted one when it is free, else "name (2).ext", "name (3).ext", ...
 // Nothing that was in the folder before, or appeared there meanwhile, is
-// replaced or removed. No widgets here.
+// replaced or removed: the getter's file writer (PartFile) holds the name and
+// puts the file in place. No widgets here.
 class PageDownloadFile
 {
 public:
     // suggestedName: the engine's name for the file; it is made safe.
     PageDownloadFile(const QString &folder, const QString &suggestedName);
+    ~PageDownloadFile();
 
     // Creates the folder when it is missing, and the reserved file in it.
     bool reserve();
@@ -28,7 +34,7 @@ public:
     QString folder() const { return m_folder; }
     QString wantedName() const { return m_wantedName; }
     // The file name the engine is to write (in folder()); valid after reserve().
-    QString reservedName() const { return m_reservedName; }
+    QString reservedName() const;
     QString reservedPath() const;
     // The file's place after commit().
     QString finalPath() const { return m_finalPath; }
@@ -41,7 +47,7 @@ public:
 private:
     QString m_folder;
     QString m_wantedName;
-    QString m_reservedName;
+    std::unique_ptr<PartFile> m_part;   // the reserved file
     QString m_finalPath;
     QString m_error;
 };

@@ -3,6 +3,7 @@
 #include "core/TextFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -41,6 +42,17 @@ bool PartFile::open()
     m_gathered.reserve(GatherBytes);
     m_open = true;
     return true;
+}
+
+bool PartFile::reserve()
+{
+    m_open = true;
+    return makeTemp();
+}
+
+QString PartFile::partPath() const
+{
+    return m_temp.fileName();
 }
 
 // The temporary file is made when the first piece is written: a small file
@@ -107,6 +119,11 @@ qint64 PartFile::size() const
 
 bool PartFile::commit()
 {
+    return commit([this] { return m_target; }, 1);
+}
+
+bool PartFile::commit(const std::function<QString()> &nextTarget, int tries)
+{
     if (!makeTemp() || !writeGathered() || !m_temp.flush()) {
         if (m_error.isEmpty())
             m_error = m_temp.errorString();
@@ -115,16 +132,24 @@ bool PartFile::commit()
     }
     m_open = false;
     m_temp.close();
-    m_temp.setPermissions(kiro::NewFilePermissions());
-    // Qt's rename never replaces a file: one put there meanwhile stays.
-    if (!m_temp.rename(m_target)) {
-        m_error = QStringLiteral("cannot rename to the file's name");
-        cancelWriting();
-        return false;
+    // By its path: a writer outside may have put another file under it.
+    QFile::setPermissions(m_temp.fileName(), kiro::NewFilePermissions());
+    for (int i = 0; i < tries; ++i) {
+        const QString target = nextTarget();
+        // Qt's rename never replaces a file: one put there meanwhile stays.
+        if (!target.isEmpty() && m_temp.rename(target)) {
+            // The file now has its real name and stays.
+            m_temp.setAutoRemove(false);
+            m_finalPath = target;
+            return true;
+        }
+        const QFileInfo taken(target);
+        if (target.isEmpty() || !(taken.exists() || taken.isSymLink()))
+            break;
     }
-    // The file now has its real name and stays.
-    m_temp.setAutoRemove(false);
-    return true;
+    m_error = QStringLiteral("cannot rename to the file's name");
+    cancelWriting();
+    return false;
 }
 
 void PartFile::cancelWriting()

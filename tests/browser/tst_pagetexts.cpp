@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+
 #include <sys/stat.h>
 
 class TestPageTexts : public QObject
@@ -309,8 +311,14 @@ void TestPageTexts::keptFileFollowsTheUmask()
     QVERIFY(dir.isValid());
     PageDownloadFile file(dir.path(), QStringLiteral("a.zip"));
     QVERIFY(file.reserve());
-    QVERIFY(WriteFile(file.reservedPath(), "PK"));
+    // The page engine puts its complete file over the reserved one.
+    const QString partial = file.reservedPath() + PageDownloadFile::PartialSuffix();
+    QVERIFY(WriteFile(partial, "PK"));
+    QVERIFY(QFile::setPermissions(partial, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QCOMPARE(std::rename(QFile::encodeName(partial).constData(),
+                         QFile::encodeName(file.reservedPath()).constData()), 0);
     QVERIFY(file.commit());
+    QCOMPARE(FileBytes(file.finalPath()), QByteArray("PK"));
     QCOMPARE(QFileInfo(file.finalPath()).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
 }
