@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
@@ -134,6 +135,7 @@ private Q_SLOTS:
     void interruptDownload();
     void temporarySettings_data();
     void temporarySettings();
+    void settingsSavedDuringASearch();
     void missingExtensionFile();
     void framesets_data();
     void framesets();
@@ -663,6 +665,46 @@ void FrmLoadTest::temporarySettings()
     QCOMPARE(ticks(extensions), QList<bool>({false, true, true, true, true}));
     QCOMPARE(ExtChecks, QList<int>({0, 0, 1, 1, 1, 1}));
     QVERIFY(extensions->selectedItems().isEmpty());
+}
+
+// The settings dialog, opened from the browser and saved while a search
+// runs, changes nothing of that search.
+void FrmLoadTest::settingsSavedDuringASearch()
+{
+    addGallery();
+    const QByteArray page = "<html><body><a href=\"img/a.jpg\">a</a> <a href=\"sub.html\">more</a>"
+                            "</body></html>";
+    m_server.addSequence("/withsub.html", {TestResponse::page(page), TestResponse::page(page).slow(16, 60)});
+    m_server.addPage("/sub.html", "<html><body><a href=\"b.zip\">b</a></body></html>");
+    QPointer<frmLoad> w = openGetter(QStringLiteral("/withsub.html"));
+    QVERIFY(w);
+
+    bool saved = false;
+    onRequest(QStringLiteral("/withsub.html"), [&] {
+        QTimer::singleShot(0, m_window.get(), [&] {
+            QTimer::singleShot(0, m_window.get(), [&] {
+                auto *dialog = m_window->findChild<QDialog *>(QStringLiteral("frmUtl"));
+                QVERIFY(dialog && dialog->isVisible());
+                control<QLineEdit>(dialog, "txtgrhkb")->setText(QStringLiteral("1000"));
+                control<QCheckBox>(dialog, "ChkSubURL")->setChecked(true);
+                const QList<QListWidgetItem *> jpg =
+                        control<QListWidget>(dialog, "lstExtsn")->findItems(QStringLiteral("jpg"), Qt::MatchExactly);
+                QCOMPARE(jpg.size(), 1);
+                jpg.first()->setCheckState(Qt::Unchecked);
+                QTest::mouseClick(control<QPushButton>(dialog, "cmdEnd"), Qt::LeftButton);
+                saved = !dialog->isVisible();
+            });
+            m_window->TB_ButtonClick(QStringLiteral("Utl"));
+        });
+    });
+    w->TB_ButtonClick(QStringLiteral("Serch"));
+    QVERIFY(saved);
+    QCOMPARE(chkSubURL, 1);
+    QCOMPARE(grhkb, qint64(1000));
+    // The jpg still kept, the sub-page not followed.
+    QCOMPARE(itemTexts(fileList(w)), QStringList({url("/img/a.jpg")}));
+    QCOMPARE(m_server.requestCount("/sub.html"), 0);
+    QCOMPARE(m_messages, QList<Message>());
 }
 
 void FrmLoadTest::missingExtensionFile()
