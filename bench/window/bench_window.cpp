@@ -207,6 +207,7 @@ int main(int argc, char **argv)
         std::printf("kiro_painted=%d\n", painted ? 1 : 0);
         std::printf("kiro_list_paints=%d\n", searchPaints);
         std::printf("kiro_cpu_seconds=%.3f\n", searchCpu);
+        std::printf("kiro_peak_rss_kb=%lld\n", static_cast<long long>(bench::ProcStatusKB("VmHWM")));
         return 0;
     }
 

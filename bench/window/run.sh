@@ -17,6 +17,8 @@
 #   DL_TMP=/dev/shm (where the download job's files go) ...
 #   SCHEMES="http https"   WRAP="perf record -g -o FILE"   (runs KIRO's side under it)
 #   SETTLE=8 (seconds each side waits after the previous side's files are deleted)
+#   FILES=2000 (of the download job)  PAGES=300 LINKS=200 (of the search job);
+#   ten times the work: FILES=20000 PAGES=500 LINKS=2000 (1 000 000 links)
 # Targets: search and download at most 1.0 x wget; 1 GiB at least 0.95 of
 # curl's throughput with at most 100 MB above idle.
 set -euo pipefail
@@ -29,7 +31,9 @@ SCHEMES=${SCHEMES:-http https}
 WRAP=${WRAP:-}
 SETTLE=${SETTLE:-8}
 export QPA=${QPA:-xcb}
-FILES=2000
+FILES=${FILES:-2000}
+PAGES=${PAGES:-300}
+LINKS=${LINKS:-200}
 
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -61,7 +65,7 @@ cleanup() {
 trap cleanup EXIT INT TERM
 
 mkdir -p "$W/www/files"
-python3 "$SRC/bench/galleries.py" "$W/www"
+python3 "$SRC/bench/galleries.py" "$W/www" "$PAGES" "$LINKS"
 python3 - "$W/www" "$FILES" <<'PY'
 import os, sys
 www, files = sys.argv[1], int(sys.argv[2])
@@ -70,7 +74,7 @@ with open(os.path.join(www, "start.html"), "w") as f:
 with open(os.path.join(www, "files.html"), "w") as f:
     f.write("<html><body>\n")
     for k in range(files):
-        f.write('<a href="files/f%04d.bin">file %d</a><br>\n' % (k, k))
+        f.write('<a href="files/f%05d.bin">file %d</a><br>\n' % (k, k))
     f.write("</body></html>\n")
 with open(os.path.join(www, "big.html"), "w") as f:
     f.write('<html><body><a href="big.bin">the large file</a></body></html>\n')
@@ -78,7 +82,7 @@ PY
 # Random bytes, so that nothing compresses; the large file is sparse (nginx
 # reads it as fast as memory).
 dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
-(cd "$W/www/files" && split -b 65536 -d -a 4 --additional-suffix=.bin "$W/all" f)
+(cd "$W/www/files" && split -b 65536 -d -a 5 --additional-suffix=.bin "$W/all" f)
 rm "$W/all"
 dd if=/dev/zero of="$W/www/big.bin" bs=1M count=0 seek=1024 status=none
 BIG_BYTES=$((1024 * 1024 * 1024))
@@ -114,14 +118,15 @@ job_search() {
         t0=$(now_ns)
         wget -q -r -l 2 -nd -A html,htm --ca-certificate="$CA_FILE" -P "$W/wget" "$base/index.html" || true
         t1=$(now_ns)
-        [ "$(ls "$W/wget" | wc -l)" = 301 ] || fail "wget fetched $(ls "$W/wget" | wc -l) pages, not 301"
+        [ "$(ls "$W/wget" | wc -l)" = $((PAGES + 1)) ] || fail "wget fetched $(ls "$W/wget" | wc -l) pages, not $((PAGES + 1))"
         out=$(CURL_CA_BUNDLE=$CA_FILE $WRAP "$BENCH" search "$START" "$base/index.html" "$W/kiro" 2>"$W/err") \
             || fail "KIRO's search failed: $(cat "$W/err")"
-        [ "$(field kiro_files "$out")" = 60000 ] || fail "KIRO listed $(field kiro_files "$out") files"
+        [ "$(field kiro_files "$out")" = $((PAGES * LINKS)) ] || fail "KIRO listed $(field kiro_files "$out") files"
         [ "$(field kiro_ticked_after_search "$out")" = 0 ] || fail "items ticked after the search"
         p=$(secs $((t1 - t0))) k=$(field kiro_seconds "$out")
-        printf '  round %d: wget %s s, KIRO %s s (CPU %s s, listed on screen: %s)\n' "$round" "$p" "$k" \
-            "$(field kiro_cpu_seconds "$out")" "$(field kiro_painted "$out")" >&2
+        printf '  round %d: wget %s s, KIRO %s s (CPU %s s, listed on screen: %s, peak memory %d MB)\n' "$round" "$p" "$k" \
+            "$(field kiro_cpu_seconds "$out")" "$(field kiro_painted "$out")" \
+            $(( $(field kiro_peak_rss_kb "$out") / 1024 )) >&2
         peers="$peers $p" kiros="$kiros $k"
     done
     PEER_S=$(median $peers) KIRO_S=$(median $kiros)
@@ -145,9 +150,9 @@ job_download() {
             || fail "KIRO shows $(field kiro_lblNow "$out") / $(field kiro_lblAll "$out")"
         [ "$(field kiro_kept "$out")" = "$FILES" ] || fail "KIRO kept $(field kiro_kept "$out") files"
         [ "$(find "$kdir" -type f -size 65536c | wc -l)" = "$FILES" ] || fail "KIRO's folder lacks files"
-        cmp -s "$wdir/f0000.bin" "$(find "$kdir" -name f0000.bin)" || fail "contents differ"
+        cmp -s "$wdir/f00000.bin" "$(find "$kdir" -name f00000.bin)" || fail "contents differ"
         p=$(secs $((t1 - t0))) k=$(field kiro_seconds "$out")
-        printf '  round %d: wget %s s, KIRO %s s (CPU %s s, list painted %s times, resized %s times)\n' "$round" "$p" "$k" "$(field kiro_cpu_seconds "$out")" "$(field kiro_list_paints "$out")" "$(field kiro_list_resizes "$out")" >&2
+        printf '  round %d: wget %s s, KIRO %s s (CPU %s s, list painted %s times, resized %s times, peak memory %d MB)\n' "$round" "$p" "$k" "$(field kiro_cpu_seconds "$out")" "$(field kiro_list_paints "$out")" "$(field kiro_list_resizes "$out")" $(( $(field kiro_peak_rss_kb "$out") / 1024 )) >&2
         peers="$peers $p" kiros="$kiros $k"
     done
     rm -rf "$wdir" "$kdir"
@@ -191,7 +196,7 @@ for job in $ONLY; do
     done
 done
 
-printf '%s' "$RESULTS" | awk -v mb=1024 '
+printf '%s' "$RESULTS" | awk -v mb=1024 -v files="$FILES" '
     BEGIN {
         printf "%-9s %-6s %-30s %9s %9s %7s  %s\n", "job", "", "peer", "peer", "KIRO", "ratio", "target"
     }
@@ -199,7 +204,7 @@ printf '%s' "$RESULTS" | awk -v mb=1024 '
         printf "%-9s %-6s %-30s %7.3f s %7.3f s %7.2f  KIRO/wget <= 1.00\n", $1, $2, "wget -r -l 2 -nd -A html,htm", $3, $4, $4 / $3
     }
     $1 == "download" {
-        printf "%-9s %-6s %-30s %7.3f s %7.3f s %7.2f  KIRO/wget <= 1.00\n", $1, $2, "wget -nc -i (2000 x 64 KB)", $3, $4, $4 / $3
+        printf "%-9s %-6s %-30s %7.3f s %7.3f s %7.2f  KIRO/wget <= 1.00\n", $1, $2, "wget -nc -i (" files " x 64 KB)", $3, $4, $4 / $3
     }
     $1 == "large" {
         printf "%-9s %-6s %-30s %7.3f s %7.3f s %7.2f  throughput KIRO/curl >= 0.95 (%.0f vs %.0f MiB/s), peak %d MB above idle (<= 100)\n", \
