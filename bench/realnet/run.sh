@@ -9,6 +9,9 @@
 #
 #   bench/realnet/run.sh [BUILD_DIR]
 #   RTT_MS=30 MBIT=100 FILES=400 SUBPAGES=100 AT_ONCE=8 ROUNDS=1 SCHEMES="http https"
+# It also times the decision at the head: a 50 MB file announced below the
+# threshold, which KIRO is to drop without fetching its body (the line needs
+# seconds for it, a decision at the head one or two round trips).
 # Targets at 30 ms and 100 Mbit/s: the download at most 1.3 x the limit over
 # https and 1.5 x over http, and no slower than the fastest peer; the search
 # at most 0.3 x wget.
@@ -72,6 +75,8 @@ dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
 (cd "$W/www/files" && split -b 65536 -d -a 4 --additional-suffix=.bin "$W/all" f)
 rm "$W/all"
 BYTES=$((FILES * 65536))
+dd if=/dev/zero of="$W/www/big.bin" bs=1M count=0 seek=50 status=none
+echo '<html><body><a href="big.bin">the large file</a></body></html>' >"$W/www/big.html"
 SITE_BYTES=$(cat "$W/www/site/"*.html | wc -c)
 
 . "$SRC/bench/nginx.sh"
@@ -134,6 +139,14 @@ for scheme in $SCHEMES; do
     for peer in wget wget2 aria2c curl kiro; do
         eval "v=\$dl_${peer}"; record "download $scheme" "$peer" "$(median $v)" "$lim"; eval "dl_${peer}="
     done
+
+    out=$(KIRO_GRHKB=100000 CURL_CA_BUNDLE=$CA_FILE "$BENCH" download "$START" "$base/big.html" "$W/dl-head" 2>"$W/err") \
+        || fail "KIRO's download failed: $(cat "$W/err")"
+    [ "$(field kiro_too_small "$out")" = 1 ] || fail "the 50 MB file was not dropped at its head"
+    [ -z "$(find "$W/dl-head" -type f)" ] || fail "the dropped file was written"
+    printf '50 MB below the threshold over %s: dropped in %s s (its body takes %s s on the line)\n' \
+        "$scheme" "$(field kiro_seconds "$out")" "$(limit $((50 * 1024 * 1024)))" >&2
+    rm -rf "$W/dl-head"
 
     lim=$(limit "$SITE_BYTES")
     echo "search over $scheme (a page and its $SUBPAGES sub-pages, line limit $lim s):" >&2

@@ -153,8 +153,10 @@ int main(int argc, char **argv)
 
     QTemporaryDir appDir;
     QDir().mkpath(dlDir);
+    // Files at or below this many KB are not kept (the bench may set it).
+    const QByteArray threshold = qEnvironmentVariable("KIRO_GRHKB", QStringLiteral("1")).toLatin1();
     const QByteArray ini = "[KIRO.set]\r\nStdHpAdrs=" + startPage.toLatin1() + "\r\nFstHpAdrs="
-            + startPage.toLatin1() + "\r\nFstDir=" + dlDir.toLocal8Bit() + "\r\ngrhkb=1\r\nchkSubURL="
+            + startPage.toLatin1() + "\r\nFstDir=" + dlDir.toLocal8Bit() + "\r\ngrhkb=" + threshold + "\r\nchkSubURL="
             + (search ? "1" : "0") + "\r\nchkFileName=0\r\n";
     // As many files at once as the setting says, when the bench sets it.
     const QByteArray atOnce = qgetenv("KIRO_FILES_AT_ONCE");
@@ -230,11 +232,15 @@ int main(int argc, char **argv)
         return 1;
     }
     int kept = 0;
-    for (int i = 0; i < list->count(); ++i)
+    int tooSmall = 0;
+    for (int i = 0; i < list->count(); ++i) {
         kept += list->item(i)->text().endsWith(QLatin1String("kb")) ? 1 : 0;
+        tooSmall += list->item(i)->text().endsWith(QStringLiteral("指定容量以下")) ? 1 : 0;
+    }
     std::printf("kiro_seconds=%.3f\n", messageNs / 1e9);
     std::printf("kiro_cpu_seconds=%.3f\n", downloadCpu);
     std::printf("kiro_kept=%d\n", kept);
+    std::printf("kiro_too_small=%d\n", tooSmall);
     std::printf("kiro_list_resizes=%d\n", listResizes.resizes);
     std::printf("kiro_list_paints=%d\n", paints.paints);
     std::printf("kiro_lblNow=%s\nkiro_lblAll=%s\n", qPrintable(nowAtEnd), qPrintable(allAtEnd));

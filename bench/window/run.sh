@@ -18,7 +18,8 @@
 #   SCHEMES="http https"   WRAP="perf record -g -o FILE"   (runs KIRO's side under it)
 #   SETTLE=8 (seconds each side waits after the previous side's files are deleted)
 #   FILES=2000 (of the download job)  PAGES=300 LINKS=200 (of the search job);
-#   ten times the work: FILES=20000 PAGES=500 LINKS=2000 (1 000 000 links)
+#   ten times the work: FILES=20000 PAGES=500 LINKS=1999 (with the 500 links to
+#   the pages, 1 000 000 links: the most one search reads)
 # Targets: search and download at most 1.0 x wget; 1 GiB at least 0.95 of
 # curl's throughput with at most 100 MB above idle.
 set -euo pipefail
