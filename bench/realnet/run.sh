@@ -48,17 +48,12 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-mkdir -p "$W/www/files" "$W/www/site"
-python3 - "$W/www" "$FILES" "$SUBPAGES" <<'PY'
+mkdir -p "$W/www/site"
+. "$SRC/bench/files_site.sh"
+files_site "$W/www" "$FILES" 50
+python3 - "$W/www" "$SUBPAGES" <<'PY'
 import os, sys
-www, files, subpages = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-with open(os.path.join(www, "start.html"), "w") as f:
-    f.write("<html><body><p>KIRO</p></body></html>\n")
-with open(os.path.join(www, "files.html"), "w") as f:
-    f.write("<html><body>\n")
-    for k in range(files):
-        f.write('<a href="files/f%04d.bin">file %d</a><br>\n' % (k, k))
-    f.write("</body></html>\n")
+www, subpages = sys.argv[1], int(sys.argv[2])
 with open(os.path.join(www, "site", "index.html"), "w") as f:
     f.write("<html><body>\n")
     for p in range(subpages):
@@ -71,12 +66,7 @@ for p in range(subpages):
             f.write('<a href="img/p%03d_%02d.jpg"><img src="img/t%03d_%02d.jpg"></a>\n' % (p, k, p, k))
         f.write("</body></html>\n")
 PY
-dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
-(cd "$W/www/files" && split -b 65536 -d -a 4 --additional-suffix=.bin "$W/all" f)
-rm "$W/all"
 BYTES=$((FILES * 65536))
-dd if=/dev/zero of="$W/www/big.bin" bs=1M count=0 seek=50 status=none
-echo '<html><body><a href="big.bin">the large file</a></body></html>' >"$W/www/big.html"
 SITE_BYTES=$(cat "$W/www/site/"*.html | wc -c)
 
 . "$SRC/bench/nginx.sh"

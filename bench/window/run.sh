@@ -65,27 +65,10 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-mkdir -p "$W/www/files"
+mkdir -p "$W/www"
 python3 "$SRC/bench/galleries.py" "$W/www" "$PAGES" "$LINKS"
-python3 - "$W/www" "$FILES" <<'PY'
-import os, sys
-www, files = sys.argv[1], int(sys.argv[2])
-with open(os.path.join(www, "start.html"), "w") as f:
-    f.write("<html><body><p>KIRO</p></body></html>\n")
-with open(os.path.join(www, "files.html"), "w") as f:
-    f.write("<html><body>\n")
-    for k in range(files):
-        f.write('<a href="files/f%05d.bin">file %d</a><br>\n' % (k, k))
-    f.write("</body></html>\n")
-with open(os.path.join(www, "big.html"), "w") as f:
-    f.write('<html><body><a href="big.bin">the large file</a></body></html>\n')
-PY
-# Random bytes, so that nothing compresses; the large file is sparse (nginx
-# reads it as fast as memory).
-dd if=/dev/urandom of="$W/all" bs=65536 count="$FILES" status=none
-(cd "$W/www/files" && split -b 65536 -d -a 5 --additional-suffix=.bin "$W/all" f)
-rm "$W/all"
-dd if=/dev/zero of="$W/www/big.bin" bs=1M count=0 seek=1024 status=none
+. "$SRC/bench/files_site.sh"
+files_site "$W/www" "$FILES" 1024
 BIG_BYTES=$((1024 * 1024 * 1024))
 
 . "$SRC/bench/nginx.sh"
