@@ -47,6 +47,7 @@ bool PartFile::open()
 bool PartFile::reserve()
 {
     m_open = true;
+    m_outsideWriter = true;
     return makeTemp();
 }
 
@@ -132,8 +133,13 @@ bool PartFile::commit(const std::function<QString()> &nextTarget, int tries)
     }
     m_open = false;
     m_temp.close();
-    // By its path: a writer outside may have put another file under it.
-    QFile::setPermissions(m_temp.fileName(), kiro::NewFilePermissions());
+    // A file of our own is still unnamed (Qt makes it with O_TMPFILE) and
+    // takes its one name below; one a writer outside filled is set by its
+    // path, since that writer may have put another file under it.
+    if (m_outsideWriter)
+        QFile::setPermissions(m_temp.fileName(), kiro::NewFilePermissions());
+    else
+        m_temp.setPermissions(kiro::NewFilePermissions());
     for (int i = 0; i < tries; ++i) {
         const QString target = nextTarget();
         // Qt's rename never replaces a file: one put there meanwhile stays.

@@ -52,4 +52,5 @@ private:
     QByteArray m_gathered;   // written to the file in larger pieces
     QString m_error;
     bool m_open = false;
+    bool m_outsideWriter = false;   // reserve(): the page engine writes the file
 };
